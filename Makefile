@@ -1,0 +1,46 @@
+# The project's entry points. `make run` and `make test` do all set-up
+# themselves (packages, configure, build) on a fresh Debian 12 machine.
+.PHONY: run test asan bench build build-asan deps screenshot format clean
+
+JOBS ?= $(shell nproc)
+BUILD_DIR := build
+ASAN_DIR := build-asan
+CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=Release
+
+deps:
+	@scripts/install-deps
+
+$(BUILD_DIR)/build.ninja: CMakeLists.txt
+	cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS)
+
+build: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Starts the options utility from build/bin; it reads and writes build/bin/config.ini.
+run: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target QVROpciones
+	cd $(BUILD_DIR)/bin && ./QVROpciones
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# All tests built and run under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	@cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQVR_SANITIZE=ON > /dev/null
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	scripts/run-bench $(BUILD_DIR)
+
+screenshot: build
+	scripts/screenshot $(BUILD_DIR)/bin/QVROpciones docs/screenshot.png
+
+format:
+	find app config client rest data platform tests bench tools -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -1,0 +1,155 @@
+// UTF-8 / UTF-16 helpers; see Utf.h.
+#include "platform/Utf.h"
+
+namespace qvr {
+
+namespace {
+constexpr char32_t kReplacement = 0xFFFD;
+
+inline bool IsCont(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
+}  // namespace
+
+char32_t DecodeUtf8(std::string_view AText, std::size_t& APos) noexcept {
+  const auto* s = reinterpret_cast<const unsigned char*>(AText.data());
+  const std::size_t n = AText.size();
+  const unsigned char c0 = s[APos];
+  if (c0 < 0x80) {
+    ++APos;
+    return c0;
+  }
+  std::size_t len = 0;
+  char32_t cp = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
+  if (c0 >= 0xC2 && c0 <= 0xDF) {
+    len = 2;
+    cp = c0 & 0x1F;
+  } else if (c0 >= 0xE0 && c0 <= 0xEF) {
+    len = 3;
+    cp = c0 & 0x0F;
+    if (c0 == 0xE0) lo = 0xA0;
+    if (c0 == 0xED) hi = 0x9F;  // no surrogates
+  } else if (c0 >= 0xF0 && c0 <= 0xF4) {
+    len = 4;
+    cp = c0 & 0x07;
+    if (c0 == 0xF0) lo = 0x90;
+    if (c0 == 0xF4) hi = 0x8F;
+  } else {
+    ++APos;
+    return kReplacement;
+  }
+  std::size_t i = 1;
+  for (; i < len; ++i) {
+    if (APos + i >= n) break;
+    const unsigned char c = s[APos + i];
+    if (i == 1 ? (c < lo || c > hi) : !IsCont(c)) break;
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  if (i < len) {
+    APos += i;  // the maximal invalid prefix
+    return kReplacement;
+  }
+  APos += len;
+  return cp;
+}
+
+void AppendUtf8(std::string& AOut, char32_t cp) {
+  if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
+  if (cp < 0x80) {
+    AOut += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    AOut += static_cast<char>(0xC0 | (cp >> 6));
+    AOut += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    AOut += static_cast<char>(0xE0 | (cp >> 12));
+    AOut += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    AOut += static_cast<char>(0xF0 | (cp >> 18));
+    AOut += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    AOut += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::u16string Utf8ToUtf16(std::string_view AText) {
+  std::u16string out;
+  out.reserve(AText.size());
+  std::size_t pos = 0;
+  while (pos < AText.size()) {
+    const char32_t cp = DecodeUtf8(AText, pos);
+    if (cp >= 0x10000) {
+      const char32_t v = cp - 0x10000;
+      out += static_cast<char16_t>(0xD800 | (v >> 10));
+      out += static_cast<char16_t>(0xDC00 | (v & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view AText) {
+  std::string out;
+  out.reserve(AText.size());
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    const char16_t u = AText[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < AText.size() && AText[i + 1] >= 0xDC00 &&
+        AText[i + 1] <= 0xDFFF) {
+      const char32_t cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(AText[i + 1]) - 0xDC00);
+      AppendUtf8(out, cp);
+      ++i;
+    } else {
+      AppendUtf8(out, u);  // a lone surrogate becomes U+FFFD
+    }
+  }
+  return out;
+}
+
+bool IsValidUtf8(std::string_view AText) noexcept {
+  std::size_t pos = 0;
+  while (pos < AText.size()) {
+    const std::size_t start = pos;
+    const char32_t cp = DecodeUtf8(AText, pos);
+    if (cp == kReplacement && !(pos - start == 3 &&
+                                AText.compare(start, 3, "\xEF\xBF\xBD") == 0)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string SanitizeUtf8(std::string_view AText) {
+  if (IsValidUtf8(AText)) return std::string(AText);
+  std::string out;
+  out.reserve(AText.size() + 8);
+  std::size_t pos = 0;
+  while (pos < AText.size()) AppendUtf8(out, DecodeUtf8(AText, pos));
+  return out;
+}
+
+std::size_t Utf16Length(std::string_view AText) noexcept {
+  std::size_t units = 0, pos = 0;
+  while (pos < AText.size()) units += DecodeUtf8(AText, pos) >= 0x10000 ? 2 : 1;
+  return units;
+}
+
+std::string Utf8Prefix(std::string_view AText, std::size_t AMaxUnits) {
+  std::size_t units = 0, pos = 0;
+  while (pos < AText.size()) {
+    std::size_t next = pos;
+    const std::size_t w = DecodeUtf8(AText, next) >= 0x10000 ? 2 : 1;
+    if (units + w > AMaxUnits) break;
+    units += w;
+    pos = next;
+  }
+  return SanitizeUtf8(AText.substr(0, pos));
+}
+
+std::string Latin1ToUtf8(std::string_view ABytes) {
+  std::string out;
+  out.reserve(ABytes.size() + ABytes.size() / 4);
+  for (const char c : ABytes) AppendUtf8(out, static_cast<unsigned char>(c));
+  return out;
+}
+
+}  // namespace qvr
