@@ -76,21 +76,42 @@ struct TElfLayout {
   std::size_t PhdrSize, PType, POffset, PFileSz, PAlign;
 };
 
-constexpr TElfLayout kElf32{.HeaderSize = 52, .PhOff = 28, .ShOff = 32, .PhEntSize = 42,
-                            .PhNum = 44, .ShEntSize = 46, .ShNum = 48, .AddrSize = 4,
-                            .ShdrSize = 40, .ShType = 4, .ShOffset = 16, .ShSize = 20,
-                            .ShAlign = 32, .PhdrSize = 32, .PType = 0, .POffset = 4,
-                            .PFileSz = 16, .PAlign = 28};
-constexpr TElfLayout kElf64{.HeaderSize = 64, .PhOff = 32, .ShOff = 40, .PhEntSize = 54,
-                            .PhNum = 56, .ShEntSize = 58, .ShNum = 60, .AddrSize = 8,
-                            .ShdrSize = 64, .ShType = 4, .ShOffset = 24, .ShSize = 32,
-                            .ShAlign = 48, .PhdrSize = 56, .PType = 0, .POffset = 8,
-                            .PFileSz = 32, .PAlign = 48};
-
-// A stretch of the file holding notes, with the alignment of its entries.
-struct TNoteArea {
-  std::uint64_t Offset, Size, Align;
-};
+constexpr TElfLayout kElf32{.HeaderSize = 52,
+                            .PhOff = 28,
+                            .ShOff = 32,
+                            .PhEntSize = 42,
+                            .PhNum = 44,
+                            .ShEntSize = 46,
+                            .ShNum = 48,
+                            .AddrSize = 4,
+                            .ShdrSize = 40,
+                            .ShType = 4,
+                            .ShOffset = 16,
+                            .ShSize = 20,
+                            .ShAlign = 32,
+                            .PhdrSize = 32,
+                            .PType = 0,
+                            .POffset = 4,
+                            .PFileSz = 16,
+                            .PAlign = 28};
+constexpr TElfLayout kElf64{.HeaderSize = 64,
+                            .PhOff = 32,
+                            .ShOff = 40,
+                            .PhEntSize = 54,
+                            .PhNum = 56,
+                            .ShEntSize = 58,
+                            .ShNum = 60,
+                            .AddrSize = 8,
+                            .ShdrSize = 64,
+                            .ShType = 4,
+                            .ShOffset = 24,
+                            .ShSize = 32,
+                            .ShAlign = 48,
+                            .PhdrSize = 56,
+                            .PType = 0,
+                            .POffset = 8,
+                            .PFileSz = 32,
+                            .PAlign = 48};
 
 enum class TScan { Found, Absent, Damaged };
 
@@ -106,9 +127,13 @@ TScan ScanNotes(const std::vector<std::uint8_t>& ABytes, std::uint64_t AAlign,
     const std::uint64_t nameSize = Le(h, 4);
     const std::uint64_t descSize = Le(h + 4, 4);
     const std::uint32_t type = static_cast<std::uint32_t>(Le(h + 8, 4));
+    // Name and description each start on the area's alignment, counted from
+    // the note's start (which is aligned): 8-aligned GNU notes have their
+    // description right after a 4-byte name, at offset 16.
     const std::uint64_t nameAt = pos + kNoteHeaderSize;
-    if (alignUp(nameSize) > size - nameAt) return TScan::Damaged;
-    const std::uint64_t descAt = nameAt + alignUp(nameSize);
+    const std::uint64_t descOffset = alignUp(kNoteHeaderSize + nameSize);
+    if (descOffset > size - pos) return TScan::Damaged;
+    const std::uint64_t descAt = pos + descOffset;
     if (descSize > size - descAt) return TScan::Damaged;
     const char* name = reinterpret_cast<const char*>(ABytes.data() + nameAt);
     if (type == AType && nameSize == AOwner.size() + 1 && name[AOwner.size()] == '\0' &&
@@ -135,42 +160,77 @@ bool ReadTable(int AFd, std::uint64_t AFileSize, std::uint64_t AOffset, std::uin
   return ReadAt(AFd, AOffset, ATable.data(), ATable.size());
 }
 
-// Collects the note areas of the file: its note sections, or its note segments
-// when there is no section table. False when a table is damaged.
-bool NoteAreas(int AFd, std::uint64_t AFileSize, const TElfLayout& L, const std::uint8_t* AHeader,
-               std::vector<TNoteArea>& AAreas) {
-  const std::uint64_t shOff = Le(AHeader + L.ShOff, L.AddrSize);
-  const std::uint64_t shEntSize = Le(AHeader + L.ShEntSize, 2);
-  std::uint64_t shNum = Le(AHeader + L.ShNum, 2);
-  std::vector<std::uint8_t> table;
-  if (shOff != 0) {
-    if (shNum == 0) {
-      // Extended numbering: the real count is the size of section 0.
-      if (!ReadTable(AFd, AFileSize, shOff, 1, shEntSize, L.ShdrSize, table)) return false;
-      shNum = Le(table.data() + L.ShSize, L.AddrSize);
+// One lookup in one open file.
+class TNoteLookup {
+ public:
+  TNoteLookup(int AFd, std::uint64_t AFileSize, std::string_view AOwner, std::uint32_t AType)
+      : FFd(AFd), FFileSize(AFileSize), FOwner(AOwner), FType(AType) {}
+
+  // Scans the note sections of the file, or its note segments when it has no
+  // section table, in table order.
+  TScan Run(const TElfLayout& L, const std::uint8_t* AHeader) {
+    const std::uint64_t shOff = Le(AHeader + L.ShOff, L.AddrSize);
+    const std::uint64_t shEntSize = Le(AHeader + L.ShEntSize, 2);
+    std::uint64_t shNum = Le(AHeader + L.ShNum, 2);
+    std::vector<std::uint8_t> table;
+    if (shOff != 0) {
+      if (shNum == 0) {
+        // Extended numbering: the real count is the size of section 0.
+        if (!ReadTable(FFd, FFileSize, shOff, 1, shEntSize, L.ShdrSize, table)) {
+          return TScan::Damaged;
+        }
+        shNum = Le(table.data() + L.ShSize, L.AddrSize);
+      }
+      if (!ReadTable(FFd, FFileSize, shOff, shNum, shEntSize, L.ShdrSize, table)) {
+        return TScan::Damaged;
+      }
+      for (std::uint64_t i = 0; i < shNum; ++i) {
+        const std::uint8_t* sh = table.data() + i * shEntSize;
+        if (Le(sh + L.ShType, 4) != kShtNote) continue;
+        const TScan scan = ScanArea(Le(sh + L.ShOffset, L.AddrSize), Le(sh + L.ShSize, L.AddrSize),
+                                    Le(sh + L.ShAlign, L.AddrSize));
+        if (scan != TScan::Absent) return scan;
+      }
+      return TScan::Absent;
     }
-    if (!ReadTable(AFd, AFileSize, shOff, shNum, shEntSize, L.ShdrSize, table)) return false;
-    for (std::uint64_t i = 0; i < shNum; ++i) {
-      const std::uint8_t* s = table.data() + i * shEntSize;
-      if (Le(s + L.ShType, 4) != kShtNote) continue;
-      AAreas.push_back({Le(s + L.ShOffset, L.AddrSize), Le(s + L.ShSize, L.AddrSize),
-                        Le(s + L.ShAlign, L.AddrSize)});
+    const std::uint64_t phOff = Le(AHeader + L.PhOff, L.AddrSize);
+    const std::uint64_t phNum = Le(AHeader + L.PhNum, 2);
+    const std::uint64_t phEntSize = Le(AHeader + L.PhEntSize, 2);
+    if (phOff == 0 || phNum == 0) return TScan::Absent;
+    if (!ReadTable(FFd, FFileSize, phOff, phNum, phEntSize, L.PhdrSize, table)) {
+      return TScan::Damaged;
     }
-    return true;
+    for (std::uint64_t i = 0; i < phNum; ++i) {
+      const std::uint8_t* ph = table.data() + i * phEntSize;
+      if (Le(ph + L.PType, 4) != kPtNote) continue;
+      const TScan scan = ScanArea(Le(ph + L.POffset, L.AddrSize), Le(ph + L.PFileSz, L.AddrSize),
+                                  Le(ph + L.PAlign, L.AddrSize));
+      if (scan != TScan::Absent) return scan;
+    }
+    return TScan::Absent;
   }
-  const std::uint64_t phOff = Le(AHeader + L.PhOff, L.AddrSize);
-  const std::uint64_t phNum = Le(AHeader + L.PhNum, 2);
-  if (phOff == 0 || phNum == 0) return true;
-  const std::uint64_t phEntSize = Le(AHeader + L.PhEntSize, 2);
-  if (!ReadTable(AFd, AFileSize, phOff, phNum, phEntSize, L.PhdrSize, table)) return false;
-  for (std::uint64_t i = 0; i < phNum; ++i) {
-    const std::uint8_t* p = table.data() + i * phEntSize;
-    if (Le(p + L.PType, 4) != kPtNote) continue;
-    AAreas.push_back({Le(p + L.POffset, L.AddrSize), Le(p + L.PFileSz, L.AddrSize),
-                      Le(p + L.PAlign, L.AddrSize)});
+
+  // The description of the note found by Run.
+  std::vector<std::uint8_t>& Desc() { return FDesc; }
+
+ private:
+  TScan ScanArea(std::uint64_t AOffset, std::uint64_t ASize, std::uint64_t AAlign) {
+    if (!InFile(AOffset, ASize, FFileSize)) return TScan::Damaged;
+    // One buffer, reused: at no time larger than the file.
+    FBytes.resize(static_cast<std::size_t>(ASize));
+    if (!ReadAt(FFd, AOffset, FBytes.data(), FBytes.size())) return TScan::Damaged;
+    // Notes are 4-byte aligned except where their area asks for 8 (as the GNU
+    // property notes of 64-bit files do).
+    return ScanNotes(FBytes, AAlign == 8 ? 8 : 4, FOwner, FType, FDesc);
   }
-  return true;
-}
+
+  int FFd;
+  std::uint64_t FFileSize;
+  std::string_view FOwner;
+  std::uint32_t FType;
+  std::vector<std::uint8_t> FBytes;
+  std::vector<std::uint8_t> FDesc;
+};
 
 }  // namespace
 
@@ -179,7 +239,7 @@ std::optional<std::vector<std::uint8_t>> ReadElfNote(const std::string& AFileNam
   // Non-blocking so that a FIFO given by name cannot hang the open.
   const TFileHandle file(open(AFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.Fd() < 0) throw EOSError(errno);
-  struct stat st{};
+  struct stat st {};
   if (fstat(file.Fd(), &st) != 0) throw EOSError(errno);
   if (S_ISDIR(st.st_mode)) throw EOSError(EISDIR);
   if (!S_ISREG(st.st_mode) || st.st_size <= 0) return std::nullopt;
@@ -197,27 +257,9 @@ std::optional<std::vector<std::uint8_t>> ReadElfNote(const std::string& AFileNam
       !ReadAt(file.Fd(), 0, header, layout->HeaderSize)) {
     return std::nullopt;
   }
-
-  std::vector<TNoteArea> areas;
-  if (!NoteAreas(file.Fd(), fileSize, *layout, header, areas)) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::uint8_t> desc;
-  for (const TNoteArea& area : areas) {
-    if (!InFile(area.Offset, area.Size, fileSize)) return std::nullopt;
-    bytes.resize(static_cast<std::size_t>(area.Size));
-    if (!ReadAt(file.Fd(), area.Offset, bytes.data(), bytes.size())) return std::nullopt;
-    // Notes are 4-byte aligned except where their area asks for 8 (as the
-    // GNU property notes of 64-bit files do).
-    switch (ScanNotes(bytes, area.Align == 8 ? 8 : 4, AOwner, AType, desc)) {
-      case TScan::Found:
-        return desc;
-      case TScan::Damaged:
-        return std::nullopt;
-      case TScan::Absent:
-        break;
-    }
-  }
-  return std::nullopt;
+  TNoteLookup lookup(file.Fd(), fileSize, AOwner, AType);
+  if (lookup.Run(*layout, header) != TScan::Found) return std::nullopt;
+  return std::move(lookup.Desc());
 }
 
 }  // namespace qvr
