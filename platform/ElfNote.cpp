@@ -20,8 +20,6 @@ constexpr std::uint8_t kElfMagic[4] = {0x7f, 'E', 'L', 'F'};
 constexpr std::uint8_t kElfClass32 = 1;
 constexpr std::uint8_t kElfClass64 = 2;
 constexpr std::uint8_t kElfDataLittle = 1;
-constexpr std::uint32_t kShtNote = 7;
-constexpr std::uint32_t kPtNote = 4;
 constexpr std::size_t kNoteHeaderSize = 12;
 
 // Owns one open file descriptor.
@@ -68,50 +66,64 @@ bool ReadAt(int AFd, std::uint64_t AOffset, std::uint8_t* ABuffer, std::size_t A
   return true;
 }
 
-// Where the ELF header and its tables keep what the lookup needs, per class
-// (offsets in bytes from the start of the header or table entry).
-struct TElfLayout {
-  std::size_t HeaderSize, PhOff, ShOff, PhEntSize, PhNum, ShEntSize, ShNum, AddrSize;
-  std::size_t ShdrSize, ShType, ShOffset, ShSize, ShAlign;
-  std::size_t PhdrSize, PType, POffset, PFileSz, PAlign;
+// Where one table (sections or program headers) is described in the ELF
+// header, and where its entries keep what the lookup needs; offsets in bytes
+// from the start of the header or of the entry.
+struct TTableLayout {
+  std::size_t TableOffset, EntrySizeField, CountField;  // in the ELF header
+  std::size_t EntrySize;                                // smallest valid entry
+  std::size_t Type, Offset, Size, Align;                // in each entry
+  std::uint32_t NoteType;                               // type of an entry holding notes
 };
 
+struct TElfLayout {
+  std::size_t HeaderSize, AddrSize;
+  TTableLayout Sections, Segments;
+};
+
+constexpr std::uint32_t kShtNote = 7;
+constexpr std::uint32_t kPtNote = 4;
+
 constexpr TElfLayout kElf32{.HeaderSize = 52,
-                            .PhOff = 28,
-                            .ShOff = 32,
-                            .PhEntSize = 42,
-                            .PhNum = 44,
-                            .ShEntSize = 46,
-                            .ShNum = 48,
                             .AddrSize = 4,
-                            .ShdrSize = 40,
-                            .ShType = 4,
-                            .ShOffset = 16,
-                            .ShSize = 20,
-                            .ShAlign = 32,
-                            .PhdrSize = 32,
-                            .PType = 0,
-                            .POffset = 4,
-                            .PFileSz = 16,
-                            .PAlign = 28};
+                            .Sections = {.TableOffset = 32,
+                                         .EntrySizeField = 46,
+                                         .CountField = 48,
+                                         .EntrySize = 40,
+                                         .Type = 4,
+                                         .Offset = 16,
+                                         .Size = 20,
+                                         .Align = 32,
+                                         .NoteType = kShtNote},
+                            .Segments = {.TableOffset = 28,
+                                         .EntrySizeField = 42,
+                                         .CountField = 44,
+                                         .EntrySize = 32,
+                                         .Type = 0,
+                                         .Offset = 4,
+                                         .Size = 16,
+                                         .Align = 28,
+                                         .NoteType = kPtNote}};
 constexpr TElfLayout kElf64{.HeaderSize = 64,
-                            .PhOff = 32,
-                            .ShOff = 40,
-                            .PhEntSize = 54,
-                            .PhNum = 56,
-                            .ShEntSize = 58,
-                            .ShNum = 60,
                             .AddrSize = 8,
-                            .ShdrSize = 64,
-                            .ShType = 4,
-                            .ShOffset = 24,
-                            .ShSize = 32,
-                            .ShAlign = 48,
-                            .PhdrSize = 56,
-                            .PType = 0,
-                            .POffset = 8,
-                            .PFileSz = 32,
-                            .PAlign = 48};
+                            .Sections = {.TableOffset = 40,
+                                         .EntrySizeField = 58,
+                                         .CountField = 60,
+                                         .EntrySize = 64,
+                                         .Type = 4,
+                                         .Offset = 24,
+                                         .Size = 32,
+                                         .Align = 48,
+                                         .NoteType = kShtNote},
+                            .Segments = {.TableOffset = 32,
+                                         .EntrySizeField = 54,
+                                         .CountField = 56,
+                                         .EntrySize = 56,
+                                         .Type = 0,
+                                         .Offset = 8,
+                                         .Size = 32,
+                                         .Align = 48,
+                                         .NoteType = kPtNote}};
 
 enum class TScan { Found, Absent, Damaged };
 
@@ -169,51 +181,47 @@ class TNoteLookup {
   // Scans the note sections of the file, or its note segments when it has no
   // section table, in table order.
   TScan Run(const TElfLayout& L, const std::uint8_t* AHeader) {
-    const std::uint64_t shOff = Le(AHeader + L.ShOff, L.AddrSize);
-    const std::uint64_t shEntSize = Le(AHeader + L.ShEntSize, 2);
-    std::uint64_t shNum = Le(AHeader + L.ShNum, 2);
-    std::vector<std::uint8_t> table;
-    if (shOff != 0) {
-      if (shNum == 0) {
-        // Extended numbering: the real count is the size of section 0.
-        if (!ReadTable(FFd, FFileSize, shOff, 1, shEntSize, L.ShdrSize, table)) {
-          return TScan::Damaged;
-        }
-        shNum = Le(table.data() + L.ShSize, L.AddrSize);
-      }
-      if (!ReadTable(FFd, FFileSize, shOff, shNum, shEntSize, L.ShdrSize, table)) {
+    const TTableLayout& S = L.Sections;
+    const std::uint64_t shOff = Le(AHeader + S.TableOffset, L.AddrSize);
+    if (shOff == 0)
+      return ScanTable(L, L.Segments, AHeader, Le(AHeader + L.Segments.CountField, 2));
+    std::uint64_t shNum = Le(AHeader + S.CountField, 2);
+    if (shNum == 0) {
+      // Extended numbering: the real count is the size of section 0.
+      std::vector<std::uint8_t> first;
+      if (!ReadTable(FFd, FFileSize, shOff, 1, Le(AHeader + S.EntrySizeField, 2), S.EntrySize,
+                     first)) {
         return TScan::Damaged;
       }
-      for (std::uint64_t i = 0; i < shNum; ++i) {
-        const std::uint8_t* sh = table.data() + i * shEntSize;
-        if (Le(sh + L.ShType, 4) != kShtNote) continue;
-        const TScan scan = ScanArea(Le(sh + L.ShOffset, L.AddrSize), Le(sh + L.ShSize, L.AddrSize),
-                                    Le(sh + L.ShAlign, L.AddrSize));
-        if (scan != TScan::Absent) return scan;
-      }
-      return TScan::Absent;
+      shNum = Le(first.data() + S.Size, L.AddrSize);
     }
-    const std::uint64_t phOff = Le(AHeader + L.PhOff, L.AddrSize);
-    const std::uint64_t phNum = Le(AHeader + L.PhNum, 2);
-    const std::uint64_t phEntSize = Le(AHeader + L.PhEntSize, 2);
-    if (phOff == 0 || phNum == 0) return TScan::Absent;
-    if (!ReadTable(FFd, FFileSize, phOff, phNum, phEntSize, L.PhdrSize, table)) {
-      return TScan::Damaged;
-    }
-    for (std::uint64_t i = 0; i < phNum; ++i) {
-      const std::uint8_t* ph = table.data() + i * phEntSize;
-      if (Le(ph + L.PType, 4) != kPtNote) continue;
-      const TScan scan = ScanArea(Le(ph + L.POffset, L.AddrSize), Le(ph + L.PFileSz, L.AddrSize),
-                                  Le(ph + L.PAlign, L.AddrSize));
-      if (scan != TScan::Absent) return scan;
-    }
-    return TScan::Absent;
+    return ScanTable(L, S, AHeader, shNum);
   }
 
   // The description of the note found by Run.
   std::vector<std::uint8_t>& Desc() { return FDesc; }
 
  private:
+  // Scans the note areas that the ACount entries of table T point at.
+  TScan ScanTable(const TElfLayout& L, const TTableLayout& T, const std::uint8_t* AHeader,
+                  std::uint64_t ACount) {
+    const std::uint64_t offset = Le(AHeader + T.TableOffset, L.AddrSize);
+    const std::uint64_t entrySize = Le(AHeader + T.EntrySizeField, 2);
+    if (offset == 0 || ACount == 0) return TScan::Absent;
+    std::vector<std::uint8_t> table;
+    if (!ReadTable(FFd, FFileSize, offset, ACount, entrySize, T.EntrySize, table)) {
+      return TScan::Damaged;
+    }
+    for (std::uint64_t i = 0; i < ACount; ++i) {
+      const std::uint8_t* entry = table.data() + i * entrySize;
+      if (Le(entry + T.Type, 4) != T.NoteType) continue;
+      const TScan scan = ScanArea(Le(entry + T.Offset, L.AddrSize), Le(entry + T.Size, L.AddrSize),
+                                  Le(entry + T.Align, L.AddrSize));
+      if (scan != TScan::Absent) return scan;
+    }
+    return TScan::Absent;
+  }
+
   TScan ScanArea(std::uint64_t AOffset, std::uint64_t ASize, std::uint64_t AAlign) {
     if (!InFile(AOffset, ASize, FFileSize)) return TScan::Damaged;
     // One buffer, reused: at no time larger than the file.
