@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -105,6 +106,28 @@ TBytes ProjectVersionDesc() {
 TEST(ElfNote, FindsTheVersionNoteOfExecutablesOfThisBuild) {
   EXPECT_EQ(ReadVersionNote(QVR_VERSION_PROBE), kProbeDesc);
   EXPECT_EQ(ReadVersionNote("/proc/self/exe"), ProjectVersionDesc());
+}
+
+// What `readelf -n` prints for AFileName, or nothing when readelf is missing.
+std::string ReadelfNotes(const std::string& AFileName) {
+  if (std::system("command -v readelf > /dev/null 2>&1") != 0) return {};
+  std::string out;
+  if (FILE* pipe = popen(("readelf -n '" + AFileName + "' 2>&1").c_str(), "r")) {
+    char buf[4096];
+    // The output of one small program: bounded by the file, read to its end.
+    while (const std::size_t n = fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+// The note must be one that the standard tools show, not only one this
+// reader finds.
+TEST(ElfNote, ReadelfShowsTheVersionNote) {
+  const std::string notes = ReadelfNotes(QVR_VERSION_PROBE);
+  if (notes.empty()) GTEST_SKIP() << "readelf is not installed";
+  EXPECT_NE(notes.find("Displaying notes found in: .note.qvr.version"), std::string::npos) << notes;
+  EXPECT_NE(notes.find("description data: 0a 00 02 00 00 00 75 00"), std::string::npos) << notes;
 }
 
 TEST(ElfNote, FindsTheNoteInImagesOfBothClassesAndLayouts) {
