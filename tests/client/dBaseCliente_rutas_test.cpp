@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -13,13 +12,13 @@
 #include "client/dBaseCliente.h"
 #include "client/uVersionInfo.h"
 #include "platform/ExePath.h"
-#include "support/TempDir.h"
+#include "support/ConfigFolder.h"
+#include "support/ScopedEnv.h"
 
 namespace qvr::client {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TTempDir;
 
 bool IsFolder(const std::string& APath) {
   struct stat st {};
@@ -33,30 +32,22 @@ std::set<std::string> Tree(const std::string& APath) {
   return names;
 }
 
-// A data module whose config.ini and application-data folder lie in a
+// A data module whose config.ini and application-data folder lie in one
 // temporary folder: XDG_DATA_HOME points at <tmp>/data, which exists.
 class TRutasTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (const char* old = std::getenv("XDG_DATA_HOME")) FOldXdg = old;
-    AppData = FDir.File("data");
+    AppData = Tmp("data");
     ASSERT_TRUE(fs::create_directory(AppData));
-    setenv("XDG_DATA_HOME", AppData.c_str(), 1);
-    SetExecutableFolderOverride(FDir.Path());
+    FXdg.Set(AppData);
     Module = std::make_unique<TdmBaseCliente>();
   }
-  void TearDown() override {
-    Module.reset();
-    SetExecutableFolderOverride("");
-    if (FOldXdg) {
-      setenv("XDG_DATA_HOME", FOldXdg->c_str(), 1);
-    } else {
-      unsetenv("XDG_DATA_HOME");
-    }
-  }
 
-  TTempDir FDir;
-  std::optional<std::string> FOldXdg;
+  // <tmp>/AName, in the folder that also holds the module's config.ini.
+  std::string Tmp(const std::string& AName) const { return FConfig.Folder() + "/" + AName; }
+
+  test::TConfigFolder FConfig;
+  test::TScopedEnv FXdg{"XDG_DATA_HOME", std::nullopt};
   std::string AppData;
   std::unique_ptr<TdmBaseCliente> Module;
 };
@@ -81,18 +72,18 @@ TEST_F(TRutasTest, SecondReadGivesTheSameTextAndCreatesNothing) {
   const std::string first = Module->RutaDatos();
   Module->RutaImagenes();
   test::WriteFileBytes(AppData + "/QVR/imagenes/foto.jpg", "jpeg");
-  const auto before = Tree(FDir.Path());
+  const auto before = Tree(FConfig.Folder());
   EXPECT_EQ(Module->RutaDatos(), first);
   EXPECT_EQ(Module->RutaImagenes(), first + "imagenes/");
-  EXPECT_EQ(Tree(FDir.Path()), before);
+  EXPECT_EQ(Tree(FConfig.Folder()), before);
   EXPECT_EQ(test::ReadFileBytes(AppData + "/QVR/imagenes/foto.jpg"), "jpeg");
 }
 
 TEST_F(TRutasTest, FolderIsReadAgainOnEveryCall) {
   EXPECT_EQ(Module->RutaDatos(), AppData + "/QVR/");
-  const std::string other = FDir.File("other");
+  const std::string other = Tmp("other");
   ASSERT_TRUE(fs::create_directory(other));
-  setenv("XDG_DATA_HOME", other.c_str(), 1);
+  FXdg.Set(other);
   EXPECT_EQ(Module->RutaRegistros(), other + "/QVR/registros/");
   EXPECT_TRUE(IsFolder(other + "/QVR/registros"));
 }
@@ -112,7 +103,7 @@ TEST_F(TRutasTest, AFileInTheWayIsLeftAloneAndThePathStillReturned) {
 }
 
 TEST_F(TRutasTest, LinksAreFollowed) {
-  const std::string elsewhere = FDir.File("elsewhere");
+  const std::string elsewhere = Tmp("elsewhere");
   ASSERT_TRUE(fs::create_directory(elsewhere));
   fs::create_directory_symlink(elsewhere, AppData + "/QVR");
   EXPECT_EQ(Module->RutaImagenes(), AppData + "/QVR/imagenes/");
@@ -121,17 +112,17 @@ TEST_F(TRutasTest, LinksAreFollowed) {
 
   // A link to nowhere cannot be replaced by a folder; the path is returned.
   fs::remove(AppData + "/QVR");
-  fs::create_directory_symlink(FDir.File("nowhere"), AppData + "/QVR");
+  fs::create_directory_symlink(Tmp("nowhere"), AppData + "/QVR");
   EXPECT_EQ(Module->RutaDatos(), AppData + "/QVR/");
   EXPECT_TRUE(fs::is_symlink(AppData + "/QVR"));
-  EXPECT_FALSE(test::PathExists(FDir.File("nowhere")));
+  EXPECT_FALSE(test::PathExists(Tmp("nowhere")));
 }
 
 TEST_F(TRutasTest, OnlyOneLevelIsCreated) {
-  const std::string missing = FDir.File("missing/share");
-  setenv("XDG_DATA_HOME", missing.c_str(), 1);
+  const std::string missing = Tmp("missing/share");
+  FXdg.Set(missing);
   EXPECT_EQ(Module->RutaImagenes(), missing + "/QVR/imagenes/");
-  EXPECT_FALSE(test::PathExists(FDir.File("missing")));
+  EXPECT_FALSE(test::PathExists(Tmp("missing")));
 }
 
 TEST_F(TRutasTest, AFolderThatCannotBeCreatedIsReturnedWithoutError) {
@@ -146,7 +137,7 @@ TEST_F(TRutasTest, UnknownApplicationDataFolderGivesTheRootFolder) {
   if (test::RunningAsRoot() || access("/", W_OK) == 0 || test::PathExists("/QVR")) {
     GTEST_SKIP() << "the root folder is writable or already holds QVR";
   }
-  setenv("XDG_DATA_HOME", "/", 1);
+  FXdg.Set("/");
   EXPECT_EQ(Module->RutaDatos(), "/QVR/");
   EXPECT_EQ(Module->RutaImagenes(), "/QVR/imagenes/");
 }

@@ -7,38 +7,15 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
+
+#include "support/ScopedEnv.h"
 
 namespace qvr {
 namespace {
 
-// Sets or unsets one environment variable for the life of the object.
-class TScopedEnv {
- public:
-  TScopedEnv(const char* AName, std::optional<std::string> AValue) : FName(AName) {
-    if (const char* old = std::getenv(AName)) FOld = old;
-    if (AValue) {
-      setenv(AName, AValue->c_str(), 1);
-    } else {
-      unsetenv(AName);
-    }
-  }
-  ~TScopedEnv() {
-    if (FOld) {
-      setenv(FName, FOld->c_str(), 1);
-    } else {
-      unsetenv(FName);
-    }
-  }
-  TScopedEnv(const TScopedEnv&) = delete;
-  TScopedEnv& operator=(const TScopedEnv&) = delete;
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
+using test::TScopedEnv;
 
 // The folder the lookup falls back to when neither variable helps.
 std::string FromPasswd() {
