@@ -1,6 +1,8 @@
 // The connection frame; see fConexionWeb.h.
 #include "app/fConexionWeb.h"
 
+#include <QEvent>
+
 namespace qvr::app {
 
 namespace {
@@ -24,8 +26,6 @@ QLineEdit* MakeEdit(QWidget* AParent, const char* AName, int ATop) {
   auto* edit = new QLineEdit(AParent);
   edit->setObjectName(AName);
   edit->setGeometry(kEditLeft, ATop, kEditWidth, kEditHeight);
-  // No length limit, mask or read-only state.
-  edit->setMaxLength(32767);
   return edit;
 }
 
@@ -44,6 +44,18 @@ TfraConexionWeb::TfraConexionWeb(QWidget* AParent) : QFrame(AParent) {
   edUID = MakeEdit(this, "edUID", 93);
   setTabOrder(edServidor, edPuerto);
   setTabOrder(edPuerto, edUID);
+  AutoSizeLabels();
+}
+
+void TfraConexionWeb::changeEvent(QEvent* AEvent) {
+  QFrame::changeEvent(AEvent);
+  if (AEvent->type() == QEvent::FontChange) AutoSizeLabels();
+}
+
+void TfraConexionWeb::AutoSizeLabels() {
+  for (QLabel* label : {lblServidor, lblPuerto, lblUID}) {
+    label->resize(label->fontMetrics().horizontalAdvance(label->text()), label->height());
+  }
 }
 
 void TfraConexionWeb::resizeEvent(QResizeEvent* AEvent) {

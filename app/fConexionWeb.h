@@ -26,9 +26,12 @@ class TfraConexionWeb : public QFrame {
 
  protected:
   void resizeEvent(QResizeEvent* AEvent) override;
+  void changeEvent(QEvent* AEvent) override;
 
  private:
   void PlaceAnchored();
+  // Labels size themselves to their caption in the font they are shown in.
+  void AutoSizeLabels();
 };
 
 }  // namespace qvr::app

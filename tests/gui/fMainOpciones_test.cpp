@@ -80,6 +80,11 @@ TEST_F(TfrmMainOpcionesTest, LayoutAsDescribed) {
   EXPECT_EQ(frame->lblServidor->pos(), QPoint(8, 16));
   EXPECT_EQ(frame->lblPuerto->pos(), QPoint(8, 56));
   EXPECT_EQ(frame->lblUID->pos(), QPoint(8, 96));
+  for (const QLabel* label : {frame->lblServidor, frame->lblPuerto, frame->lblUID}) {
+    EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+        << "captions are never cut: " << label->text().toStdString();
+    EXPECT_LE(label->x() + label->width(), 81) << "nor hidden under the edits";
+  }
   // Anchored left, top and right: 23 pixels stay to the right edge.
   EXPECT_EQ(frame->edServidor->geometry(), QRect(81, 13, 520, 23));
   EXPECT_EQ(frame->edPuerto->geometry(), QRect(81, 53, 520, 23));
