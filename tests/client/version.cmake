@@ -13,6 +13,9 @@ function(qvr_version_test name source)
   target_compile_definitions(${name} PRIVATE
     QVR_VERSION_PROBE="$<TARGET_FILE:QvrVersionProbe>"
     QVR_PROJECT_VERSION="${PROJECT_VERSION}")
+  # Unreadable files and folders that cannot be created only show their errors
+  # to an ordinary user.
+  qvr_test_as_user(${name})
 endfunction()
 
 qvr_version_test(uVersionInfoTest ${CMAKE_CURRENT_LIST_DIR}/uVersionInfo_test.cpp)
