@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "support/HttpTestServers.h"
+#include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace qvr::rest {
@@ -173,17 +174,11 @@ TEST(TRestHTTPTest, DefaultsAndClassQueries) {
 }
 
 TEST(TRestHTTPTest, ClientCertificateFolderFollowsTheUserDataFolder) {
-  const char* old = std::getenv("XDG_DATA_HOME");
-  const std::string saved = old != nullptr ? old : "";
-  ::setenv("XDG_DATA_HOME", "/tmp/qvr-data", 1);
+  test::TScopedEnv data("XDG_DATA_HOME", "/tmp/qvr-data");
+  test::TScopedEnv home("HOME", "/home/ana");
   EXPECT_EQ(TRestHTTP::ClientCertificateFolder(), "/tmp/qvr-data/QVR/certificados");
-  ::setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
-  EXPECT_THAT(TRestHTTP::ClientCertificateFolder(), HasSubstr("/.local/share/QVR/certificados"));
-  if (old != nullptr) {
-    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_DATA_HOME");
-  }
+  data.Set("relative");  // not absolute: ignored
+  EXPECT_EQ(TRestHTTP::ClientCertificateFolder(), "/home/ana/.local/share/QVR/certificados");
 }
 
 // ---------------------------------------------------------------------------
@@ -740,22 +735,10 @@ TEST(ProxyTest, A407IsAnsweredThroughTheHandlerWithTheProxyAsTarget) {
   EXPECT_EQ(e.ErrorCode(), 407);
 }
 
-// Sets one environment variable for the life of the object.
-class TScopedEnv {
- public:
-  TScopedEnv(const char* AName, const std::string& AValue) : FName(AName) {
-    ::setenv(AName, AValue.c_str(), 1);
-  }
-  ~TScopedEnv() { ::unsetenv(FName); }
-
- private:
-  const char* FName;
-};
-
 TEST(ProxyTest, EmptyProxyHostUsesTheEnvironmentAndDirectIgnoresIt) {
   auto server = EchoServer();
   test::TForwardProxy proxy;
-  TScopedEnv env("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.Port()));
+  test::TScopedEnv env("http_proxy", "http://127.0.0.1:" + std::to_string(proxy.Port()));
   TRestHTTP fromEnvironment;
   EXPECT_EQ(GetText(fromEnvironment, server->Url("/env")), "echo /env ");
   EXPECT_EQ(proxy.Forwarded().size(), 1u);
@@ -876,18 +859,9 @@ class ClientCertificateTest : public ::testing::Test {
       a.set_content("member", "text/plain");
     });
     FServer->Start();
-    const char* old = std::getenv("XDG_DATA_HOME");
-    FOldData = old != nullptr ? std::optional<std::string>(old) : std::nullopt;
-    ::setenv("XDG_DATA_HOME", FData.Path().c_str(), 1);
+    FDataHome = std::make_unique<test::TScopedEnv>("XDG_DATA_HOME", FData.Path());
     FHTTP.SetOnValidateCertificate(
         [](TObject*, const THTTPRequestInfo&, const TX509Certificate&, bool& A) { A = true; });
-  }
-  void TearDown() override {
-    if (FOldData) {
-      ::setenv("XDG_DATA_HOME", FOldData->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_DATA_HOME");
-    }
   }
   void InstallClientCertificate(const test::TTestCertificate& ACertificate,
                                 const std::string& AName) {
@@ -900,7 +874,7 @@ class ClientCertificateTest : public ::testing::Test {
   test::TTempDir FData;
   test::TTestCertificate FClient;
   std::unique_ptr<THttpTestServer> FServer;
-  std::optional<std::string> FOldData;
+  std::unique_ptr<test::TScopedEnv> FDataHome;
   TRestHTTPS FHTTP;
 };
 

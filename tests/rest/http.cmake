@@ -3,3 +3,4 @@ qvr_test(RestHTTP_test LABEL http
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestHTTP_test.cpp
   LIBS qvrtestsupport
   TIMEOUT 120)
+qvr_test_as_user(RestHTTP_test)

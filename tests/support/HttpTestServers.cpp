@@ -378,15 +378,8 @@ int ClosedPort() {
 TNoProxyEnvironment::TNoProxyEnvironment() {
   for (const char* name : {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
                            "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
-    if (const char* value = std::getenv(name)) {
-      FSaved.emplace_back(name, value);
-      ::unsetenv(name);
-    }
+    FVariables.push_back(std::make_unique<TScopedEnv>(name, std::nullopt));
   }
-}
-
-TNoProxyEnvironment::~TNoProxyEnvironment() {
-  for (const auto& [name, value] : FSaved) ::setenv(name.c_str(), value.c_str(), 1);
 }
 
 }  // namespace qvr::test

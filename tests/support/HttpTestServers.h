@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/ScopedEnv.h"
+
 namespace qvr::test {
 
 // A cpp-httplib server on 127.0.0.1, serving from its own thread between
@@ -140,12 +142,9 @@ int ClosedPort();
 class TNoProxyEnvironment {
  public:
   TNoProxyEnvironment();
-  ~TNoProxyEnvironment();
-  TNoProxyEnvironment(const TNoProxyEnvironment&) = delete;
-  TNoProxyEnvironment& operator=(const TNoProxyEnvironment&) = delete;
 
  private:
-  std::vector<std::pair<std::string, std::string>> FSaved;
+  std::vector<std::unique_ptr<TScopedEnv>> FVariables;
 };
 
 }  // namespace qvr::test
