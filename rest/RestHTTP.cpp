@@ -9,8 +9,6 @@
 #include "rest/RestHTTP.h"
 
 #include <openssl/evp.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,6 +20,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/ComputerInfo.h"
 #include "platform/Utf.h"
 #include "rest/detail/CurlErrors.h"
 #include "rest/detail/CurlHandles.h"
@@ -1278,14 +1277,7 @@ TRestHTTPClass TRestHTTP::ProtocolClass(const std::string& AName) {
 }
 
 std::string TRestHTTP::ClientCertificateFolder() {
-  std::string base;
-  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-    base = std::string(home) + "/.local/share";
-  } else if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    base = std::string(pw->pw_dir) + "/.local/share";
-  }
+  const std::string base = TComputerInfo().SpecialFolder(TComputerInfo::sfAppData);
   if (base.empty()) return {};
   return base + "/QVR/certificados";
 }

@@ -272,6 +272,30 @@ TEST(RequestTest, PutAndPostSendTheWholeBodyFromItsStartAndOtherVerbsNone) {
   EXPECT_FALSE(requests[1].HasHeader("Content-Type"));
 }
 
+// A memory stream that records how much each read asked for.
+class TRecordingStream : public TMemoryStream {
+ public:
+  using TMemoryStream::TMemoryStream;
+  std::size_t Read(void* ABuffer, std::size_t ACount) override {
+    Asked.push_back(ACount);
+    return TMemoryStream::Read(ABuffer, ACount);
+  }
+  std::vector<std::size_t> Asked;
+};
+
+TEST(RequestTest, BodyIsReadInBlocksOf64KiB) {
+  TRawHttpServer server([](const TRawRequest& r) {
+    return Answer("HTTP/1.1 200 OK", std::to_string(r.Body.size()));
+  });
+  TRestHTTP http;
+  TRecordingStream source(std::string(200 * 1024, 'b'));
+  TMemoryStream answer;
+  http.Post(server.Url("/"), source, answer);
+  EXPECT_EQ(answer.Bytes(), std::to_string(200 * 1024));
+  ASSERT_FALSE(source.Asked.empty());
+  for (std::size_t asked : source.Asked) EXPECT_EQ(asked, 64u * 1024);
+}
+
 TEST(RequestTest, FinalStatusOf300OrMoreRaisesTheProtocolError) {
   struct Row {
     std::string Answer;
@@ -340,6 +364,8 @@ TEST(RequestTest, RefusedUrlsAndHeaders) {
   EXPECT_THAT(e.Message(), StartsWith("Error opening request: (3) "));
   e = Raised<ENetHTTPRequestException>([&] { http.Get("ftp://127.0.0.1/x", body); });
   EXPECT_THAT(e.Message(), StartsWith("Error opening request: (1) "));
+  e = Raised<ENetHTTPRequestException>([&] { http.Get("http://bad<host>:80/x", body); });
+  EXPECT_EQ(e.Message(), "Error connecting to server: bad<host>");
   http.RequestHeaders().SetHeader("X-Evil", "a\r\nInjected: yes");
   e = Raised<ENetHTTPRequestException>([&] { http.Get("http://127.0.0.1:1/", body); });
   EXPECT_THAT(e.Message(), StartsWith("Error adding header: (43) "));
@@ -436,6 +462,17 @@ TEST(RedirectTest, LocationResolvedAgainstTheRequestUrlKeepingTheFragment) {
   TRestHTTP http;
   EXPECT_EQ(GetText(http, server.Url("/a/b/start#frag")), "/a/c?q=1");
   EXPECT_EQ(http.Response().URL(), server.Url("/a/c?q=1#frag"));
+}
+
+TEST(RedirectTest, OnlyHttpAndHttpsTargetsAreFollowed) {
+  TRawHttpServer server([](const TRawRequest&) {
+    return Answer("HTTP/1.1 302 Found", "", "Location: file:///etc/passwd\r\n");
+  });
+  TRestHTTP http;
+  TMemoryStream body;
+  const auto e = Raised<ENetHTTPRequestException>([&] { http.Get(server.Url("/"), body); });
+  EXPECT_THAT(e.Message(), StartsWith("Error opening request: (1) "));
+  EXPECT_TRUE(body.Bytes().empty());
 }
 
 TEST(RedirectTest, RedirectWithoutLocationIsTheFinalAnswer) {
