@@ -396,35 +396,27 @@ class TRestHTTP::TImpl {
     FEasy.Reset(curl_easy_init());
     FMulti.Reset(curl_multi_init());
     if (!FEasy || !FMulti) throw ENetHTTPClientException("Error obtaining session handle");
-    CURL* h = FEasy.Get();
     // Options that never change for the life of the object.
-    CheckOption(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, FErrorBuffer), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"), TCurlOptionKind::Request);
+    SetOption(CURLOPT_ERRORBUFFER, FErrorBuffer);
+    SetOption(CURLOPT_NOSIGNAL, 1L);
+    SetOption(CURLOPT_FOLLOWLOCATION, 0L);
+    SetOption(CURLOPT_PROTOCOLS_STR, "http,https");
     // An empty cookie file switches curl's cookie engine on without reading a file.
-    CheckOption(curl_easy_setopt(h, CURLOPT_COOKIEFILE, ""), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_UPLOAD_BUFFERSIZE, kBlockSize),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &TImpl::OnHeader),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_HEADERDATA, this), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &TImpl::OnWrite),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_WRITEDATA, this), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_READFUNCTION, &TImpl::OnRead),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_READDATA, this), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, &TImpl::OnSeek),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_SEEKDATA, this), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &TImpl::OnPrereq),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_PREREQDATA, this), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &TImpl::OnSslContext),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, this), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent), TCurlOptionKind::Header);
+    SetOption(CURLOPT_COOKIEFILE, "");
+    SetOption(CURLOPT_UPLOAD_BUFFERSIZE, kBlockSize);
+    SetOption(CURLOPT_HEADERFUNCTION, &TImpl::OnHeader);
+    SetOption(CURLOPT_HEADERDATA, this);
+    SetOption(CURLOPT_WRITEFUNCTION, &TImpl::OnWrite);
+    SetOption(CURLOPT_WRITEDATA, this);
+    SetOption(CURLOPT_READFUNCTION, &TImpl::OnRead);
+    SetOption(CURLOPT_READDATA, this);
+    SetOption(CURLOPT_SEEKFUNCTION, &TImpl::OnSeek);
+    SetOption(CURLOPT_SEEKDATA, this);
+    SetOption(CURLOPT_PREREQFUNCTION, &TImpl::OnPrereq);
+    SetOption(CURLOPT_PREREQDATA, this);
+    SetOption(CURLOPT_SSL_CTX_FUNCTION, &TImpl::OnSslContext);
+    SetOption(CURLOPT_SSL_CTX_DATA, this);
+    SetOption(CURLOPT_USERAGENT, kUserAgent, TCurlOptionKind::Header);
   }
   TImpl(const TImpl&) = delete;
   TImpl& operator=(const TImpl&) = delete;
@@ -449,6 +441,12 @@ class TRestHTTP::TImpl {
   }
 
  private:
+  // Sets one option of the easy handle; a refusal raises the failure for AKind.
+  template <typename T>
+  void SetOption(CURLoption AOption, T AValue, TCurlOptionKind AKind = TCurlOptionKind::Request) {
+    CheckOption(curl_easy_setopt(FEasy.Get(), AOption, AValue), AKind);
+  }
+
   void Configure(const TAttemptSetup& ASetup);
   void ConfigureMethod(const TAttemptSetup& ASetup);
   void ConfigureTls(const TAttemptSetup& ASetup);
@@ -645,40 +643,37 @@ int TRestHTTP::TImpl::OnClientCertificate(SSL* ASsl, X509** ACert, EVP_PKEY** AK
 }
 
 void TRestHTTP::TImpl::ConfigureMethod(const TAttemptSetup& ASetup) {
-  CURL* h = FEasy.Get();
   // HTTPGET resets upload, no-body and post modes left by the previous attempt.
-  CheckOption(curl_easy_setopt(h, CURLOPT_HTTPGET, 1L), TCurlOptionKind::Request);
-  CheckOption(curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, nullptr), TCurlOptionKind::Request);
+  SetOption(CURLOPT_HTTPGET, 1L);
+  SetOption(CURLOPT_CUSTOMREQUEST, nullptr);
   const std::string& m = ASetup.Method;
   const curl_off_t size = ASetup.Body != nullptr ? ASetup.Body->Size() : 0;
   if (m == "GET") return;
   if (m == "HEAD") {
-    CheckOption(curl_easy_setopt(h, CURLOPT_NOBODY, 1L), TCurlOptionKind::Request);
+    SetOption(CURLOPT_NOBODY, 1L);
     return;
   }
   if (ASetup.Body == nullptr) {
-    CheckOption(curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, m.c_str()), TCurlOptionKind::Request);
+    SetOption(CURLOPT_CUSTOMREQUEST, m.c_str());
     return;
   }
   if (m == "PUT") {
-    CheckOption(curl_easy_setopt(h, CURLOPT_UPLOAD, 1L), TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, size), TCurlOptionKind::Request);
+    SetOption(CURLOPT_UPLOAD, 1L);
+    SetOption(CURLOPT_INFILESIZE_LARGE, size);
     return;
   }
-  CheckOption(curl_easy_setopt(h, CURLOPT_POST, 1L), TCurlOptionKind::Request);
-  CheckOption(curl_easy_setopt(h, CURLOPT_POSTFIELDS, nullptr), TCurlOptionKind::Request);
-  CheckOption(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, size), TCurlOptionKind::Request);
+  SetOption(CURLOPT_POST, 1L);
+  SetOption(CURLOPT_POSTFIELDS, nullptr);
+  SetOption(CURLOPT_POSTFIELDSIZE_LARGE, size);
   if (m != "POST") {
-    CheckOption(curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, m.c_str()), TCurlOptionKind::Request);
+    SetOption(CURLOPT_CUSTOMREQUEST, m.c_str());
   }
 }
 
 void TRestHTTP::TImpl::ConfigureTls(const TAttemptSetup& ASetup) {
   CURL* h = FEasy.Get();
-  CheckOption(curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, ASetup.VerifyPeer ? 1L : 0L),
-              TCurlOptionKind::Request);
-  CheckOption(curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, ASetup.VerifyPeer ? 2L : 0L),
-              TCurlOptionKind::Request);
+  SetOption(CURLOPT_SSL_VERIFYPEER, ASetup.VerifyPeer ? 1L : 0L);
+  SetOption(CURLOPT_SSL_VERIFYHOST, ASetup.VerifyPeer ? 2L : 0L);
   const THTTPSecureProtocols& p = ASetup.Protocols;
   long minimum = CURL_SSLVERSION_DEFAULT;
   long maximum = CURL_SSLVERSION_MAX_DEFAULT;
@@ -714,49 +709,44 @@ void TRestHTTP::TImpl::ConfigureTls(const TAttemptSetup& ASetup) {
 }
 
 void TRestHTTP::TImpl::Configure(const TAttemptSetup& ASetup) {
-  CURL* h = FEasy.Get();
-  CheckOption(curl_easy_setopt(h, CURLOPT_URL, ASetup.URL.c_str()), TCurlOptionKind::Request);
+  SetOption(CURLOPT_URL, ASetup.URL.c_str());
   ConfigureMethod(ASetup);
 
   detail::TCurlSlist headers;
   for (const std::string& line : ASetup.HeaderLines) {
     if (!headers.Append(line)) CheckOption(CURLE_OUT_OF_MEMORY, TCurlOptionKind::Header);
   }
-  CheckOption(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.Get()), TCurlOptionKind::Header);
+  SetOption(CURLOPT_HTTPHEADER, headers.Get(), TCurlOptionKind::Header);
   FHeaders = std::move(headers);
 
   switch (ASetup.Proxy) {
     case TProxyMode::Environment:
       // Unset: curl reads http_proxy, https_proxy, all_proxy and no_proxy.
-      CheckOption(curl_easy_setopt(h, CURLOPT_PROXY, nullptr), TCurlOptionKind::Request);
-      CheckOption(curl_easy_setopt(h, CURLOPT_NOPROXY, nullptr), TCurlOptionKind::Request);
+      SetOption(CURLOPT_PROXY, nullptr);
+      SetOption(CURLOPT_NOPROXY, nullptr);
       break;
     case TProxyMode::None:
-      CheckOption(curl_easy_setopt(h, CURLOPT_PROXY, ""), TCurlOptionKind::Request);
+      SetOption(CURLOPT_PROXY, "");
       break;
     case TProxyMode::Named:
-      CheckOption(curl_easy_setopt(h, CURLOPT_PROXY, ASetup.ProxyName.c_str()),
-                  TCurlOptionKind::Request);
+      SetOption(CURLOPT_PROXY, ASetup.ProxyName.c_str());
       // A named proxy is used for every host, whatever no_proxy says.
-      CheckOption(curl_easy_setopt(h, CURLOPT_NOPROXY, ""), TCurlOptionKind::Request);
+      SetOption(CURLOPT_NOPROXY, "");
       break;
   }
   if (ASetup.ProxyCredentials) {
-    CheckOption(curl_easy_setopt(h, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)),
-                TCurlOptionKind::Request);
-    CheckOption(curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, ASetup.ProxyUserName.c_str()),
-                TCurlOptionKind::Header);
-    CheckOption(curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, ASetup.ProxyPassword.c_str()),
-                TCurlOptionKind::Header);
+    SetOption(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+    SetOption(CURLOPT_PROXYUSERNAME, ASetup.ProxyUserName.c_str(), TCurlOptionKind::Header);
+    SetOption(CURLOPT_PROXYPASSWORD, ASetup.ProxyPassword.c_str(), TCurlOptionKind::Header);
   } else {
-    CheckOption(curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, nullptr), TCurlOptionKind::Header);
-    CheckOption(curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, nullptr), TCurlOptionKind::Header);
+    SetOption(CURLOPT_PROXYUSERNAME, nullptr, TCurlOptionKind::Header);
+    SetOption(CURLOPT_PROXYPASSWORD, nullptr, TCurlOptionKind::Header);
   }
 
   ConfigureTls(ASetup);
-  CheckOption(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                               static_cast<long>(std::max<std::int32_t>(ASetup.ConnectTimeout, 0))),
-              TCurlOptionKind::Timeout);
+  SetOption(CURLOPT_CONNECTTIMEOUT_MS,
+            static_cast<long>(std::max<std::int32_t>(ASetup.ConnectTimeout, 0)),
+            TCurlOptionKind::Timeout);
 }
 
 void TRestHTTP::TImpl::RunLoop(const TAttemptSetup& ASetup) {
