@@ -803,6 +803,9 @@ void TRestHTTP::TImpl::RunLoop(const TAttemptSetup& ASetup) {
 }
 
 TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* ASink) {
+  // A request started from an event that runs inside a transfer (client
+  // certificate selection) would reuse the busy handle.
+  if (FResult != nullptr) CheckOption(CURLE_RECURSIVE_API_CALL, TCurlOptionKind::Request);
   TAttemptResult result;
   Configure(ASetup);
   FResult = &result;

@@ -774,6 +774,32 @@ TEST(ProxyTest, A407IsAnsweredThroughTheHandlerWithTheProxyAsTarget) {
   EXPECT_EQ(e.ErrorCode(), 407);
 }
 
+TEST(ProxyTest, A407ToATunnelRequestRunsTheSameSequence) {
+  // A proxy that never opens the tunnel an https request asks for.
+  TRawHttpServer proxy([](const TRawRequest&) {
+    return Answer("HTTP/1.1 407 Proxy Authentication Required", "",
+                  "Proxy-Authenticate: Basic realm=\"tunnel\"\r\n");
+  });
+  TRestHTTPS http;
+  UseProxy(http, proxy.Port());
+  TAuthScript script;
+  script.UserName = "pu";
+  script.Password = "pp";
+  http.SetOnAuthentication(script.Event());
+  TMemoryStream body;
+  const auto e =
+      Raised<EHTTPProtocolException>([&] { http.Get("https://127.0.0.1:9/secure", body); });
+  EXPECT_EQ(e.ErrorCode(), 407);
+  const auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 2u);  // the same pair again ends the sequence
+  EXPECT_EQ(requests[0].Method, "CONNECT");
+  EXPECT_FALSE(requests[0].HasHeader("Proxy-Authorization"));
+  EXPECT_EQ(requests[1].Header("Proxy-Authorization"), "Basic cHU6cHA=");
+  ASSERT_EQ(script.Calls.size(), 2u);
+  EXPECT_EQ(script.Calls[0].Target, TAuthTargetType::Proxy);
+  EXPECT_EQ(script.Calls[0].Realm, "tunnel");
+}
+
 TEST(ProxyTest, EmptyProxyHostUsesTheEnvironmentAndDirectIgnoresIt) {
   auto server = EchoServer();
   test::TForwardProxy proxy;
