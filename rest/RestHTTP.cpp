@@ -467,6 +467,8 @@ class TRestHTTP::TImpl {
   detail::TCurlEasy FEasy;
   detail::TCurlMulti FMulti;
   detail::TCurlSlist FHeaders;
+  // The lines FHeaders was built from.
+  std::vector<std::string> FHeaderLines;
   char FErrorBuffer[CURL_ERROR_SIZE] = {};
 
   // State of the running attempt, reached from curl's callbacks.
@@ -712,12 +714,18 @@ void TRestHTTP::TImpl::Configure(const TAttemptSetup& ASetup) {
   SetOption(CURLOPT_URL, ASetup.URL.c_str());
   ConfigureMethod(ASetup);
 
-  detail::TCurlSlist headers;
-  for (const std::string& line : ASetup.HeaderLines) {
-    if (!headers.Append(line)) CheckOption(CURLE_OUT_OF_MEMORY, TCurlOptionKind::Header);
+  // Exchanges of a connection mostly repeat their headers; the list curl
+  // holds is rebuilt only when they change.
+  if (ASetup.HeaderLines != FHeaderLines || FHeaders.Get() == nullptr) {
+    detail::TCurlSlist headers;
+    for (const std::string& line : ASetup.HeaderLines) {
+      if (!headers.Append(line)) CheckOption(CURLE_OUT_OF_MEMORY, TCurlOptionKind::Header);
+    }
+    FHeaderLines.clear();
+    SetOption(CURLOPT_HTTPHEADER, headers.Get(), TCurlOptionKind::Header);
+    FHeaders = std::move(headers);
+    FHeaderLines = ASetup.HeaderLines;
   }
-  SetOption(CURLOPT_HTTPHEADER, headers.Get(), TCurlOptionKind::Header);
-  FHeaders = std::move(headers);
 
   switch (ASetup.Proxy) {
     case TProxyMode::Environment:
@@ -954,9 +962,10 @@ std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, bool A
   if (AServerPair && ASameOrigin) {
     add("Authorization", BasicAuthorization(AServerPair->UserName, AServerPair->Password));
   }
-  // No "Expect: 100-continue" pause before a body, and no form content type
-  // that curl would otherwise add to a body without one.
-  lines.emplace_back("Expect:");
+  // No form content type that curl would otherwise add to a body without one.
+  // curl's "Expect: 100-continue" for bodies over 1 MB stays: a server that
+  // answers 401 or 407 at once spares the upload of a body that would have to
+  // be sent again.
   if (AHasBody && !contentType) lines.emplace_back("Content-Type:");
   return lines;
 }
