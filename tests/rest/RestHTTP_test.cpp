@@ -627,6 +627,23 @@ TEST(AuthenticationTest, LoopEndsWithThe401) {
   }
 }
 
+TEST(AuthenticationTest, AHandlerThatNeverStopsCannotLoopForEver) {
+  TRawHttpServer server(GuardedAnswer);
+  TRestHTTP http;
+  int calls = 0;
+  http.SetOnAuthentication([&](TObject*, TAuthTargetType, const std::string&, const std::string&,
+                               std::string& AUser, std::string& APass, bool&,
+                               TAuthPersistenceType& APersistence) {
+    AUser = "guess" + std::to_string(++calls);
+    APass = "x";
+    APersistence = TAuthPersistenceType::Request;
+  });
+  TMemoryStream body;
+  const auto e = Raised<ENetHTTPClientException>([&] { http.Get(server.Url("/"), body); });
+  EXPECT_EQ(e.Message(), "Execution of request terminated with unknown error");
+  EXPECT_EQ(server.Requests().size(), 50u);
+}
+
 TEST(AuthenticationTest, RequestPersistenceKeepsThePairOutOfTheStore) {
   TRawHttpServer server(GuardedAnswer);
   TRestHTTP http;
