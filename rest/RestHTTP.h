@@ -265,7 +265,8 @@ class TRestHTTP : public TObject {
   // Max-Age, Secure understood) as if AURL had answered with it. Does nothing
   // while cookies are off or when AURL has no host.
   void AddServerCookie(const std::string& ACookie, const std::string& AURL);
-  // The cookie store in Netscape cookie-file lines, for inspection.
+  // The cookie store, one line per cookie in curl's cookie-file format, for
+  // inspection.
   std::vector<std::string> CookieList() const;
 
   // "http" and "https".
