@@ -240,7 +240,9 @@ struct TJSONFieldAccess {
       t.GetStr = [](const void* p) -> const std::string& {
         return static_cast<const TJSONString*>(p)->FValue;
       };
-      t.SetStr = [](void* p, std::string v) { static_cast<TJSONString*>(p)->SetValue(std::move(v)); };
+      t.SetStr = [](void* p, std::string v) {
+        static_cast<TJSONString*>(p)->SetValue(std::move(v));
+      };
       t.Clear = [](void* p) { static_cast<TJSONString*>(p)->SetValue(std::string()); };
       return t;
     }();
@@ -256,7 +258,9 @@ struct TJSONFieldAccess {
     }();
     return info;
   }
-  static void* Self(void* AOwner) { return static_cast<TJSONString*>(static_cast<TObject*>(AOwner)); }
+  static void* Self(void* AOwner) {
+    return static_cast<TJSONString*>(static_cast<TObject*>(AOwner));
+  }
 };
 
 namespace {
@@ -282,7 +286,8 @@ const TTypeInfo& PairNameType() {
         return;
       }
       const auto* s = dynamic_cast<const TJSONString*>(v.get());
-      if (s == nullptr) throw EConversionError("Internal: the name of a pair must be a TJSONString");
+      if (s == nullptr)
+        throw EConversionError("Internal: the name of a pair must be a TJSONString");
       name = TJSONString(*s);
       name.SetOwned(s->Owned());
     };
@@ -761,8 +766,8 @@ namespace {
 [[noreturn]] void CannotAssign(std::string_view AValue, const std::string& AField,
                                const TClassInfo& AClass) {
   throw EConversionError(
-      Format("Internal: Value %s cannot be converted to be assigned to field %s in type %s",
-             AValue, AField, AClass.ClassName()));
+      Format("Internal: Value %s cannot be converted to be assigned to field %s in type %s", AValue,
+             AField, AClass.ClassName()));
 }
 
 // The text of a scalar used as an id or a number or string field value.
@@ -914,7 +919,8 @@ class TJSONUnMarshal::TReader {
     }
     if (AForm.Get("ref") != nullptr) {
       const std::string typeName = ScalarText(AForm.GetValue("type")).value_or("");
-      const std::string ref = ScalarText(AForm.GetValue("ref")).value_or(WriteJSON(*AForm.GetValue("ref")));
+      const std::string ref =
+          ScalarText(AForm.GetValue("ref")).value_or(WriteJSON(*AForm.GetValue("ref")));
       auto it = FIds.find(ref);
       // An object still being read cannot stand inside itself: its fields own
       // their objects, so a cycle has no form here.
@@ -952,8 +958,8 @@ class TJSONUnMarshal::TReader {
       // A field kept out of the object form is not read either: its value is
       // the object's own business (such as who owns its datasets).
       if (field == nullptr || !field->Marshalled()) {
-        throw EConversionError(Format("Internal: Field %s cannot be found in type %s", name,
-                                      AClass.ClassName()));
+        throw EConversionError(
+            Format("Internal: Field %s cannot be found in type %s", name, AClass.ClassName()));
       }
       void* address = field->Locate(&AObject);
       if (const auto& reflect = field->Reflect()) {
@@ -983,8 +989,7 @@ class TJSONUnMarshal::TReader {
     return out;
   }
 
-  static std::vector<std::string> ReadStrings(const std::string& AField,
-                                              const TJSONValue& AValue) {
+  static std::vector<std::string> ReadStrings(const std::string& AField, const TJSONValue& AValue) {
     std::vector<std::string> out;
     if (AValue.IsNull()) return out;
     const TJSONArray* array = AValue.AsArray();
@@ -997,8 +1002,7 @@ class TJSONUnMarshal::TReader {
     return out;
   }
 
-  std::unique_ptr<TObject> ReadRequiredObject(const std::string& AField,
-                                              const TJSONValue& AValue) {
+  std::unique_ptr<TObject> ReadRequiredObject(const std::string& AField, const TJSONValue& AValue) {
     const TJSONObject* form = AValue.AsObject();
     if (form == nullptr) ObjectExpected(AField, AValue);
     return ReadObject(*form);
@@ -1183,9 +1187,9 @@ class TJSONUnMarshal::TReader {
       }
       return;
     }
-    throw EConversionError(Format(
-        "Cannot set value for field %s as it is expected to be an array instead of %s", AField,
-        ATypeName));
+    throw EConversionError(
+        Format("Cannot set value for field %s as it is expected to be an array instead of %s",
+               AField, ATypeName));
   }
 
   static void ReadText(const TTypeInfo& AType, void* AAddress, const std::string& AText,
@@ -1261,8 +1265,8 @@ std::unique_ptr<TObject> TJSONUnMarshal::Unmarshal(const TJSONValue* AData) {
   return reader.ReadObject(*AData->AsObject());
 }
 
-void TJSONUnMarshal::RegisterReverter(const std::string& AQualifiedClass,
-                                      const std::string& AField, TReverterEvent AEvent) {
+void TJSONUnMarshal::RegisterReverter(const std::string& AQualifiedClass, const std::string& AField,
+                                      TReverterEvent AEvent) {
   FRegistry->Register(AQualifiedClass, AField, std::move(AEvent));
 }
 
