@@ -121,6 +121,8 @@ class TJSONString : public TJSONValue {
 // A number: a string kind that keeps the number's text and is written as it.
 class TJSONNumber : public TJSONString {
  public:
+  // The number 0 (as the unmarshaller creates one before filling it).
+  TJSONNumber() : TJSONString(std::string("0")) {}
   // AText must be a JSON number; it is kept as given.
   explicit TJSONNumber(std::string AText) noexcept : TJSONString(std::move(AText)) {}
   explicit TJSONNumber(std::int64_t AValue);
