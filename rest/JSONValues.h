@@ -77,6 +77,11 @@ class TJSONValue : public TJSONAncestor {
   // The compact text form (see JSONText.h).
   std::string ToJSON() const;
 
+  // Values come from a per-thread pool of small blocks (parsing a large
+  // answer makes millions of them); a value may be released on any thread.
+  static void* operator new(std::size_t ASize);
+  static void operator delete(void* APointer, std::size_t ASize) noexcept;
+
   // Typed views; null when the value is of another kind.
   const class TJSONObject* AsObject() const noexcept;
   class TJSONObject* AsObject() noexcept;
@@ -95,6 +100,7 @@ class TJSONString : public TJSONValue {
   explicit TJSONString(std::string AValue) noexcept : FValue(std::move(AValue)) {}
   explicit TJSONString(std::string_view AValue) : FValue(AValue) {}
   explicit TJSONString(const char* AValue) : FValue(AValue) {}
+  TJSONString(const char* AText, std::size_t ALength) : FValue(AText, ALength) {}
 
   TKind Kind() const noexcept override { return TKind::String; }
   std::unique_ptr<TJSONValue> Clone() const override;
@@ -125,6 +131,7 @@ class TJSONNumber : public TJSONString {
   TJSONNumber() : TJSONString(std::string("0")) {}
   // AText must be a JSON number; it is kept as given.
   explicit TJSONNumber(std::string AText) noexcept : TJSONString(std::move(AText)) {}
+  TJSONNumber(const char* AText, std::size_t ALength) : TJSONString(AText, ALength) {}
   explicit TJSONNumber(std::int64_t AValue);
   explicit TJSONNumber(std::int32_t AValue) : TJSONNumber(static_cast<std::int64_t>(AValue)) {}
   // General format, at most 15 significant digits, "." as separator. Raises
@@ -160,6 +167,8 @@ class TJSONPair : public TJSONAncestor {
   TJSONPair() = default;
   TJSONPair(std::string AName, std::unique_ptr<TJSONValue> AValue);
   TJSONPair(std::string AName, TJSONValueRef AValue);
+  // A pair whose name is the ALength bytes at AName (UTF-8).
+  TJSONPair(const char* AName, std::size_t ALength, TJSONValueRef AValue);
   TJSONPair(TJSONPair&&) noexcept = default;
   TJSONPair& operator=(TJSONPair&&) noexcept = default;
   ~TJSONPair() override = default;
