@@ -806,7 +806,6 @@ std::optional<std::int64_t> ReadInteger(std::string_view AText, std::int64_t AMi
 std::optional<double> ReadFloat(std::string_view AText) {
   std::size_t i = 0;
   if (i < AText.size() && (AText[i] == '-' || AText[i] == '+')) ++i;
-  const std::size_t start = i;
   std::size_t digits = 0;
   while (i < AText.size() && AText[i] >= '0' && AText[i] <= '9') ++i, ++digits;
   if (i < AText.size() && AText[i] == '.') {
@@ -814,19 +813,24 @@ std::optional<double> ReadFloat(std::string_view AText) {
     while (i < AText.size() && AText[i] >= '0' && AText[i] <= '9') ++i, ++digits;
   }
   if (digits == 0) return std::nullopt;
+  bool negativeExponent = false;
   if (i < AText.size() && (AText[i] == 'e' || AText[i] == 'E')) {
     ++i;
-    if (i < AText.size() && (AText[i] == '-' || AText[i] == '+')) ++i;
+    if (i < AText.size() && (AText[i] == '-' || AText[i] == '+'))
+      negativeExponent = AText[i++] == '-';
     std::size_t expDigits = 0;
     while (i < AText.size() && AText[i] >= '0' && AText[i] <= '9') ++i, ++expDigits;
     if (expDigits == 0) return std::nullopt;
   }
   if (i != AText.size()) return std::nullopt;
-  // from_chars always reads "." as the separator, whatever the locale.
-  (void)start;
+  // from_chars reads "." as the separator whatever the process's locale
+  // (the windowing toolkit sets the user's one, where it may be ",").
   const std::string_view number = AText[0] == '+' ? AText.substr(1) : AText;
   double value = 0;
   const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error == std::errc::result_out_of_range && negativeExponent) {
+    return number[0] == '-' ? -0.0 : 0.0;  // too small for a double: zero
+  }
   if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) {
     return std::nullopt;
   }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <limits>
 #include <thread>
 
 #include "rest/JSONText.h"
@@ -148,6 +149,13 @@ const TJSONClass<TBag> RegBag{
      Field<&TBag::FOwnsItems>("FOwnsItems").JSONMarshalled(false)}};
 const TJSONClass<TItems> RegItems{"Test.TItems", {Field<&TItems::Names>("Names")}};
 
+// Kinds without a form inside an array or a record cannot be written.
+class TBadArray : public TObject {
+ public:
+  std::vector<void*> Handles{nullptr};
+};
+const TJSONClass<TBadArray> RegBadArray{"Test.TBadArray", {Field<&TBadArray::Handles>("Handles")}};
+
 std::string Marshal(const TObject* AObject) {
   auto doc = TJSONConverters::GetJSONMarshaler()->Marshal(AObject);
   return WriteJSON(*doc);
@@ -278,6 +286,8 @@ TEST(JSONUnMarshal, ConvertsTextsToFieldKinds) {
   EXPECT_EQ(node(R"("Big":"-9223372036854775808")")->Big, INT64_MIN);
   EXPECT_EQ(node(R"("Real":"2.5")")->Real, 2.5);
   EXPECT_EQ(node(R"("Real":-1E3)")->Real, -1000);
+  EXPECT_EQ(node(R"("Real":"+.5")")->Real, 0.5);
+  EXPECT_EQ(node(R"("Real":1E-400)")->Real, 0);       // below the smallest double
   EXPECT_EQ(node(R"("Text":12.50)")->Text, "12.50");  // a number's text
   EXPECT_EQ(node(R"("Letter":"xyz")")->Letter, u'x');
   EXPECT_EQ(node(R"("Letter":"")")->Letter, 0);
@@ -360,6 +370,8 @@ TEST(JSONUnMarshal, FailsWithExactMessagesAndReleasesEverything) {
       {node + R"({"Int":"1e3"}})", "'1e3' is not a valid integer value"},
       {node + R"({"Real":"1,5"}})", "'1,5' is not a valid floating point value"},
       {node + R"({"Real":"NaN"}})", "'NaN' is not a valid floating point value"},
+      {node + R"({"Real":"1e999"}})", "'1e999' is not a valid floating point value"},
+      {node + R"({"Real":" 1"}})", "' 1' is not a valid floating point value"},
   };
   for (const TCase& c : convert) {
     EXPECT_EQ(UnmarshalError<EConvertError>(c.Text), c.Message) << c.Text;
@@ -376,9 +388,19 @@ TEST(JSONMarshal, FailsForValuesWithoutAForm) {
   } catch (const EConversionError& e) {
     EXPECT_NE(e.Message().find("is not currently supported"), std::string::npos);
   }
+  TBadArray bad;
+  try {
+    TJSONConverters::GetJSONMarshaler()->Marshal(&bad);
+    ADD_FAILURE();
+  } catch (const EConversionError& e) {
+    EXPECT_EQ(e.Message(), "Internal: Type tkPointer is not currently supported");
+  }
   TNode n;
   n.Color = static_cast<TColor>(9);
   EXPECT_THROW(TJSONConverters::GetJSONMarshaler()->Marshal(&n), EConversionError);
+  n.Color = TColor::clRed;
+  n.Real = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_THROW(TJSONConverters::GetJSONMarshaler()->Marshal(&n), EConvertError);
 }
 
 // ---------------------------------------------------------------------------
