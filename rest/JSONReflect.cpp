@@ -1066,36 +1066,26 @@ class TJSONUnMarshal::TReader {
       }
       type.SetObj(AAddress, std::move(AResult));
     };
-    switch (AReflect.ReverterType) {
+    const TReverterType kind = AReflect.ReverterType;
+    const bool typeKind =
+        kind == TReverterType::rtTypeObject || kind == TReverterType::rtTypeObjects ||
+        kind == TReverterType::rtTypeString || kind == TReverterType::rtTypeStrings;
+    if (typeKind && AValue.IsNull()) {
+      store(nullptr);  // the field gets no object
+      return;
+    }
+    switch (kind) {
       case TReverterType::rtTypeObject:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else if (const TJSONObject* form = AValue.AsObject()) {
-          store(interceptor->TypeObjectReverter(ReadObject(*form)));
-        } else {
-          ObjectExpected(name, AValue);
-        }
+        store(interceptor->TypeObjectReverter(ReadRequiredObject(name, AValue)));
         break;
       case TReverterType::rtTypeObjects:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else {
-          store(interceptor->TypeObjectsReverter(ReadObjects(name, AValue)));
-        }
+        store(interceptor->TypeObjectsReverter(ReadObjects(name, AValue)));
         break;
       case TReverterType::rtTypeString:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else {
-          store(interceptor->TypeStringReverter(ReadRequiredString(name, AValue)));
-        }
+        store(interceptor->TypeStringReverter(ReadRequiredString(name, AValue)));
         break;
       case TReverterType::rtTypeStrings:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else {
-          store(interceptor->TypeStringsReverter(ReadStrings(name, AValue)));
-        }
+        store(interceptor->TypeStringsReverter(ReadStrings(name, AValue)));
         break;
       case TReverterType::rtObject:
         interceptor->ObjectReverter(AObject, name,
