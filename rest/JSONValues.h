@@ -7,10 +7,10 @@
 // Ownership. A container owns the children it was given as std::unique_ptr and
 // releases them with itself; a child added through one of the Borrow... calls
 // stays with whoever owns it and is never released by the container. Every
-// value and pair also carries the Owned flag (true after construction): a
-// container sets it when a child enters (true for owned, false for borrowed),
-// it is copied by Clone and travels in the object form, but changing it later
-// does not move ownership, so no value can leak or be released twice.
+// value and pair also carries the Owned flag (true after construction; a
+// borrowed child gets false). It is copied by Clone and travels in the object
+// form, but it never moves ownership, so no value can leak or be released
+// twice.
 #pragma once
 
 #include <cstddef>
