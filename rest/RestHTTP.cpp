@@ -35,6 +35,7 @@ namespace {
 
 constexpr const char* kUserAgent = "Kolvane URI Client/1.0";
 constexpr long kBlockSize = 64 * 1024;
+constexpr std::int64_t kExpectThreshold = 1024 * 1024;
 // How long one wait of the transfer loop may last when no limit is closer;
 // bounds the delay with which an idle limit is noticed.
 constexpr int kMaxPollMs = 1000;
@@ -926,7 +927,7 @@ namespace {
 
 // The headers of one attempt, in order: the header set's custom entries, then
 // its standard ones, then the attempt's credentials.
-std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, bool AHasBody,
+std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, const TStream* ABody,
                                      bool ABodyDropped, bool ASameOrigin,
                                      const std::optional<TPair>& AServerPair) {
   std::vector<std::string> lines;
@@ -963,10 +964,12 @@ std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, bool A
     add("Authorization", BasicAuthorization(AServerPair->UserName, AServerPair->Password));
   }
   // No form content type that curl would otherwise add to a body without one.
-  // curl's "Expect: 100-continue" for bodies over 1 MB stays: a server that
-  // answers 401 or 407 at once spares the upload of a body that would have to
-  // be sent again.
-  if (AHasBody && !contentType) lines.emplace_back("Content-Type:");
+  if (ABody != nullptr && !contentType) lines.emplace_back("Content-Type:");
+  // Only a body over 1 MB is announced with "Expect: 100-continue": a server
+  // that answers 401 or 407 at once then spares an upload that would have to
+  // be sent again, while small bodies never wait for a server that ignores
+  // the announcement (curl would announce every PUT body).
+  if (ABody != nullptr && ABody->Size() <= kExpectThreshold) lines.emplace_back("Expect:");
   return lines;
 }
 
@@ -1088,8 +1091,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
     setup.ProxyCredentials = proxyPair.has_value() && setup.Proxy != TProxyMode::None;
     setup.ProxyUserName = proxyPair ? proxyPair->UserName : std::string();
     setup.ProxyPassword = proxyPair ? proxyPair->Password : std::string();
-    setup.HeaderLines =
-        HeaderLines(FRequestHeaders, body != nullptr, bodyDropped, sameOrigin, serverPair);
+    setup.HeaderLines = HeaderLines(FRequestHeaders, body, bodyDropped, sameOrigin, serverPair);
     if (body != nullptr) body->SetPosition(0);
 
     TAttemptResult r = FHTTPClient->Perform(setup, AResponse);

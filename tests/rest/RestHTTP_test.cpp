@@ -274,6 +274,9 @@ TEST(RequestTest, PutAndPostSendTheWholeBodyFromItsStartAndOtherVerbsNone) {
   ASSERT_EQ(requests.size(), 5u);
   EXPECT_EQ(requests[0].Body, big);
   EXPECT_EQ(requests[1].Body, big);
+  // A body under 1 MB is sent at once, without waiting for "100 Continue".
+  EXPECT_FALSE(requests[0].HasHeader("Expect"));
+  EXPECT_FALSE(requests[1].HasHeader("Expect"));
   // No form content type slipped in for a body without one.
   EXPECT_FALSE(requests[1].HasHeader("Content-Type"));
 }
