@@ -932,6 +932,30 @@ TEST_F(TlsTest, ChosenTlsVersions) {
   }
 }
 
+TEST(TlsVersionTest, OnlyTheChosenVersionsAreSpoken) {
+  test::TTempDir dir;
+  auto server = test::MakeTlsServer(test::MakeSelfSignedCertificate(dir.Path(), "server"), "",
+                                    TLS1_2_VERSION);
+  server->Server().Get("/", [](const httplib::Request&, httplib::Response& a) {
+    a.set_content("old", "text/plain");
+  });
+  server->Start();
+  const auto accept = [](TObject*, const THTTPRequestInfo&, const TX509Certificate&, bool& A) {
+    A = true;
+  };
+  TRestHTTPS tls12;
+  tls12.SetSecureProtocols({THTTPSecureProtocol::TLS12});
+  tls12.SetOnValidateCertificate(accept);
+  EXPECT_EQ(GetText(tls12, server->Url("/")), "old");
+
+  TRestHTTPS tls13;  // the server stops at TLS 1.2
+  tls13.SetSecureProtocols({THTTPSecureProtocol::TLS13});
+  tls13.SetOnValidateCertificate(accept);
+  TMemoryStream body;
+  const auto e = Raised<ENetHTTPClientException>([&] { tls13.Get(server->Url("/"), body); });
+  EXPECT_THAT(e.Message(), StartsWith("Error sending data: (35) "));
+}
+
 // A TLS server that accepts only clients with the certificate "client".
 class ClientCertificateTest : public ::testing::Test {
  protected:

@@ -120,12 +120,14 @@ TTestCertificate MakeSelfSignedCertificate(const std::string& AFolder, const std
 }
 
 std::unique_ptr<THttpTestServer> MakeTlsServer(const TTestCertificate& ACertificate,
-                                               const std::string& AClientCAFile) {
+                                               const std::string& AClientCAFile,
+                                               int AMaxTlsVersion) {
   auto server = std::make_unique<httplib::SSLServer>([&](SSL_CTX& ACtx) {
     if (SSL_CTX_use_certificate_chain_file(&ACtx, ACertificate.CertificateFile.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(&ACtx, ACertificate.KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
       return false;
     }
+    if (AMaxTlsVersion != 0) SSL_CTX_set_max_proto_version(&ACtx, AMaxTlsVersion);
     if (!AClientCAFile.empty()) {
       // Names the accepted issuers to the client, as real servers do.
       SSL_CTX_load_verify_locations(&ACtx, AClientCAFile.c_str(), nullptr);

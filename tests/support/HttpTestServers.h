@@ -63,8 +63,11 @@ TTestCertificate MakeSelfSignedCertificate(const std::string& AFolder, const std
 
 // A TLS server with the given certificate; with AClientCAFile it asks every
 // client for a certificate issued by that CA and refuses clients without one.
+// AMaxTlsVersion (an OpenSSL version constant such as TLS1_2_VERSION) caps the
+// versions it speaks; 0 leaves the library's range.
 std::unique_ptr<THttpTestServer> MakeTlsServer(const TTestCertificate& ACertificate,
-                                               const std::string& AClientCAFile = "");
+                                               const std::string& AClientCAFile = "",
+                                               int AMaxTlsVersion = 0);
 
 // A forward proxy for plain HTTP. With a user name set it answers 407 with a
 // Basic challenge until a request carries those credentials.
