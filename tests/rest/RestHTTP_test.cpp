@@ -1051,7 +1051,7 @@ TEST(TimeoutTest, SlowSteadyDownloadIsNotCut) {
   server.Server().Get("/slow", [](const httplib::Request&, httplib::Response& a) {
     auto sent = std::make_shared<int>(0);
     a.set_chunked_content_provider("text/plain", [sent](size_t, httplib::DataSink& ASink) {
-      if (*sent == 8) {
+      if (*sent == 10) {
         ASink.done();
         return true;
       }
@@ -1062,8 +1062,9 @@ TEST(TimeoutTest, SlowSteadyDownloadIsNotCut) {
   });
   server.Start();
   TRestHTTP http;
-  http.SetReadTimeout(300);  // well under the 800 ms the whole answer takes
-  EXPECT_EQ(GetText(http, server.Url("/slow")), "xxxxxxxx");
+  // Half the second the whole answer takes, five times the gap between bytes.
+  http.SetReadTimeout(500);
+  EXPECT_EQ(GetText(http, server.Url("/slow")), "xxxxxxxxxx");
 }
 
 TEST(FailureTest, ClosedPortIsASendingError) {
