@@ -353,7 +353,8 @@ std::string TBinStorage::SaveToBytes(const TAdaptedDataSet& ADataSet) {
     w.U8(defs[c].Required ? kFlagRequired : 0);
   }
   w.U32(static_cast<std::uint32_t>(rows));
-  for (std::size_t c = 0; c < defs.size(); ++c) WriteColumn(w, ADataSet.Column(static_cast<int>(c)));
+  for (std::size_t c = 0; c < defs.size(); ++c)
+    WriteColumn(w, ADataSet.Column(static_cast<int>(c)));
 
   for (const auto& e : dictionary) {
     w.U16(static_cast<std::uint16_t>(e.size() * 2));
@@ -396,7 +397,8 @@ void TBinStorage::Load(TAdaptedDataSet& ADataSet, std::string_view ABytes) {
     // Empty and duplicate names are as invalid here as they are in FieldDefs.
     if (columnName.empty() || seen.IndexOf(columnName) >= 0) throw EStorageError();
     seen.Add(columnName, static_cast<TFieldType>(type));
-    defs.push_back(TFieldDef{columnName, static_cast<TFieldType>(type), (flags & kFlagRequired) != 0});
+    defs.push_back(
+        TFieldDef{columnName, static_cast<TFieldType>(type), (flags & kFlagRequired) != 0});
   }
   const std::uint32_t rows = in.U32();
   // Rows without columns would cost nothing in the stream; they describe nothing.

@@ -358,7 +358,8 @@ std::int64_t TField::AsLargeInt() const {
   if (v.IsNull()) return 0;
   if (const auto* i = std::get_if<std::int64_t>(&d)) return *i;
   if (const auto* b = std::get_if<bool>(&d)) return *b ? 1 : 0;
-  if (const auto* s = std::get_if<std::string>(&d); s != nullptr && DataType() == TFieldType::ftString) {
+  if (const auto* s = std::get_if<std::string>(&d);
+      s != nullptr && DataType() == TFieldType::ftString) {
     if (auto p = ParseInt(*s)) return *p;
     throw EConvertError(Format("'%s' is not a valid integer value", *s));
   }
@@ -367,7 +368,8 @@ std::int64_t TField::AsLargeInt() const {
 
 std::int32_t TField::AsInteger() const {
   const std::int64_t v = AsLargeInt();
-  if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) {
+  if (v < std::numeric_limits<std::int32_t>::min() ||
+      v > std::numeric_limits<std::int32_t>::max()) {
     RaiseCannotAccess(FieldName(), "Integer");
   }
   return static_cast<std::int32_t>(v);
@@ -379,7 +381,8 @@ double TField::AsFloat() const {
   if (v.IsNull()) return 0;
   if (const auto* f = std::get_if<double>(&d)) return *f;
   if (const auto* i = std::get_if<std::int64_t>(&d)) return static_cast<double>(*i);
-  if (const auto* s = std::get_if<std::string>(&d); s != nullptr && DataType() == TFieldType::ftString) {
+  if (const auto* s = std::get_if<std::string>(&d);
+      s != nullptr && DataType() == TFieldType::ftString) {
     if (auto p = ParseFloat(*s)) return *p;
     throw EConvertError(Format("'%s' is not a valid floating point value", *s));
   }

@@ -89,7 +89,9 @@ class TFieldDefs {
   TFieldDef& Add(const std::string& AName, TFieldType ADataType, bool ARequired = false);
   void Clear() { FItems.clear(); }
   int Count() const { return static_cast<int>(FItems.size()); }
-  const TFieldDef& operator[](int AIndex) const { return FItems.at(static_cast<std::size_t>(AIndex)); }
+  const TFieldDef& operator[](int AIndex) const {
+    return FItems.at(static_cast<std::size_t>(AIndex));
+  }
   // Index of the column named AName (ASCII case ignored), or -1.
   int IndexOf(std::string_view AName) const;
   const std::vector<TFieldDef>& Items() const { return FItems; }

@@ -169,8 +169,8 @@ void TJSONStorage::Save(const TAdaptedDataSet& ADataSet, TStream& AStream) {
 void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
   rapidjson::Document doc;
   // The iterative parser keeps deeply nested input from exhausting the stack.
-  doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(
-      AText.data(), AText.size());
+  doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(AText.data(),
+                                                                                    AText.size());
   if (doc.HasParseError() || !doc.IsObject()) throw EJSONStorageError();
   const auto name = doc.FindMember("name");
   const auto fields = doc.FindMember("fields");
@@ -213,9 +213,9 @@ void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
     }
   }
   ADataSet.Close();
-  ADataSet.SetName(name == doc.MemberEnd() ? std::string()
-                                           : std::string(name->value.GetString(),
-                                                         name->value.GetStringLength()));
+  ADataSet.SetName(name == doc.MemberEnd()
+                       ? std::string()
+                       : std::string(name->value.GetString(), name->value.GetStringLength()));
   ADataSet.LoadData(defs.Items(), std::move(columns));
 }
 

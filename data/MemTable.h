@@ -18,8 +18,7 @@ class TMemTable : public TAdaptedDataSet {
   // Writes the table (which must be open) to AStream at its position in
   // AFormat. Raises EDataSetError "Storage format '%s' is not registered" when
   // no registration of AFormat exists.
-  void SaveToStream(TStream& AStream,
-                    TStorageFormat AFormat = TStorageFormat::sfBinary) const;
+  void SaveToStream(TStream& AStream, TStorageFormat AFormat = TStorageFormat::sfBinary) const;
   // Replaces the table's structure and rows with those stored in AStream from
   // its position to its end, and leaves it open. Raises the format's storage
   // error for damaged bytes (the table is then unchanged), and EDataSetError

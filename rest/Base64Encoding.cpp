@@ -38,7 +38,8 @@ struct TDecodeTable {
   std::array<std::uint8_t, 256> Values{};
   constexpr TDecodeTable() {
     for (auto& v : Values) v = kInvalid;
-    for (unsigned i = 0; i < 64; ++i) Values[static_cast<std::uint8_t>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    for (unsigned i = 0; i < 64; ++i)
+      Values[static_cast<std::uint8_t>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
   }
 };
 
@@ -135,8 +136,8 @@ std::string TBase64Encoding::Decode(std::string_view AText) const {
       while (i + 4 <= n) {
         const std::uint8_t a = t[in[i]], b = t[in[i + 1]], c = t[in[i + 2]], d = t[in[i + 3]];
         if (((a | b | c | d) & kInvalid) != 0) break;
-        const std::uint32_t v = (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) |
-                                (std::uint32_t{c} << 6) | d;
+        const std::uint32_t v =
+            (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (std::uint32_t{c} << 6) | d;
         o[0] = static_cast<unsigned char>(v >> 16);
         o[1] = static_cast<unsigned char>(v >> 8);
         o[2] = static_cast<unsigned char>(v);

@@ -40,7 +40,6 @@ std::string ZDecompress(std::string_view ASource, std::size_t AMaxSize = kZMaxIn
 // Stream forms: read ASource from its position to its end in blocks of 1 MiB
 // and write the result to ADest at its position. Same failures as above.
 void ZCompressStream(TStream& ASource, TStream& ADest);
-void ZDecompressStream(TStream& ASource, TStream& ADest,
-                       std::size_t AMaxSize = kZMaxInflatedSize);
+void ZDecompressStream(TStream& ASource, TStream& ADest, std::size_t AMaxSize = kZMaxInflatedSize);
 
 }  // namespace qvr::rest
