@@ -1,0 +1,3 @@
+#include "rest/JSONReflect.h"
+
+#include <gtest/gtest.h>

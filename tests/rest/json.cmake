@@ -1,0 +1,4 @@
+# JSON values, their text form and marshalled objects.
+qvr_test(JSONValues_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONValues_test.cpp)
+qvr_test(JSONText_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONText_test.cpp)
+qvr_test(JSONReflect_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONReflect_test.cpp)
