@@ -22,3 +22,17 @@ function(qvr_test name)
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
                        ENVIRONMENT "${T_ENV}")
 endfunction()
+
+# qvr_test_as_user(<name>): runs the test <name> a second time as an ordinary
+# user (tests/run-as-user.sh), so that permission checks hold for both root
+# and a desktop user.
+function(qvr_test_as_user name)
+  get_test_property(${name} LABELS labels)
+  get_test_property(${name} ENVIRONMENT env)
+  add_test(NAME ${name}_as_user COMMAND ${CMAKE_SOURCE_DIR}/tests/run-as-user.sh $<TARGET_FILE:${name}>)
+  set_tests_properties(${name}_as_user PROPERTIES LABELS "${labels}" SKIP_RETURN_CODE 77
+                       TIMEOUT 300)
+  if(env)
+    set_tests_properties(${name}_as_user PROPERTIES ENVIRONMENT "${env}")
+  endif()
+endfunction()

@@ -58,7 +58,9 @@ void TCustomRestConnection::SetLoginPrompt(bool AValue) {
 }
 
 std::string TCustomRestConnection::Connection() const { return FConnectionKeepAlive; }
-void TCustomRestConnection::SetConnection(const std::string& AValue) { FConnectionKeepAlive = AValue; }
+void TCustomRestConnection::SetConnection(const std::string& AValue) {
+  FConnectionKeepAlive = AValue;
+}
 
 std::string TCustomRestConnection::ProxyHost() const { return FProxyHost; }
 void TCustomRestConnection::SetProxyHost(const std::string& AValue) { FProxyHost = AValue; }
@@ -93,7 +95,8 @@ void TCustomRestConnection::SetOnValidatePeerCertificate(TValidatePeerCertificat
 TValidatePeerCertificateErrEvent TCustomRestConnection::OnValidatePeerCertificateErr() const {
   return FOnValidatePeerCertificateERR;
 }
-void TCustomRestConnection::SetOnValidatePeerCertificateErr(TValidatePeerCertificateErrEvent AValue) {
+void TCustomRestConnection::SetOnValidatePeerCertificateErr(
+    TValidatePeerCertificateErrEvent AValue) {
   FOnValidatePeerCertificateERR = std::move(AValue);
 }
 TAuthEvent TCustomRestConnection::OnAuthentication() const { return FOnAuthentication; }
