@@ -460,12 +460,13 @@ class TRuleRegistry {
     std::scoped_lock lock(FLock);
     return FRules.empty();
   }
-  // Held while a marshaller or unmarshaller is created on this registry.
-  std::mutex& Lock() const noexcept { return FLock; }
+  // Held while a marshaller or unmarshaller is created on this registry
+  // (recursive, so that the default rules can be registered under it).
+  std::recursive_mutex& Lock() const noexcept { return FLock; }
   bool FDefaultsRegistered = false;  // guarded by Lock()
 
  private:
-  mutable std::mutex FLock;
+  mutable std::recursive_mutex FLock;
   std::map<std::string, std::shared_ptr<const TEvent>, std::less<>> FRules;
 };
 

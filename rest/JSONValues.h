@@ -25,6 +25,7 @@
 namespace qvr::rest {
 
 class TJSONValue;
+struct TJSONFieldAccess;  // the marshaller's field table of these classes
 
 // Common base of values and pairs.
 class TJSONAncestor : public TObject {
@@ -39,6 +40,7 @@ class TJSONAncestor : public TObject {
 
  protected:
   bool FOwned = true;
+  friend struct TJSONFieldAccess;
 };
 
 // A child held by a container: owned (released with the holder) or borrowed.
@@ -113,6 +115,7 @@ class TJSONString : public TJSONValue {
   // Declared first so that it fits in the padding after the base's flag.
   bool FIsNull = false;
   std::string FValue;
+  friend struct TJSONFieldAccess;
 };
 
 // A number: a string kind that keeps the number's text and is written as it.
