@@ -347,5 +347,158 @@ TEST(DataSetListInterceptor, ReverterKeepsTheObjectItIsHandedAndRefusesOtherKind
   EXPECT_THROW(interceptor.TypeObjectReverter(std::move(bad)), EZDecompressionError);
 }
 
+// --- The marshalled document -------------------------------------------------
+
+std::string Document(const TDataSetList& AList) {
+  auto marshal = TJSONConverters::GetJSONMarshaler();
+  auto doc = marshal->Marshal(&AList);
+  return WriteJSON(*doc);
+}
+
+std::unique_ptr<TDataSetList> Read(std::string_view AText) {
+  auto doc = ParseJSON(AText);
+  if (!doc) throw Exception("test document does not parse");
+  auto unmarshal = TJSONConverters::GetJSONUnMarshaler();
+  auto obj = unmarshal->Unmarshal(*doc);
+  auto* list = dynamic_cast<TDataSetList*>(obj.get());
+  if (list == nullptr) throw Exception("not a dataset list");
+  obj.release();
+  return std::unique_ptr<TDataSetList>(list);
+}
+
+std::string Escaped(const std::string& AText) { return WriteJSON(TJSONString(AText)); }
+
+std::string StringForm(int AId, const std::string& AEscaped) {
+  return R"({"type":"System.JSON.TJSONString","id":)" + std::to_string(AId) +
+         R"(,"fields":{"FValue":)" + AEscaped + R"(,"FIsNull":false,"FOwned":true}})";
+}
+
+TEST(DataSetListDocument, OneDatasetHasExactShapeAndIdsOneToFive) {
+  TDataSetList list;
+  list.AddDataSet("Relojes", test::MakeMixedTable(30));
+  const std::string blob = TDataSetListInterceptor::DataSetToBlob(list.DataSet(0));
+  const std::string expected =
+      R"({"type":"Data.DataSetJSONReflect.TDataSetList","id":1,"fields":{"FDataSets":)"
+      R"({"type":"System.JSON.TJSONObject","id":2,"fields":{"FMembers":[)"
+      R"({"type":"System.JSON.TJSONPair","id":3,"fields":{"FJsonString":)" +
+      StringForm(4, "\"Relojes\"") + R"(,"FJsonValue":)" + StringForm(5, Escaped(blob)) +
+      R"(,"FOwned":true}}],"FOwned":true}}}})";
+  const std::string text = Document(list);
+  EXPECT_EQ(expected, text);
+  // The body text escapes the blob's slashes and line breaks.
+  ASSERT_NE(std::string::npos, blob.find('/'));
+  EXPECT_EQ(std::string::npos, text.find("\r"));
+  EXPECT_NE(std::string::npos, text.find("\\/"));
+  EXPECT_NE(std::string::npos, text.find("\\r\\n"));
+  EXPECT_NE(std::string::npos, text.find(R"("FValue":"eJ)"));
+  EXPECT_EQ(std::string::npos, text.find("FOwnsDataSets"));
+}
+
+TEST(DataSetListDocument, ThreeDatasetsGiveTheLastBlobIdEleven) {
+  TDataSetList list;
+  list.AddDataSet("A", SmallTable("a", 1));
+  list.AddDataSet("B", SmallTable("b", 1));
+  list.AddDataSet("A", SmallTable("c", 1));
+  const std::string text = Document(list);
+  const std::string lastBlob = Escaped(TDataSetListInterceptor::DataSetToBlob(list.DataSet(2)));
+  EXPECT_NE(std::string::npos, text.find(StringForm(11, lastBlob)));
+  EXPECT_NE(std::string::npos, text.find(StringForm(10, "\"A\"")));
+  EXPECT_EQ(std::string::npos, text.find(R"("id":12)"));
+}
+
+TEST(DataSetListDocument, RoundTripOfEveryTypeAndSameNamesInOrder) {
+  TDataSetList list;
+  list.AddDataSet("Personal", test::MakeEveryTypeTable());
+  list.AddDataSet("Vacia", SmallTable("v", 0));
+  list.AddDataSet("Personal", test::MakeMixedTable(500));
+  auto back = Read(Document(list));
+  EXPECT_TRUE(back->OwnsDataSets());
+  ASSERT_EQ((std::vector<std::string>{"Personal", "Vacia", "Personal"}), back->Names());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NE(nullptr, dynamic_cast<TMemTable*>(&back->DataSet(i)));
+    EXPECT_TRUE(back->DataSets()->OwnsItem(i));
+    ExpectSameTable(list.DataSet(i), back->DataSet(i));
+  }
+}
+
+TEST(DataSetListDocument, EmptyListAndNullList) {
+  TDataSetList empty;
+  empty.AddDataSet("x", SmallTable("x", 0));
+  empty.ExtractDataSets();  // present and empty
+  const std::string text = Document(empty);
+  EXPECT_NE(std::string::npos, text.find(R"("FMembers":[])"));
+  auto back = Read(text);
+  ASSERT_NE(nullptr, back->DataSets());
+  EXPECT_EQ(0, back->Count());
+
+  auto absent =
+      Read(R"({"type":"Data.DataSetJSONReflect.TDataSetList","id":1,"fields":{"FDataSets":null}})");
+  EXPECT_EQ(nullptr, absent->DataSets());
+  EXPECT_TRUE(absent->OwnsDataSets());
+}
+
+TEST(DataSetListDocument, AbsentListCannotBeMarshalled) {
+  TDataSetList list;
+  auto marshal = TJSONConverters::GetJSONMarshaler();
+  try {
+    marshal->Marshal(&list);
+    FAIL() << "no exception";
+  } catch (const EConversionError& e) {
+    EXPECT_STREQ(
+        "Field attribute should provide a field interceptor instead of a type one on field "
+        "TDataSetListBase.TItemList",
+        e.what());
+  }
+}
+
+TEST(DataSetListDocument, FDataSetsThatIsNoObjectFormFails) {
+  for (const char* value : {"5", "\"text\"", "true", "[]"}) {
+    SCOPED_TRACE(value);
+    const std::string text =
+        std::string(
+            R"({"type":"Data.DataSetJSONReflect.TDataSetList","id":1,"fields":{"FDataSets":)") +
+        value + "}}";
+    try {
+      Read(text);
+      ADD_FAILURE() << "no exception";
+    } catch (const EConversionError& e) {
+      EXPECT_EQ("JSON object expected for field FDataSets in JSON " + std::string(value), e.what());
+    }
+  }
+}
+
+TEST(DataSetListDocument, StringBuilderFormOfNamesAndBlobsReadsTheSame) {
+  auto table = SmallTable("s", 3);
+  const std::string blob = TDataSetListInterceptor::DataSetToBlob(*table);
+  auto builder = [](int AId, int ABuilderId, const std::string& AEscaped) {
+    return R"({"type":"System.JSON.TJSONString","id":)" + std::to_string(AId) +
+           R"(,"fields":{"FStrBuffer":{"type":"System.SysUtils.TStringBuilder","id":)" +
+           std::to_string(ABuilderId) + R"(,"fields":{"FData":)" + AEscaped +
+           R"(,"FLength":7,"FMaxCapacity":2147483647}},"FOwned":true}})";
+  };
+  const std::string text =
+      R"({"type":"Data.DataSetJSONReflect.TDataSetList","id":1,"fields":{"FDataSets":)"
+      R"({"type":"System.JSON.TJSONObject","id":2,"fields":{"FMembers":[)"
+      R"({"type":"System.JSON.TJSONPair","id":3,"fields":{"FJsonString":)" +
+      builder(4, 5, "\"Relojes\"") + R"(,"FJsonValue":)" + builder(6, 7, Escaped(blob)) +
+      R"(,"FOwned":true}}],"FOwned":true}}}})";
+  auto back = Read(text);
+  ASSERT_EQ((std::vector<std::string>{"Relojes"}), back->Names());
+  ExpectSameTable(*table, back->DataSet(0));
+}
+
+TEST(DataSetListDocument, FailureWhileReadingLeavesNoObject) {
+  TDataSetList list;
+  list.AddDataSet("Bueno", SmallTable("b", 2));
+  list.AddDataSet("Malo", SmallTable("m", 2));
+  std::string text = Document(list);
+  // Damage the second blob's zlib header: "eJ" becomes "fJ".
+  const std::size_t second = text.find(R"("FValue":"eJ)", text.find("Malo"));
+  ASSERT_NE(std::string::npos, second);
+  text[second + 10] = 'f';
+  EXPECT_THROW(Read(text), EZDecompressionError);
+  // LeakSanitizer reports any table or list left alive by the failure.
+}
+
 }  // namespace
 }  // namespace qvr::rest
