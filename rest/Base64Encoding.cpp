@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -34,12 +35,27 @@ struct TEncodeTable {
   }
 };
 
+// Per position in a group, the sextet already shifted into place; characters
+// outside the alphabet carry kBad, so one OR over a group tells whether all
+// four are valid.
+constexpr std::uint32_t kBad = 0xFF000000u;
 struct TDecodeTable {
-  std::array<std::uint8_t, 256> Values{};
+  std::array<std::uint32_t, 256> Shifted[4]{};
   constexpr TDecodeTable() {
-    for (auto& v : Values) v = kInvalid;
-    for (unsigned i = 0; i < 64; ++i)
-      Values[static_cast<std::uint8_t>(kAlphabet[i])] = static_cast<std::uint8_t>(i);
+    for (auto& table : Shifted) {
+      for (auto& v : table) v = kBad;
+    }
+    for (unsigned i = 0; i < 64; ++i) {
+      const auto c = static_cast<std::uint8_t>(kAlphabet[i]);
+      Shifted[0][c] = i << 18;
+      Shifted[1][c] = i << 12;
+      Shifted[2][c] = i << 6;
+      Shifted[3][c] = i;
+    }
+  }
+  // The sextet of one character, or kInvalid.
+  std::uint8_t Value(unsigned char c) const {
+    return Shifted[3][c] == kBad ? kInvalid : static_cast<std::uint8_t>(Shifted[3][c]);
   }
 };
 
@@ -58,6 +74,34 @@ inline void EncodeGroup(const unsigned char* AIn, char* AOut) {
   const std::uint32_t v = (std::uint32_t{AIn[0]} << 16) | (std::uint32_t{AIn[1]} << 8) | AIn[2];
   std::memcpy(AOut, &kEncode.Pairs[v >> 12], 2);
   std::memcpy(AOut + 2, &kEncode.Pairs[v & 0xFFF], 2);
+}
+
+inline std::uint64_t LoadBigEndian64(const unsigned char* AIn) {
+  std::uint64_t w = 0;
+  std::memcpy(&w, AIn, 8);
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+  return w;
+}
+
+// Two groups (six bytes, reading eight) into eight characters with one store.
+inline void EncodeTwoGroups(const unsigned char* AIn, char* AOut) {
+  const std::uint64_t w = LoadBigEndian64(AIn);
+  const auto& p = kEncode.Pairs;
+  char buf[8];
+  std::memcpy(buf, &p[(w >> 52) & 0xFFF], 2);
+  std::memcpy(buf + 2, &p[(w >> 40) & 0xFFF], 2);
+  std::memcpy(buf + 4, &p[(w >> 28) & 0xFFF], 2);
+  std::memcpy(buf + 6, &p[(w >> 16) & 0xFFF], 2);
+  std::memcpy(AOut, buf, 8);
+}
+
+// Writes the three bytes of a 24-bit group value with one four-byte store;
+// the fourth byte is overwritten by the next group (the output has room).
+inline unsigned char* StoreGroup(unsigned char* AOut, std::uint32_t AValue) {
+  std::uint32_t be = AValue << 8;
+  if constexpr (std::endian::native == std::endian::little) be = __builtin_bswap32(be);
+  std::memcpy(AOut, &be, 4);
+  return AOut + 3;
 }
 
 }  // namespace
@@ -93,13 +137,17 @@ std::string TBase64Encoding::Encode(std::string_view ABytes) const {
   char* o = out.data();
   const std::size_t groups = n / 3;
   std::size_t g = 0;
-  // Whole lines: 19 groups then CR LF.
+  // Whole lines: 19 groups (nine pairs and one) then CR LF. The pairs read
+  // eight bytes, which stay inside the line's 57.
   for (; g + kGroupsPerLine <= groups; g += kGroupsPerLine) {
-    for (std::size_t k = 0; k < kGroupsPerLine; ++k) {
-      EncodeGroup(in, o);
-      in += 3;
-      o += 4;
+    for (std::size_t k = 0; k < kGroupsPerLine / 2; ++k) {
+      EncodeTwoGroups(in, o);
+      in += 6;
+      o += 8;
     }
+    EncodeGroup(in, o);
+    in += 3;
+    o += 4;
     o[0] = '\r';
     o[1] = '\n';
     o += 2;
@@ -124,37 +172,41 @@ std::string TBase64Encoding::Encode(std::string_view ABytes) const {
 std::string TBase64Encoding::Decode(std::string_view AText) const {
   const auto* in = reinterpret_cast<const unsigned char*>(AText.data());
   const std::size_t n = AText.size();
-  std::string out(n / 4 * 3 + 3, '\0');
-  auto* o = reinterpret_cast<unsigned char*>(out.data());
-  const auto& t = kDecode.Values;
+  // One spare byte for the four-byte store of the last group.
+  std::string out(n / 4 * 3 + 4, '\0');
+  auto* const begin = reinterpret_cast<unsigned char*>(out.data());
+  unsigned char* o = begin;
+  const auto& t = kDecode.Shifted;
   std::size_t i = 0;
   std::uint32_t acc = 0;  // sextets of a group being assembled character by character
   int have = 0;
   while (i < n) {
     if (have == 0) {
-      // Fast path: four alphabet characters in a row.
-      while (i + 4 <= n) {
-        const std::uint8_t a = t[in[i]], b = t[in[i + 1]], c = t[in[i + 2]], d = t[in[i + 3]];
-        if (((a | b | c | d) & kInvalid) != 0) break;
-        const std::uint32_t v =
-            (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (std::uint32_t{c} << 6) | d;
-        o[0] = static_cast<unsigned char>(v >> 16);
-        o[1] = static_cast<unsigned char>(v >> 8);
-        o[2] = static_cast<unsigned char>(v);
-        o += 3;
-        i += 4;
+      // Fast path: whole groups of four alphabet characters.
+      while (i + 8 <= n) {
+        const std::uint32_t a = t[0][in[i]] | t[1][in[i + 1]] | t[2][in[i + 2]] | t[3][in[i + 3]];
+        const std::uint32_t b =
+            t[0][in[i + 4]] | t[1][in[i + 5]] | t[2][in[i + 6]] | t[3][in[i + 7]];
+        if (((a | b) & kBad) != 0) break;
+        o = StoreGroup(StoreGroup(o, a), b);
+        i += 8;
+      }
+      if (i + 4 <= n) {
+        const std::uint32_t a = t[0][in[i]] | t[1][in[i + 1]] | t[2][in[i + 2]] | t[3][in[i + 3]];
+        if ((a & kBad) == 0) {
+          o = StoreGroup(o, a);
+          i += 4;
+          continue;
+        }
       }
       if (i >= n) break;
     }
     // Slow path: one character at a time until a group is complete.
-    const std::uint8_t v = t[in[i++]];
+    const std::uint8_t v = kDecode.Value(in[i++]);
     if ((v & kInvalid) != 0) continue;
     acc = (acc << 6) | v;
     if (++have == 4) {
-      o[0] = static_cast<unsigned char>(acc >> 16);
-      o[1] = static_cast<unsigned char>(acc >> 8);
-      o[2] = static_cast<unsigned char>(acc);
-      o += 3;
+      o = StoreGroup(o, acc);
       acc = 0;
       have = 0;
     }
@@ -165,7 +217,7 @@ std::string TBase64Encoding::Decode(std::string_view AText) const {
     *o++ = static_cast<unsigned char>(acc >> 10);
     *o++ = static_cast<unsigned char>(acc >> 2);
   }
-  out.resize(static_cast<std::size_t>(o - reinterpret_cast<unsigned char*>(out.data())));
+  out.resize(static_cast<std::size_t>(o - begin));
   return out;
 }
 

@@ -245,6 +245,8 @@ TEST(BinStorageHostile, DamagedStreamsTable) {
        TStreamBuilder().U32(0xFFFFFFFF).U32(1).U32(0).U8(1).U8(0).U32(0).Build({""})},
       {"row count 0xFFFFFFFF",
        TStreamBuilder().U32(0xFFFFFFFF).U32(1).U32(0).U8(1).U8(0).U32(0xFFFFFFFF).Build({"A"})},
+      {"row count 0x7FFFFFFF without the flags to back it",
+       TStreamBuilder().U32(0xFFFFFFFF).U32(1).U32(0).U8(5).U8(0).U32(0x7FFFFFFF).Build({"A"})},
       {"rows without columns", TStreamBuilder().U32(0xFFFFFFFF).U32(0).U32(1000000).Build({})},
       {"null flag 2", withByte(12 + 4 + 4 + 6 + 4, '\x02')},
       {"value missing",
