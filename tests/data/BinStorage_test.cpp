@@ -49,6 +49,29 @@ TEST(BinStorage, HeaderIsMagicVersionReservedAndDictionaryOffset) {
   EXPECT_EQ(0, v12[5]);
 }
 
+// The example of docs/dataset-format.md, byte for byte.
+TEST(BinStorage, DocumentedExampleBytes) {
+  TAdaptedDataSet t;
+  t.SetName("T");
+  t.FieldDefs().Add("ID", TFieldType::ftInteger);
+  t.Open();
+  t.AppendRecord({5});
+  t.AppendRecord({nullptr});
+  const unsigned char expected[] = {
+      0x42, 0x54, 0x42, 0x4C, 0x10, 0x00, 0x00, 0x00, 0x24, 0x00, 0x00, 0x00,  // header
+      0x00, 0x00, 0x00, 0x00,                                                  // name: entry 0
+      0x01, 0x00, 0x00, 0x00,                                                  // 1 column
+      0x01, 0x00, 0x00, 0x00, 0x01, 0x00,                                      // "ID", Integer
+      0x02, 0x00, 0x00, 0x00,                                                  // 2 rows
+      0x00, 0x01,                                                              // null flags
+      0x05, 0x00, 0x00, 0x00,                                                  // 5
+      0x02, 0x00, 0x54, 0x00,                                                  // "T"
+      0x04, 0x00, 0x49, 0x00, 0x44, 0x00,                                      // "ID"
+  };
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected),
+            TBinStorage::SaveToBytes(t));
+}
+
 TEST(BinStorage, RoundTripOfEveryTypeNullsEmptyAndNonAsciiText) {
   auto t = test::MakeEveryTypeTable();
   t->SetRecNo(3);
