@@ -1,6 +1,12 @@
 // The client data module; see dBaseCliente.h.
 #include "client/dBaseCliente.h"
 
+#include <sys/stat.h>
+
+#include "client/uVersionInfo.h"
+#include "platform/ExePath.h"
+#include "platform/SysUtils.h"
+
 namespace qvr::client {
 
 namespace {
@@ -20,10 +26,26 @@ std::unique_ptr<rest::TRestConnection> CreateRestComponent() {
   return connection;
 }
 
+// Creates APath when no folder of that name exists (links followed): one level
+// only, and a failure is not reported, since the caller returns the path
+// either way. Private to the user, as the application-data folder is.
+void CreateFolderIfMissing(const std::string& APath) {
+  struct stat st {};
+  if (stat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  mkdir(APath.c_str(), 0700);
+}
+
+std::string FolderUnder(const std::string& AParent, const char* AName) {
+  std::string path = Format("%s%s/", AParent, AName);
+  CreateFolderIfMissing(path);
+  return path;
+}
+
 }  // namespace
 
 TdmBaseCliente::TdmBaseCliente() {
   Frest = CreateRestComponent();
+  FcieMain = std::make_unique<TComputerInfo>();
   FInstanceOwner = true;
   Fconfig = std::make_unique<config::TConfigClient>();
   FOpciones = std::make_unique<TOpciones>();
@@ -37,6 +59,20 @@ TdmBaseCliente::~TdmBaseCliente() {
   Fconfig.reset();
   FOpciones.reset();
   Frest.reset();
+}
+
+std::string TdmBaseCliente::RutaDatos() const {
+  return FolderUnder(FcieMain->SpecialFolder(TComputerInfo::sfAppData) + "/", "QVR");
+}
+
+std::string TdmBaseCliente::RutaImagenes() const { return FolderUnder(RutaDatos(), "imagenes"); }
+
+std::string TdmBaseCliente::RutaRegistros() const { return FolderUnder(RutaDatos(), "registros"); }
+
+std::string TdmBaseCliente::Version() const {
+  TVorelFileVersion reader(ExecutablePath());
+  reader.SetPrefijo("v");
+  return reader.Version();
 }
 
 }  // namespace qvr::client
