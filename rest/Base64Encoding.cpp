@@ -24,13 +24,12 @@ struct TEncodeTable {
   std::array<std::uint16_t, 4096> Pairs{};
   constexpr TEncodeTable() {
     for (unsigned i = 0; i < 4096; ++i) {
-      const auto hi = static_cast<std::uint8_t>(kAlphabet[i >> 6]);
-      const auto lo = static_cast<std::uint8_t>(kAlphabet[i & 63]);
-      // Stored so that a little- or big-endian memcpy writes hi then lo.
-      const std::uint8_t bytes[2] = {hi, lo};
-      std::uint16_t v = 0;
-      std::memcpy(&v, bytes, 2);
-      Pairs[i] = v;
+      const auto hi = static_cast<std::uint16_t>(static_cast<std::uint8_t>(kAlphabet[i >> 6]));
+      const auto lo = static_cast<std::uint16_t>(static_cast<std::uint8_t>(kAlphabet[i & 63]));
+      // Stored so that copying the two bytes out writes hi, then lo.
+      Pairs[i] = std::endian::native == std::endian::little
+                     ? static_cast<std::uint16_t>(hi | (lo << 8))
+                     : static_cast<std::uint16_t>((hi << 8) | lo);
     }
   }
 };
@@ -59,8 +58,9 @@ struct TDecodeTable {
   }
 };
 
-const TEncodeTable kEncode;
-const TDecodeTable kDecode;
+// Built at compile time, so they are ready before any static initialiser runs.
+constexpr TEncodeTable kEncode;
+constexpr TDecodeTable kDecode;
 
 std::atomic<TBase64Encoding*> GInstance{nullptr};
 std::atomic<int> GLive{0};
