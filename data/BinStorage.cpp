@@ -2,6 +2,7 @@
 // docs/dataset-format.md for the layout.
 #include "data/BinStorage.h"
 
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -195,6 +196,19 @@ bool AllAscii(std::string_view AText) {
   return (acc & 0x8080808080808080ull) == 0;
 }
 
+// Fills AValues (one entry per row) from the packed values of the non-null
+// rows at AData, which the caller has checked are all there.
+template <typename T, typename TDecode>
+void ReadFixed(std::vector<T>& AValues, const unsigned char* AFlags, std::size_t ARows,
+               const unsigned char* AData, TDecode ADecode) {
+  AValues.resize(ARows);
+  for (std::size_t r = 0; r < ARows; ++r) {
+    if (AFlags[r] != 0) continue;
+    AValues[r] = ADecode(AData);
+    AData += sizeof(T);
+  }
+}
+
 // Reads one column block of ARows rows into AColumn.
 void ReadColumn(TReader& AIn, TColumn& AColumn, std::size_t ARows) {
   const unsigned char* flags = AIn.Take(ARows);
@@ -250,48 +264,25 @@ void ReadColumn(TReader& AIn, TColumn& AColumn, std::size_t ARows) {
   const std::size_t size = ValueSize(type);
   const unsigned char* p = AIn.Take(present * size);
   switch (type) {
-    case TFieldType::ftInteger: {
-      auto& v = AColumn.Int32s();
-      v.resize(ARows);
-      for (std::size_t r = 0; r < ARows; ++r) {
-        if (flags[r] != 0) continue;
-        v[r] = static_cast<std::int32_t>(TReader::Le32(p));
-        p += 4;
-      }
+    case TFieldType::ftInteger:
+      ReadFixed(AColumn.Int32s(), flags, ARows, p,
+                [](const unsigned char* q) { return static_cast<std::int32_t>(TReader::Le32(q)); });
       break;
-    }
-    case TFieldType::ftLargeint: {
-      auto& v = AColumn.Int64s();
-      v.resize(ARows);
-      for (std::size_t r = 0; r < ARows; ++r) {
-        if (flags[r] != 0) continue;
-        v[r] = static_cast<std::int64_t>(TReader::Le64(p));
-        p += 8;
-      }
+    case TFieldType::ftLargeint:
+      ReadFixed(AColumn.Int64s(), flags, ARows, p,
+                [](const unsigned char* q) { return static_cast<std::int64_t>(TReader::Le64(q)); });
       break;
-    }
     case TFieldType::ftFloat:
-    case TFieldType::ftDateTime: {
-      auto& v = AColumn.Doubles();
-      v.resize(ARows);
-      for (std::size_t r = 0; r < ARows; ++r) {
-        if (flags[r] != 0) continue;
-        const std::uint64_t bits = TReader::Le64(p);
-        std::memcpy(&v[r], &bits, 8);
-        p += 8;
-      }
+    case TFieldType::ftDateTime:
+      ReadFixed(AColumn.Doubles(), flags, ARows, p,
+                [](const unsigned char* q) { return std::bit_cast<double>(TReader::Le64(q)); });
       break;
-    }
-    case TFieldType::ftBoolean: {
-      auto& v = AColumn.Booleans();
-      v.resize(ARows);
-      for (std::size_t r = 0; r < ARows; ++r) {
-        if (flags[r] != 0) continue;
-        if (*p > 1) throw EStorageError();
-        v[r] = *p++;
-      }
+    case TFieldType::ftBoolean:
+      ReadFixed(AColumn.Booleans(), flags, ARows, p, [](const unsigned char* q) {
+        if (*q > 1) throw EStorageError();
+        return *q;
+      });
       break;
-    }
     default:
       break;
   }

@@ -114,7 +114,8 @@ bool IsValidFieldType(std::uint8_t AValue) noexcept { return AValue >= 1 && AVal
 // ---------------------------------------------------------------------------
 // TFieldDefs
 
-TFieldDef& TFieldDefs::Add(const std::string& AName, TFieldType ADataType, bool ARequired) {
+const TFieldDef& TFieldDefs::Add(const std::string& AName, TFieldType ADataType, bool ARequired) {
+  if (FOwner != nullptr) FOwner->FieldDefsChanging();
   if (AName.empty()) throw EDataSetError("Field name is empty");
   if (!IsValidFieldType(static_cast<std::uint8_t>(ADataType))) {
     throw EDataSetError(Format("Field '%s' has an unknown type", AName));
@@ -122,6 +123,18 @@ TFieldDef& TFieldDefs::Add(const std::string& AName, TFieldType ADataType, bool 
   if (IndexOf(AName) >= 0) throw EDataSetError(Format("Duplicate field name '%s'", AName));
   FItems.push_back(TFieldDef{AName, ADataType, ARequired});
   return FItems.back();
+}
+
+TFieldDefs& TFieldDefs::operator=(const TFieldDefs& AOther) {
+  if (this == &AOther) return *this;
+  if (FOwner != nullptr) FOwner->FieldDefsChanging();
+  FItems = AOther.FItems;
+  return *this;
+}
+
+void TFieldDefs::Clear() {
+  if (FOwner != nullptr) FOwner->FieldDefsChanging();
+  FItems.clear();
 }
 
 int TFieldDefs::IndexOf(std::string_view AName) const {
@@ -441,7 +454,7 @@ void TResourceOptions::SetStoreVersion(int AValue) {
 // ---------------------------------------------------------------------------
 // TAdaptedDataSet
 
-TAdaptedDataSet::TAdaptedDataSet() = default;
+TAdaptedDataSet::TAdaptedDataSet() { FFieldDefs.FOwner = this; }
 TAdaptedDataSet::~TAdaptedDataSet() = default;
 
 void TAdaptedDataSet::CheckActive() const {
@@ -452,12 +465,10 @@ void TAdaptedDataSet::CheckInactive() const {
   if (Active()) throw EDataSetError(kOpenMessage);
 }
 
-TFieldDefs& TAdaptedDataSet::FieldDefs() {
-  // Handing out the definitions for change is only allowed while closed; the
-  // columns are rebuilt from them at the next Open.
+void TAdaptedDataSet::FieldDefsChanging() {
+  // The columns are rebuilt from the definitions at the next Open.
   CheckInactive();
   FDefsChanged = true;
-  return FFieldDefs;
 }
 
 void TAdaptedDataSet::CreateColumns() {
@@ -690,7 +701,7 @@ void TAdaptedDataSet::LoadData(std::vector<TFieldDef> ADefs, std::vector<TColumn
       throw EDataSetError("Column does not match its definition");
     }
   }
-  FFieldDefs = std::move(defs);
+  FFieldDefs.FItems = std::move(defs.FItems);
   FColumnDefs = std::move(ADefs);
   FColumns = std::move(AColumns);
   FRowCount = rows;

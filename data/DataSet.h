@@ -81,13 +81,22 @@ struct TFieldDef {
   bool operator==(const TFieldDef&) const = default;
 };
 
+class TAdaptedDataSet;
+
 // The column definitions of a dataset; changed only while it is closed.
 class TFieldDefs {
  public:
+  TFieldDefs() = default;
+  // Copies are free-standing definitions: only the items are copied.
+  TFieldDefs(const TFieldDefs& AOther) : FItems(AOther.FItems) {}
+  // Replaces the items (refused while the owning dataset is open).
+  TFieldDefs& operator=(const TFieldDefs& AOther);
+
   // Adds a column. Raises EDataSetError "Duplicate field name '%s'" for a name
-  // already defined and "Field name is empty" for an empty one.
-  TFieldDef& Add(const std::string& AName, TFieldType ADataType, bool ARequired = false);
-  void Clear() { FItems.clear(); }
+  // already defined, "Field name is empty" for an empty one, and "Cannot
+  // perform this operation on an open dataset" when its dataset is open.
+  const TFieldDef& Add(const std::string& AName, TFieldType ADataType, bool ARequired = false);
+  void Clear();
   int Count() const { return static_cast<int>(FItems.size()); }
   const TFieldDef& operator[](int AIndex) const {
     return FItems.at(static_cast<std::size_t>(AIndex));
@@ -97,7 +106,11 @@ class TFieldDefs {
   const std::vector<TFieldDef>& Items() const { return FItems; }
 
  private:
+  friend class TAdaptedDataSet;
   std::vector<TFieldDef> FItems;
+  // The dataset these belong to (null for free-standing definitions): it
+  // refuses changes while open and rebuilds its columns after one.
+  TAdaptedDataSet* FOwner = nullptr;
 };
 
 // The values of one column, one entry per row, in the vector that suits its
@@ -168,8 +181,6 @@ class TColumn {
                std::vector<std::uint8_t>, TTextStore>
       FValues;
 };
-
-class TAdaptedDataSet;
 
 // Typed access to one column at the dataset's current record (the append
 // buffer while a record is being appended). Getters of a null value give the
@@ -251,7 +262,7 @@ class TAdaptedDataSet : public TObject {
   // Column definitions. Changing them while open raises EDataSetError
   // "Cannot perform this operation on an open dataset"; changing them drops
   // the rows at the next Open.
-  TFieldDefs& FieldDefs();
+  TFieldDefs& FieldDefs() { return FFieldDefs; }
   const TFieldDefs& FieldDefs() const { return FFieldDefs; }
   TResourceOptions& ResourceOptions() { return FResourceOptions; }
   const TResourceOptions& ResourceOptions() const { return FResourceOptions; }
@@ -330,6 +341,9 @@ class TAdaptedDataSet : public TObject {
 
  private:
   friend class TField;
+  friend class TFieldDefs;
+  // Called by FFieldDefs before a change.
+  void FieldDefsChanging();
   // The value of column AColumn at the current record, or the append buffer.
   TValue CurrentValue(int AColumn) const;
   void SetBufferValue(int AColumn, const TValue& AValue);

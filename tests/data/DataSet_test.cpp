@@ -28,7 +28,13 @@ TEST_F(DataSetTest, ClosedDatasetRefusesRowAccessAndOpenOneRefusesNewDefinitions
     EXPECT_STREQ("Cannot perform this operation on a closed dataset", e.what());
   }
   ds.Open();
-  EXPECT_THROW(ds.FieldDefs(), EDataSetError);
+  EXPECT_EQ(3, ds.FieldDefs().Count());  // reading the definitions is fine
+  EXPECT_THROW(ds.FieldDefs().Add("More", TFieldType::ftString), EDataSetError);
+  EXPECT_THROW(ds.FieldDefs().Clear(), EDataSetError);
+  TFieldDefs copy = ds.FieldDefs();  // a free-standing copy may change
+  copy.Add("More", TFieldType::ftString);
+  EXPECT_EQ(3, ds.FieldDefs().Count());
+  EXPECT_THROW(ds.FieldDefs() = copy, EDataSetError);
   EXPECT_EQ(0, ds.RecordCount());
   EXPECT_TRUE(ds.Eof());
   EXPECT_EQ(0, ds.RecNo());
