@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
                     static_cast<double>(f.Compressed.size()) / 1e6) +
                    Text(", document %.1f MB)", static_cast<double>(f.Document.size()) / 1e6));
 
-  constexpr int kRuns = 7;
+  constexpr int kRuns = 5;
   std::vector<double> deflate, write, inflate, read, encode, decode;
   const std::string text = TBase64Encoding::Base64().Encode(f.Storage);
   for (int i = 0; i < kRuns; ++i) {

@@ -5,6 +5,7 @@
 // (data/MemTable.h) adds the storage formats.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -55,9 +57,12 @@ class TValue {
  public:
   TValue() = default;
   TValue(std::nullptr_t) {}
-  TValue(int AValue) : FData(std::int64_t{AValue}) {}
-  TValue(std::int64_t AValue) : FData(AValue) {}
+  // Any integer type; an unsigned value above the 64-bit signed range raises
+  // EDataSetError rather than turn negative.
+  template <std::integral I>
+  requires(!std::is_same_v<I, bool>) TValue(I AValue) : FData(CheckedInt64(AValue)) {}
   TValue(double AValue) : FData(AValue) {}
+  TValue(float AValue) : FData(double{AValue}) {}
   TValue(bool AValue) : FData(AValue) {}
   TValue(const char* AValue) : FData(std::string(AValue)) {}
   TValue(std::string AValue) : FData(std::move(AValue)) {}
@@ -69,6 +74,16 @@ class TValue {
   bool operator==(const TValue&) const = default;
 
  private:
+  template <std::integral I>
+  static std::int64_t CheckedInt64(I AValue) {
+    if constexpr (std::is_unsigned_v<I> && sizeof(I) >= sizeof(std::int64_t)) {
+      if (AValue > static_cast<std::uint64_t>(INT64_MAX)) {
+        throw EDataSetError("Integer value out of the 64-bit range");
+      }
+    }
+    return static_cast<std::int64_t>(AValue);
+  }
+
   std::variant<std::monostate, std::int64_t, double, bool, std::string, TBytes> FData;
 };
 

@@ -188,6 +188,13 @@ TEST(FieldAccess, ConversionsTable) {
   }
 }
 
+TEST(FieldAccess, IntegerValuesOfEveryWidth) {
+  EXPECT_EQ(TValue(std::int64_t{7}), TValue(static_cast<unsigned char>(7)));
+  EXPECT_EQ(TValue(std::int64_t{-7}), TValue(-7LL));
+  EXPECT_EQ(TValue(std::int64_t{INT64_MAX}), TValue(static_cast<std::uint64_t>(INT64_MAX)));
+  EXPECT_THROW(TValue(static_cast<std::uint64_t>(INT64_MAX) + 1), EDataSetError);
+}
+
 TEST(FieldAccess, InvalidUtf8TextIsRepairedOnEntry) {
   TAdaptedDataSet ds;
   ds.FieldDefs().Add("T", TFieldType::ftString);
