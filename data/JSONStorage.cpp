@@ -197,10 +197,9 @@ void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
     defs.Add(fieldName, type, q != f.MemberEnd() && q->value.GetBool());
   }
   std::vector<TColumn> columns;
-  for (const auto& def : defs.Items()) {
-    columns.emplace_back(def.DataType);
-    columns.back().Reserve(rows->value.Size());
-  }
+  // Nothing is reserved from the counts: columns times rows could far exceed
+  // what the text holds, while values appended one by one never do.
+  for (const auto& def : defs.Items()) columns.emplace_back(def.DataType);
   if (defs.Count() == 0 && !rows->value.Empty()) throw EJSONStorageError();
   for (const auto& row : rows->value.GetArray()) {
     if (!row.IsArray() || row.Size() != static_cast<rapidjson::SizeType>(defs.Count())) {

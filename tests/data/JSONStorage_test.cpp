@@ -69,6 +69,20 @@ TEST(JSONStorage, DamagedDocumentsRaiseAndLeaveTheTable) {
     EXPECT_THROW(TJSONStorage::Load(ds, c), EJSONStorageError);
     EXPECT_EQ("Kept", ds.Fields(0).FieldName());
   }
+  // Many columns and many (wrong) rows: refused without allocating columns
+  // times rows.
+  std::string wide = "{\"fields\":[";
+  for (int i = 0; i < 5000; ++i) {
+    wide += std::string(i ? "," : "") + "{\"name\":\"c" + std::to_string(i) +
+            "\",\"type\":\"Largeint\"}";
+  }
+  wide += "],\"rows\":[";
+  for (int i = 0; i < 50000; ++i) wide += i ? ",[]" : "[]";
+  wide += "]}";
+  {
+    TAdaptedDataSet ds;
+    EXPECT_THROW(TJSONStorage::Load(ds, wide), EJSONStorageError);
+  }
   // Deep nesting is refused without exhausting the stack.
   TAdaptedDataSet ds;
   EXPECT_THROW(TJSONStorage::Load(ds, std::string(200000, '[')), EJSONStorageError);
