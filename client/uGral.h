@@ -8,8 +8,17 @@
 
 namespace qvr::client {
 
+// Travels as the marshalled object "uGral.TOpciones" with its one field
+// "IDStatusDefault" (registered in uGral.cpp).
 class TOpciones : public TObject {
  public:
+  TOpciones() = default;
+  TOpciones(const TOpciones&) = default;
+  TOpciones& operator=(const TOpciones&) = default;
+  // Defined in uGral.cpp so that every program that creates a TOpciones
+  // also links its marshalling registration.
+  ~TOpciones() override;
+
   std::int32_t IDStatusDefault = 0;
 };
 

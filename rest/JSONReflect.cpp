@@ -240,7 +240,9 @@ struct TJSONFieldAccess {
       t.GetStr = [](const void* p) -> const std::string& {
         return static_cast<const TJSONString*>(p)->FValue;
       };
-      t.SetStr = [](void* p, std::string v) { static_cast<TJSONString*>(p)->SetValue(std::move(v)); };
+      t.SetStr = [](void* p, std::string v) {
+        static_cast<TJSONString*>(p)->SetValue(std::move(v));
+      };
       t.Clear = [](void* p) { static_cast<TJSONString*>(p)->SetValue(std::string()); };
       return t;
     }();
@@ -256,7 +258,9 @@ struct TJSONFieldAccess {
     }();
     return info;
   }
-  static void* Self(void* AOwner) { return static_cast<TJSONString*>(static_cast<TObject*>(AOwner)); }
+  static void* Self(void* AOwner) {
+    return static_cast<TJSONString*>(static_cast<TObject*>(AOwner));
+  }
 };
 
 namespace {
@@ -282,7 +286,8 @@ const TTypeInfo& PairNameType() {
         return;
       }
       const auto* s = dynamic_cast<const TJSONString*>(v.get());
-      if (s == nullptr) throw EConversionError("Internal: the name of a pair must be a TJSONString");
+      if (s == nullptr)
+        throw EConversionError("Internal: the name of a pair must be a TJSONString");
       name = TJSONString(*s);
       name.SetOwned(s->Owned());
     };
@@ -761,8 +766,8 @@ namespace {
 [[noreturn]] void CannotAssign(std::string_view AValue, const std::string& AField,
                                const TClassInfo& AClass) {
   throw EConversionError(
-      Format("Internal: Value %s cannot be converted to be assigned to field %s in type %s",
-             AValue, AField, AClass.ClassName()));
+      Format("Internal: Value %s cannot be converted to be assigned to field %s in type %s", AValue,
+             AField, AClass.ClassName()));
 }
 
 // The text of a scalar used as an id or a number or string field value.
@@ -801,7 +806,6 @@ std::optional<std::int64_t> ReadInteger(std::string_view AText, std::int64_t AMi
 std::optional<double> ReadFloat(std::string_view AText) {
   std::size_t i = 0;
   if (i < AText.size() && (AText[i] == '-' || AText[i] == '+')) ++i;
-  const std::size_t start = i;
   std::size_t digits = 0;
   while (i < AText.size() && AText[i] >= '0' && AText[i] <= '9') ++i, ++digits;
   if (i < AText.size() && AText[i] == '.') {
@@ -809,19 +813,24 @@ std::optional<double> ReadFloat(std::string_view AText) {
     while (i < AText.size() && AText[i] >= '0' && AText[i] <= '9') ++i, ++digits;
   }
   if (digits == 0) return std::nullopt;
+  bool negativeExponent = false;
   if (i < AText.size() && (AText[i] == 'e' || AText[i] == 'E')) {
     ++i;
-    if (i < AText.size() && (AText[i] == '-' || AText[i] == '+')) ++i;
+    if (i < AText.size() && (AText[i] == '-' || AText[i] == '+'))
+      negativeExponent = AText[i++] == '-';
     std::size_t expDigits = 0;
     while (i < AText.size() && AText[i] >= '0' && AText[i] <= '9') ++i, ++expDigits;
     if (expDigits == 0) return std::nullopt;
   }
   if (i != AText.size()) return std::nullopt;
-  // from_chars always reads "." as the separator, whatever the locale.
-  (void)start;
+  // from_chars reads "." as the separator whatever the process's locale
+  // (the windowing toolkit sets the user's one, where it may be ",").
   const std::string_view number = AText[0] == '+' ? AText.substr(1) : AText;
   double value = 0;
   const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error == std::errc::result_out_of_range && negativeExponent) {
+    return number[0] == '-' ? -0.0 : 0.0;  // too small for a double: zero
+  }
   if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) {
     return std::nullopt;
   }
@@ -914,7 +923,8 @@ class TJSONUnMarshal::TReader {
     }
     if (AForm.Get("ref") != nullptr) {
       const std::string typeName = ScalarText(AForm.GetValue("type")).value_or("");
-      const std::string ref = ScalarText(AForm.GetValue("ref")).value_or(WriteJSON(*AForm.GetValue("ref")));
+      const std::string ref =
+          ScalarText(AForm.GetValue("ref")).value_or(WriteJSON(*AForm.GetValue("ref")));
       auto it = FIds.find(ref);
       // An object still being read cannot stand inside itself: its fields own
       // their objects, so a cycle has no form here.
@@ -952,8 +962,8 @@ class TJSONUnMarshal::TReader {
       // A field kept out of the object form is not read either: its value is
       // the object's own business (such as who owns its datasets).
       if (field == nullptr || !field->Marshalled()) {
-        throw EConversionError(Format("Internal: Field %s cannot be found in type %s", name,
-                                      AClass.ClassName()));
+        throw EConversionError(
+            Format("Internal: Field %s cannot be found in type %s", name, AClass.ClassName()));
       }
       void* address = field->Locate(&AObject);
       if (const auto& reflect = field->Reflect()) {
@@ -983,8 +993,7 @@ class TJSONUnMarshal::TReader {
     return out;
   }
 
-  static std::vector<std::string> ReadStrings(const std::string& AField,
-                                              const TJSONValue& AValue) {
+  static std::vector<std::string> ReadStrings(const std::string& AField, const TJSONValue& AValue) {
     std::vector<std::string> out;
     if (AValue.IsNull()) return out;
     const TJSONArray* array = AValue.AsArray();
@@ -997,8 +1006,7 @@ class TJSONUnMarshal::TReader {
     return out;
   }
 
-  std::unique_ptr<TObject> ReadRequiredObject(const std::string& AField,
-                                              const TJSONValue& AValue) {
+  std::unique_ptr<TObject> ReadRequiredObject(const std::string& AField, const TJSONValue& AValue) {
     const TJSONObject* form = AValue.AsObject();
     if (form == nullptr) ObjectExpected(AField, AValue);
     return ReadObject(*form);
@@ -1058,36 +1066,26 @@ class TJSONUnMarshal::TReader {
       }
       type.SetObj(AAddress, std::move(AResult));
     };
-    switch (AReflect.ReverterType) {
+    const TReverterType kind = AReflect.ReverterType;
+    const bool typeKind =
+        kind == TReverterType::rtTypeObject || kind == TReverterType::rtTypeObjects ||
+        kind == TReverterType::rtTypeString || kind == TReverterType::rtTypeStrings;
+    if (typeKind && AValue.IsNull()) {
+      store(nullptr);  // the field gets no object
+      return;
+    }
+    switch (kind) {
       case TReverterType::rtTypeObject:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else if (const TJSONObject* form = AValue.AsObject()) {
-          store(interceptor->TypeObjectReverter(ReadObject(*form)));
-        } else {
-          ObjectExpected(name, AValue);
-        }
+        store(interceptor->TypeObjectReverter(ReadRequiredObject(name, AValue)));
         break;
       case TReverterType::rtTypeObjects:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else {
-          store(interceptor->TypeObjectsReverter(ReadObjects(name, AValue)));
-        }
+        store(interceptor->TypeObjectsReverter(ReadObjects(name, AValue)));
         break;
       case TReverterType::rtTypeString:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else {
-          store(interceptor->TypeStringReverter(ReadRequiredString(name, AValue)));
-        }
+        store(interceptor->TypeStringReverter(ReadRequiredString(name, AValue)));
         break;
       case TReverterType::rtTypeStrings:
-        if (AValue.IsNull()) {
-          store(nullptr);
-        } else {
-          store(interceptor->TypeStringsReverter(ReadStrings(name, AValue)));
-        }
+        store(interceptor->TypeStringsReverter(ReadStrings(name, AValue)));
         break;
       case TReverterType::rtObject:
         interceptor->ObjectReverter(AObject, name,
@@ -1183,9 +1181,9 @@ class TJSONUnMarshal::TReader {
       }
       return;
     }
-    throw EConversionError(Format(
-        "Cannot set value for field %s as it is expected to be an array instead of %s", AField,
-        ATypeName));
+    throw EConversionError(
+        Format("Cannot set value for field %s as it is expected to be an array instead of %s",
+               AField, ATypeName));
   }
 
   static void ReadText(const TTypeInfo& AType, void* AAddress, const std::string& AText,
@@ -1261,8 +1259,8 @@ std::unique_ptr<TObject> TJSONUnMarshal::Unmarshal(const TJSONValue* AData) {
   return reader.ReadObject(*AData->AsObject());
 }
 
-void TJSONUnMarshal::RegisterReverter(const std::string& AQualifiedClass,
-                                      const std::string& AField, TReverterEvent AEvent) {
+void TJSONUnMarshal::RegisterReverter(const std::string& AQualifiedClass, const std::string& AField,
+                                      TReverterEvent AEvent) {
   FRegistry->Register(AQualifiedClass, AField, std::move(AEvent));
 }
 

@@ -33,6 +33,10 @@
 // where TDataSetListInterceptor derives from TJSONInterceptor and overrides
 // TypeObjectConverter (list -> new TJSONObject it keeps alive) and
 // TypeObjectReverter (TJSONObject it takes -> new list).
+//
+// The core is a static library: put the registration in the .cpp that also
+// defines the class's first out-of-line virtual function (its destructor, for
+// example), so that every program that creates the class links it too.
 #pragma once
 
 #include <array>

@@ -30,6 +30,9 @@ std::string WriteJSONUnescaped(const TJSONValue& AValue);
 // their text, duplicate names are kept in order, invalid UTF-8 sequences and
 // \u escapes of lone surrogates are read as U+FFFD.
 std::unique_ptr<TJSONValue> ParseJSON(std::string_view AText);
+// The same, for callers holding a std::string or a C string.
+std::unique_ptr<TJSONValue> ParseJSON(const std::string& AText);
+std::unique_ptr<TJSONValue> ParseJSON(const char* AText);
 
 // The deepest nesting of arrays and objects that ParseJSON accepts.
 inline constexpr int kMaxJSONDepth = 512;

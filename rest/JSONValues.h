@@ -7,10 +7,10 @@
 // Ownership. A container owns the children it was given as std::unique_ptr and
 // releases them with itself; a child added through one of the Borrow... calls
 // stays with whoever owns it and is never released by the container. Every
-// value and pair also carries the Owned flag (true after construction): a
-// container sets it when a child enters (true for owned, false for borrowed),
-// it is copied by Clone and travels in the object form, but changing it later
-// does not move ownership, so no value can leak or be released twice.
+// value and pair also carries the Owned flag (true after construction; a
+// borrowed child gets false). It is copied by Clone and travels in the object
+// form, but it never moves ownership, so no value can leak or be released
+// twice.
 #pragma once
 
 #include <cstddef>
@@ -77,6 +77,11 @@ class TJSONValue : public TJSONAncestor {
   // The compact text form (see JSONText.h).
   std::string ToJSON() const;
 
+  // Values come from a per-thread pool of small blocks (parsing a large
+  // answer makes millions of them); a value may be released on any thread.
+  static void* operator new(std::size_t ASize);
+  static void operator delete(void* APointer, std::size_t ASize) noexcept;
+
   // Typed views; null when the value is of another kind.
   const class TJSONObject* AsObject() const noexcept;
   class TJSONObject* AsObject() noexcept;
@@ -95,6 +100,7 @@ class TJSONString : public TJSONValue {
   explicit TJSONString(std::string AValue) noexcept : FValue(std::move(AValue)) {}
   explicit TJSONString(std::string_view AValue) : FValue(AValue) {}
   explicit TJSONString(const char* AValue) : FValue(AValue) {}
+  TJSONString(const char* AText, std::size_t ALength) : FValue(AText, ALength) {}
 
   TKind Kind() const noexcept override { return TKind::String; }
   std::unique_ptr<TJSONValue> Clone() const override;
@@ -121,8 +127,11 @@ class TJSONString : public TJSONValue {
 // A number: a string kind that keeps the number's text and is written as it.
 class TJSONNumber : public TJSONString {
  public:
+  // The number 0 (as the unmarshaller creates one before filling it).
+  TJSONNumber() : TJSONString(std::string("0")) {}
   // AText must be a JSON number; it is kept as given.
   explicit TJSONNumber(std::string AText) noexcept : TJSONString(std::move(AText)) {}
+  TJSONNumber(const char* AText, std::size_t ALength) : TJSONString(AText, ALength) {}
   explicit TJSONNumber(std::int64_t AValue);
   explicit TJSONNumber(std::int32_t AValue) : TJSONNumber(static_cast<std::int64_t>(AValue)) {}
   // General format, at most 15 significant digits, "." as separator. Raises
@@ -158,6 +167,8 @@ class TJSONPair : public TJSONAncestor {
   TJSONPair() = default;
   TJSONPair(std::string AName, std::unique_ptr<TJSONValue> AValue);
   TJSONPair(std::string AName, TJSONValueRef AValue);
+  // A pair whose name is the ALength bytes at AName (UTF-8).
+  TJSONPair(const char* AName, std::size_t ALength, TJSONValueRef AValue);
   TJSONPair(TJSONPair&&) noexcept = default;
   TJSONPair& operator=(TJSONPair&&) noexcept = default;
   ~TJSONPair() override = default;

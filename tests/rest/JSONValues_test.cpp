@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
+#include <vector>
 
 #include "platform/SysUtils.h"
 #include "rest/JSONText.h"
@@ -95,6 +97,34 @@ TEST(JSONValues, CloneIsDeepAndIndependent) {
   auto pair = TJSONPair("n", std::make_unique<TJSONTrue>()).Clone();
   EXPECT_EQ(pair->Name(), "n");
   EXPECT_EQ(pair->JsonValue()->Kind(), TJSONValue::TKind::True);
+}
+
+TEST(JSONValues, ValuesMayBeReleasedOnAnotherThread) {
+  // Values come from per-thread pools: hand documents across threads both
+  // ways and keep using them.
+  std::vector<std::unique_ptr<TJSONValue>> made(8);
+  std::thread maker([&made] {
+    for (auto& m : made) {
+      auto a = std::make_unique<TJSONArray>();
+      for (int i = 0; i < 1000; ++i) a->Add(std::make_unique<TJSONNumber>(std::int64_t{i}));
+      m = std::move(a);
+    }
+  });
+  maker.join();
+  for (std::size_t k = 0; k < made.size(); k += 2) made[k].reset();  // released here
+  std::thread user([&made] {
+    for (std::size_t k = 1; k < made.size(); k += 2) {
+      EXPECT_EQ(made[k]->AsArray()->Items(999)->AsString()->Value(), "999");
+      made[k].reset();
+    }
+    TJSONObject o;  // reuses what this thread freed
+    for (int i = 0; i < 2000; ++i) o.AddPair("k", std::make_unique<TJSONTrue>());
+    EXPECT_EQ(o.Count(), 2000u);
+  });
+  user.join();
+  TJSONArray reuse;
+  for (int i = 0; i < 5000; ++i) reuse.Add(std::make_unique<TJSONString>("x"));
+  EXPECT_EQ(WriteJSON(*reuse.Items(4999)), R"("x")");
 }
 
 // General format, 15 significant digits, "." separator; expected texts worked

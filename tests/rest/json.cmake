@@ -2,3 +2,4 @@
 qvr_test(JSONValues_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONValues_test.cpp)
 qvr_test(JSONText_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONText_test.cpp)
 qvr_test(JSONReflect_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONReflect_test.cpp)
+qvr_test(uGral_test LABEL json SOURCES ${CMAKE_SOURCE_DIR}/tests/client/uGral_test.cpp)
