@@ -45,6 +45,8 @@ std::string FolderUnder(const std::string& AParent, const char* AName) {
 
 TdmBaseCliente::TdmBaseCliente() {
   Frest = CreateRestComponent();
+  FBIN = std::make_unique<data::TBinStorageLink>();
+  FJSON = std::make_unique<data::TJSONStorageLink>();
   FcieMain = std::make_unique<TComputerInfo>();
   FInstanceOwner = true;
   Fconfig = std::make_unique<config::TConfigClient>();
@@ -58,7 +60,7 @@ TdmBaseCliente::TdmBaseCliente() {
 TdmBaseCliente::~TdmBaseCliente() {
   Fconfig.reset();
   FOpciones.reset();
-  Frest.reset();
+  // The components go last, as members, in the reverse of their creation.
 }
 
 std::string TdmBaseCliente::RutaDatos() const {

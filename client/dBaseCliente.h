@@ -8,6 +8,7 @@
 
 #include "client/uGral.h"
 #include "config/uConfigClient.h"
+#include "data/StorageFormats.h"
 #include "platform/Classes.h"
 #include "platform/ComputerInfo.h"
 #include "rest/RestConnection.h"
@@ -30,6 +31,9 @@ class TdmBaseCliente : public TObject {
   config::TConfigClient& config() { return *Fconfig; }
   TOpciones& Opciones() { return *FOpciones; }
   rest::TRestConnection& rest() { return *Frest; }
+  // The registrations that make both dataset storage formats available.
+  data::TBinStorageLink& BIN() { return *FBIN; }
+  data::TJSONStorageLink& JSON() { return *FJSON; }
 
   // The per-user data folder, <roaming application-data folder>/QVR/, and its
   // sub-folders imagenes/ and registros/; each ends in "/", is computed on
@@ -51,6 +55,8 @@ class TdmBaseCliente : public TObject {
  private:
   // Components, in the order the module builds them.
   std::unique_ptr<rest::TRestConnection> Frest;
+  std::unique_ptr<data::TBinStorageLink> FBIN;
+  std::unique_ptr<data::TJSONStorageLink> FJSON;
   std::unique_ptr<TComputerInfo> FcieMain;
 
   bool FInstanceOwner = false;

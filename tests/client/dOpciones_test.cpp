@@ -50,6 +50,17 @@ TEST(TdmOpcionesTest, ConnectionFromConfigFile) {
   }
 }
 
+TEST(TdmOpcionesTest, MakesBothStorageFormatsAvailableWhileItLives) {
+  TConfigFolder folder;
+  {
+    TdmOpciones dm;
+    EXPECT_TRUE(data::IsStorageFormatRegistered(data::TStorageFormat::sfBinary));
+    EXPECT_TRUE(data::IsStorageFormatRegistered(data::TStorageFormat::sfJSON));
+  }
+  EXPECT_FALSE(data::IsStorageFormatRegistered(data::TStorageFormat::sfBinary));
+  EXPECT_FALSE(data::IsStorageFormatRegistered(data::TStorageFormat::sfJSON));
+}
+
 TEST(TdmOpcionesTest, GlobalIsSetByTheOwner) { EXPECT_EQ(dmOpciones, nullptr); }
 
 }  // namespace

@@ -1,0 +1,712 @@
+// The dataset, its columns and fields; see DataSet.h.
+#include "data/DataSet.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <type_traits>
+
+#include "platform/Utf.h"
+
+namespace qvr::data {
+
+namespace {
+
+constexpr const char* kClosedMessage = "Cannot perform this operation on a closed dataset";
+constexpr const char* kOpenMessage = "Cannot perform this operation on an open dataset";
+
+bool SameNameIgnoringCase(std::string_view A, std::string_view B) {
+  if (A.size() != B.size()) return false;
+  for (std::size_t i = 0; i < A.size(); ++i) {
+    char a = A[i], b = B[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
+[[noreturn]] void RaiseCannotAccess(const std::string& AField, const char* AType) {
+  throw EDataSetError(Format("Cannot access field '%s' as type %s", AField, AType));
+}
+
+[[noreturn]] void RaiseDoesNotFit(const std::string& AField, TFieldType AType) {
+  throw EDataSetError(
+      Format("Value does not fit field '%s' of type %s", AField, FieldTypeName(AType)));
+}
+
+std::string FloatText(double AValue) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15g", AValue);
+  return buf;
+}
+
+// Days since 1899-12-30 to "YYYY-MM-DD HH:MM:SS" (proleptic Gregorian calendar).
+std::string DateTimeText(TDateTime AValue) {
+  if (!std::isfinite(AValue) || std::fabs(AValue) > 3.0e6) return FloatText(AValue);
+  double days = std::floor(AValue);
+  // Round to whole seconds, carrying into the day.
+  auto secs = static_cast<std::int64_t>(std::llround((AValue - days) * 86400.0));
+  if (secs >= 86400) {
+    secs -= 86400;
+    days += 1;
+  }
+  // Civil date from days since 1970-01-01 (Howard Hinnant's algorithm).
+  std::int64_t z = static_cast<std::int64_t>(days) - 25569 + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  std::int64_t y = yoe + era * 400;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  if (m <= 2) ++y;
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld",
+                static_cast<long long>(y), static_cast<long long>(m), static_cast<long long>(d),
+                static_cast<long long>(secs / 3600), static_cast<long long>(secs / 60 % 60),
+                static_cast<long long>(secs % 60));
+  return buf;
+}
+
+std::optional<std::int64_t> ParseInt(std::string_view AText) {
+  std::int64_t v = 0;
+  const auto* end = AText.data() + AText.size();
+  auto [p, ec] = std::from_chars(AText.data(), end, v);
+  if (ec != std::errc() || p != end || AText.empty()) return std::nullopt;
+  return v;
+}
+
+std::optional<double> ParseFloat(std::string_view AText) {
+  double v = 0;
+  const auto* end = AText.data() + AText.size();
+  auto [p, ec] = std::from_chars(AText.data(), end, v);
+  if (ec != std::errc() || p != end || AText.empty()) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::string FieldTypeName(TFieldType AType) {
+  switch (AType) {
+    case TFieldType::ftInteger:
+      return "Integer";
+    case TFieldType::ftLargeint:
+      return "Largeint";
+    case TFieldType::ftFloat:
+      return "Float";
+    case TFieldType::ftBoolean:
+      return "Boolean";
+    case TFieldType::ftString:
+      return "String";
+    case TFieldType::ftDateTime:
+      return "DateTime";
+    case TFieldType::ftBytes:
+      return "Bytes";
+  }
+  return "Unknown";
+}
+
+bool IsValidFieldType(std::uint8_t AValue) noexcept { return AValue >= 1 && AValue <= 7; }
+
+// ---------------------------------------------------------------------------
+// TFieldDefs
+
+const TFieldDef& TFieldDefs::Add(const std::string& AName, TFieldType ADataType, bool ARequired) {
+  if (FOwner != nullptr) FOwner->FieldDefsChanging();
+  if (AName.empty()) throw EDataSetError("Field name is empty");
+  if (!IsValidFieldType(static_cast<std::uint8_t>(ADataType))) {
+    throw EDataSetError(Format("Field '%s' has an unknown type", AName));
+  }
+  if (IndexOf(AName) >= 0) throw EDataSetError(Format("Duplicate field name '%s'", AName));
+  FItems.push_back(TFieldDef{AName, ADataType, ARequired});
+  return FItems.back();
+}
+
+TFieldDefs& TFieldDefs::operator=(const TFieldDefs& AOther) {
+  if (this == &AOther) return *this;
+  if (FOwner != nullptr) FOwner->FieldDefsChanging();
+  FItems = AOther.FItems;
+  return *this;
+}
+
+void TFieldDefs::Clear() {
+  if (FOwner != nullptr) FOwner->FieldDefsChanging();
+  FItems.clear();
+}
+
+int TFieldDefs::IndexOf(std::string_view AName) const {
+  for (std::size_t i = 0; i < FItems.size(); ++i) {
+    if (SameNameIgnoringCase(FItems[i].Name, AName)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// TColumn
+
+TColumn::TColumn(TFieldType AType) : FType(AType) {
+  switch (AType) {
+    case TFieldType::ftInteger:
+      FValues.emplace<std::vector<std::int32_t>>();
+      break;
+    case TFieldType::ftLargeint:
+      FValues.emplace<std::vector<std::int64_t>>();
+      break;
+    case TFieldType::ftFloat:
+    case TFieldType::ftDateTime:
+      FValues.emplace<std::vector<double>>();
+      break;
+    case TFieldType::ftBoolean:
+      FValues.emplace<std::vector<std::uint8_t>>();
+      break;
+    case TFieldType::ftString:
+    case TFieldType::ftBytes:
+      FValues.emplace<TTextStore>();
+      break;
+  }
+}
+
+void TColumn::Reserve(std::size_t ACount) {
+  FNulls.reserve(ACount);
+  std::visit(
+      [ACount](auto& v) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, TTextStore>) {
+          v.Ends.reserve(ACount);
+        } else {
+          v.reserve(ACount);
+        }
+      },
+      FValues);
+}
+
+void TColumn::Clear() {
+  FNulls.clear();
+  std::visit(
+      [](auto& v) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, TTextStore>) {
+          v.Buffer.clear();
+          v.Ends.clear();
+        } else {
+          v.clear();
+        }
+      },
+      FValues);
+}
+
+void TColumn::PopBack() {
+  if (FNulls.empty()) return;
+  FNulls.pop_back();
+  std::visit(
+      [](auto& v) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, TTextStore>) {
+          v.Ends.pop_back();
+          v.Buffer.resize(v.Ends.empty() ? 0 : v.Ends.back());
+        } else {
+          v.pop_back();
+        }
+      },
+      FValues);
+}
+
+std::string_view TColumn::Text(std::size_t ARow) const {
+  const TTextStore& t = Texts();
+  const std::size_t end = t.Ends.at(ARow);
+  const std::size_t begin = ARow == 0 ? 0 : t.Ends[ARow - 1];
+  return std::string_view(t.Buffer).substr(begin, end - begin);
+}
+
+void TColumn::AppendText(std::string_view AValue) {
+  TTextStore& t = Texts();
+  t.Buffer.append(AValue);
+  t.Ends.push_back(t.Buffer.size());
+  FNulls.push_back(0);
+}
+
+TValue TColumn::Get(std::size_t ARow) const {
+  if (FNulls.at(ARow) != 0) return TValue();
+  switch (FType) {
+    case TFieldType::ftInteger:
+      return TValue(std::int64_t{Int32s()[ARow]});
+    case TFieldType::ftLargeint:
+      return TValue(Int64s()[ARow]);
+    case TFieldType::ftFloat:
+    case TFieldType::ftDateTime:
+      return TValue(Doubles()[ARow]);
+    case TFieldType::ftBoolean:
+      return TValue(Booleans()[ARow] != 0);
+    case TFieldType::ftString:
+      return TValue(Text(ARow));
+    case TFieldType::ftBytes: {
+      const std::string_view s = Text(ARow);
+      return TValue(TBytes(s.begin(), s.end()));
+    }
+  }
+  return TValue();
+}
+
+void TColumn::AppendNull() {
+  std::visit(
+      [](auto& v) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, TTextStore>) {
+          v.Ends.push_back(v.Buffer.size());
+        } else {
+          v.emplace_back();
+        }
+      },
+      FValues);
+  FNulls.push_back(1);
+}
+
+void TColumn::Append(const TValue& AValue, const std::string& AFieldName) {
+  if (AValue.IsNull()) {
+    AppendNull();
+    return;
+  }
+  const auto& d = AValue.Data();
+  switch (FType) {
+    case TFieldType::ftInteger: {
+      std::int64_t v = 0;
+      if (const auto* i = std::get_if<std::int64_t>(&d)) {
+        v = *i;
+      } else if (const auto* s = std::get_if<std::string>(&d)) {
+        auto p = ParseInt(*s);
+        if (!p) RaiseDoesNotFit(AFieldName, FType);
+        v = *p;
+      } else {
+        RaiseDoesNotFit(AFieldName, FType);
+      }
+      if (v < std::numeric_limits<std::int32_t>::min() ||
+          v > std::numeric_limits<std::int32_t>::max()) {
+        RaiseDoesNotFit(AFieldName, FType);
+      }
+      Int32s().push_back(static_cast<std::int32_t>(v));
+      break;
+    }
+    case TFieldType::ftLargeint: {
+      if (const auto* i = std::get_if<std::int64_t>(&d)) {
+        Int64s().push_back(*i);
+      } else if (const auto* s = std::get_if<std::string>(&d); s != nullptr && ParseInt(*s)) {
+        Int64s().push_back(*ParseInt(*s));
+      } else {
+        RaiseDoesNotFit(AFieldName, FType);
+      }
+      break;
+    }
+    case TFieldType::ftFloat:
+    case TFieldType::ftDateTime: {
+      if (const auto* f = std::get_if<double>(&d)) {
+        Doubles().push_back(*f);
+      } else if (const auto* i = std::get_if<std::int64_t>(&d)) {
+        Doubles().push_back(static_cast<double>(*i));
+      } else if (const auto* s = std::get_if<std::string>(&d); s != nullptr && ParseFloat(*s)) {
+        Doubles().push_back(*ParseFloat(*s));
+      } else {
+        RaiseDoesNotFit(AFieldName, FType);
+      }
+      break;
+    }
+    case TFieldType::ftBoolean: {
+      if (const auto* b = std::get_if<bool>(&d)) {
+        Booleans().push_back(*b ? 1 : 0);
+      } else {
+        RaiseDoesNotFit(AFieldName, FType);
+      }
+      break;
+    }
+    case TFieldType::ftString:
+    case TFieldType::ftBytes: {
+      if (const auto* s = std::get_if<std::string>(&d)) {
+        // Text from callers may be anything; the column keeps valid UTF-8.
+        if (FType == TFieldType::ftString && !IsValidUtf8(*s)) {
+          AppendText(SanitizeUtf8(*s));
+        } else {
+          AppendText(*s);
+        }
+      } else if (const auto* b = std::get_if<TBytes>(&d)) {
+        const std::string_view bytes(reinterpret_cast<const char*>(b->data()), b->size());
+        if (FType == TFieldType::ftString && !IsValidUtf8(bytes)) {
+          AppendText(SanitizeUtf8(bytes));
+        } else {
+          AppendText(bytes);
+        }
+      } else if (FType == TFieldType::ftString) {
+        // Numbers and Booleans given to a text column keep their text form.
+        if (const auto* i = std::get_if<std::int64_t>(&d)) {
+          AppendText(std::to_string(*i));
+        } else if (const auto* f = std::get_if<double>(&d)) {
+          AppendText(FloatText(*f));
+        } else {
+          AppendText(std::get<bool>(d) ? "True" : "False");
+        }
+      } else {
+        RaiseDoesNotFit(AFieldName, FType);
+      }
+      return;  // AppendText recorded the row as not null
+    }
+  }
+  FNulls.push_back(0);
+}
+
+// ---------------------------------------------------------------------------
+// TField
+
+const std::string& TField::FieldName() const {
+  return FDataSet->FColumnDefs.at(static_cast<std::size_t>(FIndex)).Name;
+}
+
+TFieldType TField::DataType() const {
+  return FDataSet->FColumnDefs.at(static_cast<std::size_t>(FIndex)).DataType;
+}
+
+TValue TField::Value() const { return FDataSet->CurrentValue(FIndex); }
+
+bool TField::IsNull() const { return Value().IsNull(); }
+
+std::int64_t TField::AsLargeInt() const {
+  const TValue v = Value();
+  const auto& d = v.Data();
+  if (v.IsNull()) return 0;
+  if (const auto* i = std::get_if<std::int64_t>(&d)) return *i;
+  if (const auto* b = std::get_if<bool>(&d)) return *b ? 1 : 0;
+  if (const auto* s = std::get_if<std::string>(&d);
+      s != nullptr && DataType() == TFieldType::ftString) {
+    if (auto p = ParseInt(*s)) return *p;
+    throw EConvertError(Format("'%s' is not a valid integer value", *s));
+  }
+  RaiseCannotAccess(FieldName(), "Largeint");
+}
+
+std::int32_t TField::AsInteger() const {
+  const std::int64_t v = AsLargeInt();
+  if (v < std::numeric_limits<std::int32_t>::min() ||
+      v > std::numeric_limits<std::int32_t>::max()) {
+    RaiseCannotAccess(FieldName(), "Integer");
+  }
+  return static_cast<std::int32_t>(v);
+}
+
+double TField::AsFloat() const {
+  const TValue v = Value();
+  const auto& d = v.Data();
+  if (v.IsNull()) return 0;
+  if (const auto* f = std::get_if<double>(&d)) return *f;
+  if (const auto* i = std::get_if<std::int64_t>(&d)) return static_cast<double>(*i);
+  if (const auto* s = std::get_if<std::string>(&d);
+      s != nullptr && DataType() == TFieldType::ftString) {
+    if (auto p = ParseFloat(*s)) return *p;
+    throw EConvertError(Format("'%s' is not a valid floating point value", *s));
+  }
+  RaiseCannotAccess(FieldName(), "Float");
+}
+
+bool TField::AsBoolean() const {
+  const TValue v = Value();
+  const auto& d = v.Data();
+  if (v.IsNull()) return false;
+  if (const auto* b = std::get_if<bool>(&d)) return *b;
+  if (const auto* i = std::get_if<std::int64_t>(&d)) return *i != 0;
+  RaiseCannotAccess(FieldName(), "Boolean");
+}
+
+std::string TField::AsString() const {
+  const TValue v = Value();
+  const auto& d = v.Data();
+  if (v.IsNull()) return {};
+  if (const auto* s = std::get_if<std::string>(&d)) return *s;
+  if (const auto* i = std::get_if<std::int64_t>(&d)) return std::to_string(*i);
+  if (const auto* b = std::get_if<bool>(&d)) return *b ? "True" : "False";
+  if (const auto* f = std::get_if<double>(&d)) {
+    return DataType() == TFieldType::ftDateTime ? DateTimeText(*f) : FloatText(*f);
+  }
+  const auto& bytes = std::get<TBytes>(d);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TDateTime TField::AsDateTime() const {
+  if (DataType() != TFieldType::ftDateTime && DataType() != TFieldType::ftFloat) {
+    RaiseCannotAccess(FieldName(), "DateTime");
+  }
+  return AsFloat();
+}
+
+TBytes TField::AsBytes() const {
+  const TValue v = Value();
+  const auto& d = v.Data();
+  if (v.IsNull()) return {};
+  if (const auto* b = std::get_if<TBytes>(&d)) return *b;
+  if (const auto* s = std::get_if<std::string>(&d)) return TBytes(s->begin(), s->end());
+  RaiseCannotAccess(FieldName(), "Bytes");
+}
+
+void TField::SetValue(const TValue& AValue) { FDataSet->SetBufferValue(FIndex, AValue); }
+
+// ---------------------------------------------------------------------------
+// TResourceOptions
+
+void TResourceOptions::SetStoreVersion(int AValue) {
+  if (AValue < -1 || AValue > 0xFFFF) throw EArgumentOutOfRangeException();
+  FStoreVersion = AValue;
+}
+
+// ---------------------------------------------------------------------------
+// TAdaptedDataSet
+
+TAdaptedDataSet::TAdaptedDataSet() { FFieldDefs.FOwner = this; }
+TAdaptedDataSet::~TAdaptedDataSet() = default;
+
+void TAdaptedDataSet::CheckActive() const {
+  if (!Active()) throw EDataSetError(kClosedMessage);
+}
+
+void TAdaptedDataSet::CheckInactive() const {
+  if (Active()) throw EDataSetError(kOpenMessage);
+}
+
+void TAdaptedDataSet::FieldDefsChanging() {
+  // The columns are rebuilt from the definitions at the next Open.
+  CheckInactive();
+  FDefsChanged = true;
+}
+
+void TAdaptedDataSet::CreateColumns() {
+  FColumnDefs = FFieldDefs.Items();
+  FColumns.clear();
+  FColumns.reserve(FColumnDefs.size());
+  for (const auto& def : FColumnDefs) FColumns.emplace_back(def.DataType);
+  FRowCount = 0;
+  FDefsChanged = false;
+}
+
+void TAdaptedDataSet::Open() {
+  if (Active()) return;
+  if (FBeforeOpen) FBeforeOpen(*this);
+  if (FDefsChanged) CreateColumns();
+  FState = TDataSetState::dsBrowse;
+  First();
+  if (FAfterOpen) FAfterOpen(*this);
+}
+
+void TAdaptedDataSet::Close() {
+  if (!Active()) return;
+  if (FState == TDataSetState::dsInsert) Cancel();
+  if (FBeforeClose) FBeforeClose(*this);
+  FState = TDataSetState::dsInactive;
+  if (FAfterClose) FAfterClose(*this);
+}
+
+void TAdaptedDataSet::CreateDataSet() {
+  Close();
+  CreateColumns();
+  Open();
+}
+
+void TAdaptedDataSet::EmptyDataSet() {
+  CheckActive();
+  if (FState == TDataSetState::dsInsert) Cancel();
+  for (auto& c : FColumns) c.Clear();
+  FRowCount = 0;
+  First();
+}
+
+TField TAdaptedDataSet::Fields(int AIndex) {
+  if (AIndex < 0 || AIndex >= FieldCount()) throw EDataSetError("Field index out of range");
+  return TField(*this, AIndex);
+}
+
+std::optional<TField> TAdaptedDataSet::FindField(std::string_view AName) {
+  for (std::size_t i = 0; i < FColumnDefs.size(); ++i) {
+    if (SameNameIgnoringCase(FColumnDefs[i].Name, AName)) {
+      return TField(*this, static_cast<int>(i));
+    }
+  }
+  return std::nullopt;
+}
+
+TField TAdaptedDataSet::FieldByName(std::string_view AName) {
+  if (auto f = FindField(AName)) return *f;
+  throw EDataSetError(Format("Field '%s' not found", AName));
+}
+
+int TAdaptedDataSet::RecordCount() const {
+  CheckActive();
+  return static_cast<int>(FRowCount);
+}
+
+void TAdaptedDataSet::First() {
+  CheckActive();
+  FCursor = 0;
+  FBof = true;
+  FEof = FRowCount == 0;
+}
+
+void TAdaptedDataSet::Last() {
+  CheckActive();
+  FCursor = FRowCount == 0 ? 0 : FRowCount - 1;
+  FBof = FRowCount == 0;
+  FEof = true;
+}
+
+void TAdaptedDataSet::Next() {
+  CheckActive();
+  if (FState == TDataSetState::dsInsert) Post();
+  if (FCursor + 1 < FRowCount) {
+    ++FCursor;
+    FBof = false;
+  } else {
+    FEof = true;
+  }
+}
+
+void TAdaptedDataSet::Prior() {
+  CheckActive();
+  if (FState == TDataSetState::dsInsert) Post();
+  if (FCursor > 0) {
+    --FCursor;
+    FEof = false;
+  } else {
+    FBof = true;
+  }
+}
+
+bool TAdaptedDataSet::Eof() const {
+  CheckActive();
+  return FEof;
+}
+
+bool TAdaptedDataSet::Bof() const {
+  CheckActive();
+  return FBof;
+}
+
+int TAdaptedDataSet::RecNo() const {
+  CheckActive();
+  return FRowCount == 0 ? 0 : static_cast<int>(FCursor) + 1;
+}
+
+void TAdaptedDataSet::SetRecNo(int AValue) {
+  CheckActive();
+  if (AValue < 1 || static_cast<std::size_t>(AValue) > FRowCount) {
+    throw EDataSetError("Record number out of range");
+  }
+  FCursor = static_cast<std::size_t>(AValue) - 1;
+  FBof = false;
+  FEof = false;
+}
+
+void TAdaptedDataSet::Append() {
+  CheckActive();
+  if (FState == TDataSetState::dsInsert) Post();
+  FBuffer.assign(FColumns.size(), TValue());
+  FState = TDataSetState::dsInsert;
+}
+
+void TAdaptedDataSet::Post() {
+  CheckActive();
+  if (FState != TDataSetState::dsInsert) return;
+  AppendRecord(FBuffer);
+  FBuffer.clear();
+  FState = TDataSetState::dsBrowse;
+  FCursor = FRowCount - 1;
+  FBof = false;
+  FEof = false;
+}
+
+void TAdaptedDataSet::Cancel() {
+  CheckActive();
+  FBuffer.clear();
+  if (FState == TDataSetState::dsInsert) FState = TDataSetState::dsBrowse;
+}
+
+void TAdaptedDataSet::AppendRecord(std::initializer_list<TValue> AValues) {
+  AppendRecord(std::vector<TValue>(AValues));
+}
+
+void TAdaptedDataSet::AppendRecord(const std::vector<TValue>& AValues) {
+  CheckActive();
+  if (AValues.size() > FColumns.size()) throw EDataSetError("Too many values for the record");
+  for (std::size_t i = 0; i < FColumns.size(); ++i) {
+    if (FColumnDefs[i].Required && (i >= AValues.size() || AValues[i].IsNull())) {
+      throw EDataSetError(Format("Field '%s' must have a value", FColumnDefs[i].Name));
+    }
+  }
+  std::size_t done = 0;
+  try {
+    for (; done < FColumns.size(); ++done) {
+      if (done < AValues.size()) {
+        FColumns[done].Append(AValues[done], FColumnDefs[done].Name);
+      } else {
+        FColumns[done].AppendNull();
+      }
+    }
+  } catch (...) {
+    // Take back the values already appended so that every column keeps the
+    // same number of rows.
+    for (std::size_t i = 0; i < done; ++i) FColumns[i].PopBack();
+    throw;
+  }
+  ++FRowCount;
+  if (FState == TDataSetState::dsBrowse) {
+    FCursor = FRowCount - 1;
+    FBof = false;
+    FEof = false;
+  }
+}
+
+TValue TAdaptedDataSet::Value(int ARow, int AColumn) const {
+  CheckActive();
+  if (ARow < 0 || static_cast<std::size_t>(ARow) >= FRowCount) {
+    throw EDataSetError("Record number out of range");
+  }
+  return Column(AColumn).Get(static_cast<std::size_t>(ARow));
+}
+
+bool TAdaptedDataSet::IsNull(int ARow, int AColumn) const { return Value(ARow, AColumn).IsNull(); }
+
+const TColumn& TAdaptedDataSet::Column(int AIndex) const {
+  if (AIndex < 0 || AIndex >= FieldCount()) throw EDataSetError("Field index out of range");
+  return FColumns[static_cast<std::size_t>(AIndex)];
+}
+
+TValue TAdaptedDataSet::CurrentValue(int AColumn) const {
+  CheckActive();
+  const TColumn& c = Column(AColumn);
+  if (FState == TDataSetState::dsInsert) return FBuffer[static_cast<std::size_t>(AColumn)];
+  if (FRowCount == 0) return TValue();
+  return c.Get(FCursor);
+}
+
+void TAdaptedDataSet::SetBufferValue(int AColumn, const TValue& AValue) {
+  CheckActive();
+  Column(AColumn);
+  if (FState != TDataSetState::dsInsert) {
+    throw EDataSetError("Dataset not in insert mode");
+  }
+  // Check now that the value fits, so that the error points at the setter.
+  TColumn probe(FColumnDefs[static_cast<std::size_t>(AColumn)].DataType);
+  probe.Append(AValue, FColumnDefs[static_cast<std::size_t>(AColumn)].Name);
+  FBuffer[static_cast<std::size_t>(AColumn)] = probe.Get(0);
+}
+
+void TAdaptedDataSet::LoadData(std::vector<TFieldDef> ADefs, std::vector<TColumn> AColumns) {
+  CheckInactive();
+  if (ADefs.size() != AColumns.size()) throw EDataSetError("Column count mismatch");
+  const std::size_t rows = AColumns.empty() ? 0 : AColumns.front().Size();
+  TFieldDefs defs;
+  for (std::size_t i = 0; i < ADefs.size(); ++i) {
+    defs.Add(ADefs[i].Name, ADefs[i].DataType, ADefs[i].Required);
+    if (AColumns[i].DataType() != ADefs[i].DataType || AColumns[i].Size() != rows) {
+      throw EDataSetError("Column does not match its definition");
+    }
+  }
+  FFieldDefs.FItems = std::move(defs.FItems);
+  FColumnDefs = std::move(ADefs);
+  FColumns = std::move(AColumns);
+  FRowCount = rows;
+  FDefsChanged = false;
+  Open();
+}
+
+}  // namespace qvr::data

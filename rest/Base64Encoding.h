@@ -1,0 +1,44 @@
+// Base64 as dataset-list blobs use it: the standard alphabet with "=" padding,
+// a carriage return and line feed after every 76th character, and a decoder
+// that skips every character outside the alphabet. One process-wide encoder is
+// created on first use.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qvr::rest {
+
+class TBase64Encoding {
+ public:
+  static constexpr std::size_t kCharsPerLine = 76;
+
+  TBase64Encoding();
+  ~TBase64Encoding();
+  TBase64Encoding(const TBase64Encoding&) = delete;
+  TBase64Encoding& operator=(const TBase64Encoding&) = delete;
+
+  // The process-wide encoder, created on first use. Threads that create it at
+  // the same moment race through a compare-and-swap; the loser releases its
+  // own instance and uses the winner's. It is released when the program ends.
+  static TBase64Encoding& Base64();
+
+  // ABytes in base64: a CR LF follows every 76th character (every 19th
+  // complete group of four), also when that group ends the text; a final
+  // padded group is never followed by one.
+  std::string Encode(std::string_view ABytes) const;
+  // The bytes of AText, skipping every character outside A-Z, a-z, 0-9, "+"
+  // and "/" (line breaks, "=", blanks and anything else). A final lone
+  // character, which cannot form a byte, is ignored. Never fails.
+  std::string Decode(std::string_view AText) const;
+
+  // Number of characters Encode gives for ACount bytes.
+  static std::size_t EncodedLength(std::size_t ACount);
+
+  // How many encoders exist at this moment (for checking that a losing
+  // first-use race releases its instance).
+  static int LiveInstances();
+};
+
+}  // namespace qvr::rest
