@@ -545,9 +545,12 @@ struct TAuthCall {
 
 // An OnAuthentication handler that records its calls and answers from a script.
 struct TAuthScript {
+  explicit TAuthScript(std::string AUserName = "ana", std::string APassword = "pw")
+      : UserName(std::move(AUserName)), Password(std::move(APassword)) {}
+
   std::vector<TAuthCall> Calls;
-  std::string UserName = "ana";
-  std::string Password = "pw";
+  std::string UserName;
+  std::string Password;
   bool Abort = false;
   TAuthPersistenceType Persistence = TAuthPersistenceType::Client;
 
@@ -776,9 +779,7 @@ TEST(ProxyTest, A407IsAnsweredThroughTheHandlerWithTheProxyAsTarget) {
   test::TForwardProxy proxy("pu", "pp");
   TRestHTTP http;
   UseProxy(http, proxy.Port());
-  TAuthScript script;
-  script.UserName = "pu";
-  script.Password = "pp";
+  TAuthScript script("pu", "pp");
   http.SetOnAuthentication(script.Event());
   EXPECT_EQ(GetText(http, server->Url("/q")), "echo /q ");
   ASSERT_EQ(script.Calls.size(), 1u);
@@ -802,9 +803,7 @@ TEST(ProxyTest, A407ToATunnelRequestRunsTheSameSequence) {
   });
   TRestHTTPS http;
   UseProxy(http, proxy.Port());
-  TAuthScript script;
-  script.UserName = "pu";
-  script.Password = "pp";
+  TAuthScript script("pu", "pp");
   http.SetOnAuthentication(script.Event());
   TMemoryStream body;
   const auto e =
