@@ -1,0 +1,2 @@
+#include "rest/RestConnection.h"
+#include <gtest/gtest.h>

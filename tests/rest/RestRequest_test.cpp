@@ -1,0 +1,2 @@
+#include "rest/RestRequest.h"
+#include <gtest/gtest.h>
