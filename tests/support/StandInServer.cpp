@@ -124,12 +124,13 @@ struct TStandInServer::TState {
   std::map<std::pair<std::string, std::string>, TStandInAnswer> Fixed;
   THandler Handler;
   TStandInAnswer Default = ResultAnswer();
+  bool Recording = true;
 
   TStandInAnswer Answer(const TRecordedRequest& ARequest) {
     THandler handler;
     {
       std::scoped_lock lock(Lock);
-      Requests.push_back(ARequest);
+      if (Recording) Requests.push_back(ARequest);
       if (!Queue.empty()) {
         TStandInAnswer answer = std::move(Queue.front());
         Queue.pop_front();
@@ -224,6 +225,11 @@ void TStandInServer::Reset() {
   FState->Fixed.clear();
   FState->Handler = nullptr;
   FState->Default = ResultAnswer();
+}
+
+void TStandInServer::SetRecording(bool AValue) {
+  std::scoped_lock lock(FState->Lock);
+  FState->Recording = AValue;
 }
 
 std::vector<TRecordedRequest> TStandInServer::Requests() const {

@@ -109,6 +109,9 @@ class TStandInServer {
   void SetDefaultAnswer(TStandInAnswer AAnswer);
   // Forgets the scripts and the recorded requests.
   void Reset();
+  // Whether requests are recorded (on by default); benchmarks switch it off
+  // so that memory stays flat over many thousand requests.
+  void SetRecording(bool AValue);
 
   std::vector<TRecordedRequest> Requests() const;
   std::size_t RequestCount() const;
