@@ -284,6 +284,10 @@ class TRestHTTP : public TObject {
 
   void Execute(const std::string& AMethod, const std::string& AURL, TStream* ASource,
                TStream* AResponse);
+  // Offers a refused server certificate to the certificate events in their
+  // order; false when none is assigned or the one asked refuses it.
+  bool ServerCertificateAccepted(const std::string& AMethod, const std::string& AURL,
+                                 const TX509Certificate& ACertificate);
 
   std::unique_ptr<TImpl> FHTTPClient;
   std::shared_ptr<const THTTPResponse> FHTTPResponse;

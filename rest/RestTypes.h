@@ -86,19 +86,19 @@ struct THTTPRequestInfo {
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TRestLoginEvent =
     std::function<void(TObject* Sender, TRestLoginProperties& LoginProperties, bool& Cancel)>;
-using TAuthEvent = std::function<void(TObject* Sender, TAuthTargetType AnAuthTarget,
-                                      const std::string& ARealm, const std::string& AURL,
-                                      std::string& AUserName, std::string& APassword,
-                                      bool& AbortAuth, TAuthPersistenceType& Persistence)>;
+using TAuthEvent =
+    std::function<void(TObject* Sender, TAuthTargetType AnAuthTarget, const std::string& ARealm,
+                       const std::string& AURL, std::string& AUserName, std::string& APassword,
+                       bool& AbortAuth, TAuthPersistenceType& Persistence)>;
 using TValidateCertificateEvent =
     std::function<void(TObject* Sender, const THTTPRequestInfo& ARequest,
                        const TX509Certificate& Certificate, bool& Accepted)>;
-using TValidatePeerCertificateEvent = std::function<void(
-    TObject* Owner, const TX509Certificate& Certificate, int ADepth, bool& Ok)>;
+using TValidatePeerCertificateEvent =
+    std::function<void(TObject* Owner, const TX509Certificate& Certificate, int ADepth, bool& Ok)>;
 using TValidatePeerCertificateErrEvent = std::function<void(
     TObject* Owner, const TX509Certificate& Certificate, int ADepth, int AError, bool& Ok)>;
-using TSelectClientCertificateEvent = std::function<void(
-    TObject* Sender, const THTTPRequestInfo& ARequest,
-    const std::vector<TX509Certificate>& ACertificateList, int& AnIndex)>;
+using TSelectClientCertificateEvent =
+    std::function<void(TObject* Sender, const THTTPRequestInfo& ARequest,
+                       const std::vector<TX509Certificate>& ACertificateList, int& AnIndex)>;
 
 }  // namespace qvr::rest
