@@ -40,7 +40,7 @@ screenshot: build
 	scripts/screenshot $(BUILD_DIR)/bin/QVROpciones docs/screenshot.png
 
 format:
-	find app config client rest data platform tests bench tools -name '*.h' -o -name '*.cpp' | xargs clang-format -i
+	find app config client rest data platform tests bench tools \( -name '*.h' -o -name '*.cpp' \) | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)

@@ -1,9 +1,55 @@
 # Helpers that every executable of the project goes through, so that what all
 # of them carry (output folder, version note) is decided in one place.
 
-# qvr_executable(<target> <sources>...): an executable in build/bin.
+set(QVR_VERSION_NOTE_TEMPLATE ${CMAKE_CURRENT_LIST_DIR}/QvrVersionNote.cpp.in)
+
+# qvr_version_note_source(<out-var> <version>): the generated source that puts
+# <version> (one to four dotted numbers, each at most 65535; missing ones are 0)
+# in an ELF note of the executable it is linked into. One file per version,
+# shared by every executable carrying that version.
+function(qvr_version_note_source out_var version)
+  if(NOT version MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
+    message(FATAL_ERROR "Version '${version}' is not one to four dotted numbers")
+  endif()
+  string(REPLACE "." ";" parts "${version}")
+  list(LENGTH parts count)
+  while(count LESS 4)
+    list(APPEND parts 0)
+    math(EXPR count "${count} + 1")
+  endwhile()
+  foreach(part IN LISTS parts)
+    # The version reader keeps each number in 16 bits, as the note does.
+    if(part GREATER 65535)
+      message(FATAL_ERROR "Version '${version}': ${part} does not fit in 16 bits")
+    endif()
+  endforeach()
+  list(GET parts 0 QVR_NOTE_MAJOR)
+  list(GET parts 1 QVR_NOTE_MINOR)
+  list(GET parts 2 QVR_NOTE_RELEASE)
+  list(GET parts 3 QVR_NOTE_BUILD)
+  # Normalised so that 01.2 and 1.2.0.0 share one file and no leading zero
+  # reaches the assembler (which would read it as octal).
+  foreach(name QVR_NOTE_MAJOR QVR_NOTE_MINOR QVR_NOTE_RELEASE QVR_NOTE_BUILD)
+    math(EXPR ${name} "${${name}}")
+  endforeach()
+  set(out ${CMAKE_BINARY_DIR}/qvr-version-note/VersionNote-${QVR_NOTE_MAJOR}.${QVR_NOTE_MINOR}.${QVR_NOTE_RELEASE}.${QVR_NOTE_BUILD}.cpp)
+  configure_file(${QVR_VERSION_NOTE_TEMPLATE} ${out} @ONLY)
+  set(${out_var} ${out} PARENT_SCOPE)
+endfunction()
+
+# qvr_executable(<target> [VERSION <version>] <sources>...): an executable in
+# build/bin carrying a version note. The version is the project's (set once, in
+# the root CMakeLists.txt) unless VERSION names another, which only tests of the
+# version reader need.
 function(qvr_executable target)
-  add_executable(${target} ${ARGN})
+  cmake_parse_arguments(E "" "VERSION" "" ${ARGN})
+  if(NOT E_VERSION)
+    set(E_VERSION ${PROJECT_VERSION})
+  endif()
+  qvr_version_note_source(note ${E_VERSION})
+  # The note source belongs to the executable itself, not to a library, so the
+  # linker always takes it in.
+  add_executable(${target} ${E_UNPARSED_ARGUMENTS} ${note})
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 endfunction()
 
@@ -21,4 +67,18 @@ function(qvr_test name)
   endif()
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
                        ENVIRONMENT "${T_ENV}")
+endfunction()
+
+# qvr_test_as_user(<name>): runs the test <name> a second time as an ordinary
+# user (tests/run-as-user.sh), so that permission checks hold for both root
+# and a desktop user.
+function(qvr_test_as_user name)
+  get_test_property(${name} LABELS labels)
+  get_test_property(${name} ENVIRONMENT env)
+  add_test(NAME ${name}_as_user COMMAND ${CMAKE_SOURCE_DIR}/tests/run-as-user.sh $<TARGET_FILE:${name}>)
+  set_tests_properties(${name}_as_user PROPERTIES LABELS "${labels}" SKIP_RETURN_CODE 77
+                       TIMEOUT 300)
+  if(env)
+    set_tests_properties(${name}_as_user PROPERTIES ENVIRONMENT "${env}")
+  endif()
 endfunction()

@@ -17,7 +17,8 @@ std::string SystemErrorText(int ACode) {
 }  // namespace
 
 EOSError::EOSError(int AErrorCode)
-    : Exception(Format("System Error.  Code: %d.", AErrorCode) + "\n" + SystemErrorText(AErrorCode)),
+    : Exception(Format("System Error.  Code: %d.", AErrorCode) + "\n" +
+                SystemErrorText(AErrorCode)),
       FErrorCode(AErrorCode) {}
 
 namespace detail {
@@ -48,5 +49,59 @@ std::string FormatImpl(std::string_view AFormat, const std::string* AArgs, std::
 }
 
 }  // namespace detail
+
+}  // namespace qvr
+
+namespace qvr {
+
+bool TryStrToInt(std::string_view AText, std::int32_t& AValue) noexcept {
+  std::size_t i = 0;
+  const std::size_t n = AText.size();
+  while (i < n && (AText[i] == ' ' || AText[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < n && (AText[i] == '+' || AText[i] == '-')) {
+    negative = AText[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < n && AText[i] == '$') {
+    hex = true;
+    ++i;
+  } else if (i < n && (AText[i] == 'x' || AText[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < n && AText[i] == '0' && (AText[i + 1] == 'x' || AText[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= n) return false;
+  std::uint64_t acc = 0;
+  for (; i < n; ++i) {
+    const char c = AText[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    acc = acc * (hex ? 16u : 10u) + digit;
+    if (acc > 0xFFFFFFFFull) return false;
+  }
+  std::uint32_t bits;
+  if (hex) {
+    // Hexadecimal text names the 32 bits; a sign negates them.
+    bits = static_cast<std::uint32_t>(acc);
+    if (negative) bits = 0u - bits;
+  } else {
+    if (negative ? acc > 2147483648ull : acc > 2147483647ull) return false;
+    bits = negative ? 0u - static_cast<std::uint32_t>(acc) : static_cast<std::uint32_t>(acc);
+  }
+  AValue = static_cast<std::int32_t>(bits);
+  return true;
+}
 
 }  // namespace qvr

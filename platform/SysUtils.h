@@ -65,8 +65,7 @@ inline std::string FormatArg(const std::string& AValue) { return AValue; }
 inline std::string FormatArg(std::string_view AValue) { return std::string(AValue); }
 inline std::string FormatArg(const char* AValue) { return AValue == nullptr ? "" : AValue; }
 template <typename T>
-  requires std::is_integral_v<T>
-std::string FormatArg(T AValue) {
+requires std::is_integral_v<T> std::string FormatArg(T AValue) {
   if constexpr (std::is_same_v<T, bool>) {
     return AValue ? "1" : "0";
   } else {
@@ -89,5 +88,17 @@ std::string Format(std::string_view AFormat, const Args&... AArgs) {
     return detail::FormatImpl(AFormat, args, sizeof...(Args));
   }
 }
+
+}  // namespace qvr
+
+namespace qvr {
+
+// Converts text to a signed 32-bit integer by the system's integer rule:
+// optional leading blanks, an optional "+" or "-", then decimal digits, or
+// hexadecimal digits after "$", "x", "X", "0x" or "0X"; nothing may follow the
+// digits and at least one is needed. Decimal values must fit the signed 32-bit
+// range; hexadecimal ones may use all 32 bits ($FFFFFFFF is -1). Returns false,
+// leaving AValue alone, when the text does not convert.
+bool TryStrToInt(std::string_view AText, std::int32_t& AValue) noexcept;
 
 }  // namespace qvr

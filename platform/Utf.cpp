@@ -95,7 +95,8 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
     const char16_t u = AText[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < AText.size() && AText[i + 1] >= 0xDC00 &&
         AText[i + 1] <= 0xDFFF) {
-      const char32_t cp = 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(AText[i + 1]) - 0xDC00);
+      const char32_t cp =
+          0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(AText[i + 1]) - 0xDC00);
       AppendUtf8(out, cp);
       ++i;
     } else {
@@ -110,8 +111,7 @@ bool IsValidUtf8(std::string_view AText) noexcept {
   while (pos < AText.size()) {
     const std::size_t start = pos;
     const char32_t cp = DecodeUtf8(AText, pos);
-    if (cp == kReplacement && !(pos - start == 3 &&
-                                AText.compare(start, 3, "\xEF\xBF\xBD") == 0)) {
+    if (cp == kReplacement && !(pos - start == 3 && AText.compare(start, 3, "\xEF\xBF\xBD") == 0)) {
       return false;
     }
   }

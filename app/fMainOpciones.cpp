@@ -1,0 +1,137 @@
+// The options window; see fMainOpciones.h.
+#include "app/fMainOpciones.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/QVRApplication.h"
+#include "app/uMensajesXE.h"
+#include "client/dOpciones.h"
+#include "platform/SysUtils.h"
+
+namespace qvr::app {
+
+TfrmMainOpciones* frmMainOpciones = nullptr;
+
+namespace {
+
+// The button keeps its distance to the bottom-right corner.
+constexpr int kButtonWidth = 75;
+constexpr int kButtonHeight = 25;
+constexpr int kButtonRight = TfrmMainOpciones::kClientWidth - 541;
+constexpr int kButtonBottom = TfrmMainOpciones::kClientHeight - 408;
+
+// "Segoe UI" at 12 pixels (9 points at 96 dpi). Where that face is missing the
+// fallback is narrowed to its metrics, so that the captions fit the places
+// the layout gives them.
+QFont WindowFont() {
+  // Asking for a missing family makes the font database search every face for
+  // a substitute, which costs more than the rest of the start-up; check first.
+  QFont font = QApplication::font();
+  font.setPixelSize(12);
+  for (const QString& family :
+       {QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans Condensed")}) {
+    // A narrow face fits the captions into the places the layout gives them.
+    if (QFontDatabase::hasFamily(family)) {
+      font.setFamily(family);
+      return font;
+    }
+  }
+  // Otherwise the fallback is narrowed to the layout's metrics. Every face
+  // measured costs start-up time, so the usual Linux face's width is known.
+  constexpr int kCaptionWidth = 67;  // "Servidor (IP):" in the layout
+  int fallback = 0;
+  if (QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans"))) {
+    font.setFamily(QStringLiteral("DejaVu Sans"));
+    fallback = 78;
+  } else {
+    fallback = QFontMetrics(font).horizontalAdvance(QStringLiteral("Servidor (IP):"));
+  }
+  if (fallback > kCaptionWidth) font.setStretch(std::max(75, 100 * kCaptionWidth / fallback));
+  return font;
+}
+
+}  // namespace
+
+TfrmMainOpciones::TfrmMainOpciones(QWidget* AParent)
+    : QWidget(AParent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowCloseButtonHint) {
+  // 1. The window and its button, as described.
+  setObjectName("frmMainOpciones");
+  setWindowTitle(QStringLiteral("Opciones de conexíón a servidor web"));
+  setFixedSize(kClientWidth, kClientHeight);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+  setPalette(pal);
+  setFont(WindowFont());
+
+  btnAceptar = new QPushButton(QStringLiteral("Guardar"), this);
+  btnAceptar->setObjectName("btnAceptar");
+  btnAceptar->setGeometry(541, 408, kButtonWidth, kButtonHeight);
+  // Neither default nor cancel button: Enter in an edit saves nothing.
+  btnAceptar->setAutoDefault(false);
+  btnAceptar->setDefault(false);
+  connect(btnAceptar, &QPushButton::clicked, this,
+          [this]() { RunGuarded([this]() { btnAceptarClick(); }); });
+
+  // 2-3. The frame, owned through the window's child tree, fills the client area.
+  fraConexionWeb = new TfraConexionWeb(this);
+  fraConexionWeb->setGeometry(0, 0, width(), height());
+
+  // 4-6. The edits show what config.ini holds.
+  auto& config = client::dmOpciones->config();
+  fraConexionWeb->edServidor->setText(QString::fromStdString(config.IP()));
+  fraConexionWeb->edPuerto->setText(QString::number(config.Puerto()));
+  fraConexionWeb->edUID->setText(QString::fromStdString(config.UID()));
+
+  // 7. Behind the button, so that it stays visible and clickable.
+  fraConexionWeb->lower();
+
+  // The button comes first in the tab order, then the frame's edits.
+  setTabOrder(btnAceptar, fraConexionWeb->edServidor);
+  btnAceptar->setFocus();
+}
+
+TfrmMainOpciones::~TfrmMainOpciones() {
+  delete fraConexionWeb;
+  fraConexionWeb = nullptr;
+  if (frmMainOpciones == this) frmMainOpciones = nullptr;
+}
+
+void TfrmMainOpciones::btnAceptarClick() {
+  const std::string portText = fraConexionWeb->edPuerto->text().toStdString();
+  std::int32_t port = 0;
+  if (!TryStrToInt(portText, port)) {
+    MostrarError(QStringLiteral("El puerto debe ser numerico"));
+    return;
+  }
+  auto& config = client::dmOpciones->config();
+  config.SetIP(fraConexionWeb->edServidor->text().toStdString());
+  config.SetPuerto(port);
+  config.SetUID(fraConexionWeb->edUID->text().toStdString());
+}
+
+void TfrmMainOpciones::resizeEvent(QResizeEvent* AEvent) {
+  QWidget::resizeEvent(AEvent);
+  btnAceptar->move(width() - kButtonRight, height() - kButtonBottom);
+  if (fraConexionWeb != nullptr) fraConexionWeb->setGeometry(0, 0, width(), height());
+}
+
+void TfrmMainOpciones::showEvent(QShowEvent* AEvent) {
+  // Centred on the screen when first shown.
+  if (!FCentred) {
+    FCentred = true;
+    if (const QScreen* screen = this->screen()) {
+      const QRect area = screen->availableGeometry();
+      move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+  }
+  QWidget::showEvent(AEvent);
+}
+
+}  // namespace qvr::app

@@ -1,0 +1,78 @@
+// The client data module; see dBaseCliente.h.
+#include "client/dBaseCliente.h"
+
+#include <sys/stat.h>
+
+#include "client/uVersionInfo.h"
+#include "platform/ExePath.h"
+#include "platform/SysUtils.h"
+
+namespace qvr::client {
+
+namespace {
+
+// The module's design-time values for its connection. Host, port and user name
+// are replaced from config.ini at creation, so these never reach the wire.
+constexpr const char* kDesignHost = "127.0.0.1";
+constexpr std::int32_t kDesignPort = 40080;
+constexpr const char* kDesignUserName = "{6F1D2C8A-3B4E-4F7A-9C51-2E8D7B0A4F63}";
+
+std::unique_ptr<rest::TRestConnection> CreateRestComponent() {
+  auto connection = std::make_unique<rest::TRestConnection>();
+  connection->SetHost(kDesignHost);
+  connection->SetPort(kDesignPort);
+  connection->SetLoginPrompt(false);
+  connection->SetUserName(kDesignUserName);
+  return connection;
+}
+
+// Creates APath when no folder of that name exists (links followed): one level
+// only, and a failure is not reported, since the caller returns the path
+// either way. Private to the user, as the application-data folder is.
+void CreateFolderIfMissing(const std::string& APath) {
+  struct stat st {};
+  if (stat(APath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return;
+  mkdir(APath.c_str(), 0700);
+}
+
+std::string FolderUnder(const std::string& AParent, const char* AName) {
+  std::string path = Format("%s%s/", AParent, AName);
+  CreateFolderIfMissing(path);
+  return path;
+}
+
+}  // namespace
+
+TdmBaseCliente::TdmBaseCliente() {
+  Frest = CreateRestComponent();
+  FcieMain = std::make_unique<TComputerInfo>();
+  FInstanceOwner = true;
+  Fconfig = std::make_unique<config::TConfigClient>();
+  FOpciones = std::make_unique<TOpciones>();
+  Frest->SetHost(Fconfig->IP());
+  Frest->SetPort(Fconfig->Puerto());
+  // A different user name drops the session id, which is still empty here.
+  Frest->SetUserName(Fconfig->UID());
+}
+
+TdmBaseCliente::~TdmBaseCliente() {
+  Fconfig.reset();
+  FOpciones.reset();
+  Frest.reset();
+}
+
+std::string TdmBaseCliente::RutaDatos() const {
+  return FolderUnder(FcieMain->SpecialFolder(TComputerInfo::sfAppData) + "/", "QVR");
+}
+
+std::string TdmBaseCliente::RutaImagenes() const { return FolderUnder(RutaDatos(), "imagenes"); }
+
+std::string TdmBaseCliente::RutaRegistros() const { return FolderUnder(RutaDatos(), "registros"); }
+
+std::string TdmBaseCliente::Version() const {
+  TVorelFileVersion reader(ExecutablePath());
+  reader.SetPrefijo("v");
+  return reader.Version();
+}
+
+}  // namespace qvr::client

@@ -1,0 +1,415 @@
+// The INI profile service; see IniFile.h.
+#include "platform/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "platform/Utf.h"
+
+namespace qvr {
+
+namespace {
+
+// The read buffer of the profile service holds 2048 characters with the
+// terminator, so a longer value comes back cut.
+constexpr std::size_t kMaxValueUnits = 2047;
+
+enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom };
+
+struct TLine {
+  std::string Content;  // without the line ending
+  std::string Ending;   // "\n", "\r\n" or "" for a last line without one
+};
+
+struct TDocument {
+  TEncoding Encoding = TEncoding::Utf8;
+  std::vector<TLine> Lines;
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  return true;
+}
+
+// The section name of a "[name]" line.
+std::optional<std::string_view> SectionName(std::string_view ALine) {
+  const std::string_view t = Trim(ALine);
+  if (t.empty() || t.front() != '[') return std::nullopt;
+  const auto close = t.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Trim(t.substr(1, close - 1));
+}
+
+// The key and raw value of a "key=value" line (not a comment or section).
+bool SplitKey(std::string_view ALine, std::string_view& AKey, std::string_view& AValue) {
+  const std::string_view t = Trim(ALine);
+  if (t.empty() || t.front() == ';' || t.front() == '[') return false;
+  const auto eq = t.find('=');
+  if (eq == std::string_view::npos) return false;
+  AKey = Trim(t.substr(0, eq));
+  AValue = t.substr(eq + 1);
+  return !AKey.empty();
+}
+
+std::string CleanValue(std::string_view ARaw) {
+  std::string_view v = Trim(ARaw);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
+    v = v.substr(1, v.size() - 2);
+  }
+  return Utf8Prefix(v, kMaxValueUnits);
+}
+
+std::string Utf16LeBytesToUtf8(std::string_view ABytes) {
+  std::u16string units;
+  units.reserve(ABytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < ABytes.size(); i += 2) {
+    units += static_cast<char16_t>(static_cast<unsigned char>(ABytes[i]) |
+                                   (static_cast<unsigned char>(ABytes[i + 1]) << 8));
+  }
+  return Utf16ToUtf8(units);
+}
+
+std::string Utf8ToUtf16LeBytes(std::string_view AText) {
+  const std::u16string units = Utf8ToUtf16(AText);
+  std::string out;
+  out.reserve(units.size() * 2);
+  for (const char16_t u : units) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
+  }
+  return out;
+}
+
+TDocument Parse(std::string_view ABytes) {
+  TDocument doc;
+  std::string decoded;
+  std::string_view text = ABytes;
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    doc.Encoding = TEncoding::Utf8Bom;
+    text.remove_prefix(3);
+  } else if (text.starts_with("\xFF\xFE")) {
+    doc.Encoding = TEncoding::Utf16LeBom;
+    decoded = Utf16LeBytesToUtf8(text.substr(2));
+    text = decoded;
+  }
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const auto nl = text.find('\n', pos);
+    TLine line;
+    if (nl == std::string_view::npos) {
+      line.Content.assign(text.substr(pos));
+      pos = text.size();
+    } else {
+      std::size_t end = nl;
+      if (end > pos && text[end - 1] == '\r') {
+        --end;
+        line.Ending = "\r\n";
+      } else {
+        line.Ending = "\n";
+      }
+      line.Content.assign(text.substr(pos, end - pos));
+      pos = nl + 1;
+    }
+    doc.Lines.push_back(std::move(line));
+  }
+  return doc;
+}
+
+std::string Serialize(const TDocument& ADoc) {
+  std::string text;
+  std::size_t size = 0;
+  for (const auto& l : ADoc.Lines) size += l.Content.size() + l.Ending.size();
+  text.reserve(size);
+  for (const auto& l : ADoc.Lines) {
+    text += l.Content;
+    text += l.Ending;
+  }
+  switch (ADoc.Encoding) {
+    case TEncoding::Utf8:
+      return text;
+    case TEncoding::Utf8Bom:
+      return "\xEF\xBB\xBF" + text;
+    case TEncoding::Utf16LeBom:
+      return "\xFF\xFE" + Utf8ToUtf16LeBytes(text);
+  }
+  return text;
+}
+
+// Reads the whole file. Nothing for a missing file; std::nullopt when the file
+// exists but cannot be read (so a write must not replace it).
+std::optional<std::string> ReadAll(const std::string& APath, bool& AExists) {
+  AExists = false;
+  const int fd = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::string();
+    AExists = true;
+    return std::nullopt;
+  }
+  AExists = true;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// Index of the first line of the first section named ASection, if any.
+std::optional<std::size_t> FindSection(const TDocument& ADoc, std::string_view ASection) {
+  for (std::size_t i = 0; i < ADoc.Lines.size(); ++i) {
+    const auto name = SectionName(ADoc.Lines[i].Content);
+    if (name && SameName(*name, ASection)) return i;
+  }
+  return std::nullopt;
+}
+
+// The line of the first key AIdent within the section starting at ASection.
+std::optional<std::size_t> FindKey(const TDocument& ADoc, std::size_t ASection,
+                                   std::string_view AIdent, std::size_t& ASectionEnd) {
+  std::size_t i = ASection + 1;
+  std::optional<std::size_t> found;
+  for (; i < ADoc.Lines.size(); ++i) {
+    const std::string& content = ADoc.Lines[i].Content;
+    if (SectionName(content)) break;
+    std::string_view key, value;
+    if (!found && SplitKey(content, key, value) && SameName(key, AIdent)) found = i;
+  }
+  ASectionEnd = i;
+  return found;
+}
+
+std::optional<std::string> Lookup(const std::string& AFileName, const std::string& ASection,
+                                  const std::string& AIdent) {
+  bool exists = false;
+  const auto bytes = ReadAll(AFileName, exists);
+  if (!bytes || bytes->empty()) return std::nullopt;
+  const TDocument doc = Parse(*bytes);
+  const auto section = FindSection(doc, ASection);
+  if (!section) return std::nullopt;
+  std::size_t end = 0;
+  const auto line = FindKey(doc, *section, AIdent, end);
+  if (!line) return std::nullopt;
+  std::string_view key, value;
+  SplitKey(doc.Lines[*line].Content, key, value);
+  return CleanValue(value);
+}
+
+std::string Dirname(const std::string& APath) {
+  const auto slash = APath.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return APath.substr(0, slash);
+}
+
+// The file that a write replaces: the target of a symbolic link, so that the
+// link itself survives.
+std::string ResolveTarget(const std::string& APath) {
+  struct stat st {};
+  if (::lstat(APath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char* real = ::realpath(APath.c_str(), nullptr);
+    if (real != nullptr) {
+      std::string target(real);
+      std::free(real);
+      return target;
+    }
+  }
+  return APath;
+}
+
+bool WriteWhole(int fd, const std::string& ABytes) {
+  std::size_t done = 0;
+  while (done < ABytes.size()) {
+    const ssize_t n = ::write(fd, ABytes.data() + done, ABytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes ABytes to a temporary file beside ATarget and renames it over
+// ATarget. False, with ATarget untouched, when any step fails.
+bool ReplaceAtomically(const std::string& ATarget, const std::string& ABytes,
+                       const struct stat* AOld) {
+  const std::string folder = Dirname(ATarget);
+  std::string temp = ATarget + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = WriteWhole(fd, ABytes);
+  mode_t mode;
+  if (AOld != nullptr) {
+    mode = AOld->st_mode & 07777;
+    // Root rewriting someone's file must leave it theirs.
+    if (ok && ::geteuid() == 0) ok = ::fchown(fd, AOld->st_uid, AOld->st_gid) == 0;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ok = ok && ::fchmod(fd, mode) == 0;
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), ATarget.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirfd >= 0) {
+    ::fsync(dirfd);  // makes the rename itself durable; best effort
+    ::close(dirfd);
+  }
+  return true;
+}
+
+std::string OneLine(const std::string& AValue) {
+  std::string v = AValue;
+  for (char& c : v)
+    if (c == '\r' || c == '\n') c = ' ';
+  return v;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string AFileName) : FFileName(std::move(AFileName)) {}
+
+std::string TIniFile::ReadString(const std::string& ASection, const std::string& AIdent,
+                                 const std::string& ADefault) const {
+  auto value = Lookup(FFileName, ASection, AIdent);
+  return value ? std::move(*value) : ADefault;
+}
+
+std::int32_t TIniFile::ReadInteger(const std::string& ASection, const std::string& AIdent,
+                                   std::int32_t ADefault) const {
+  std::string text = ReadString(ASection, AIdent, "");
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.replace(0, 2, "$");
+  }
+  std::int32_t value = ADefault;
+  return TryStrToInt(text, value) ? value : ADefault;
+}
+
+bool TIniFile::ReadBool(const std::string& ASection, const std::string& AIdent,
+                        bool ADefault) const {
+  return ReadInteger(ASection, AIdent, ADefault ? 1 : 0) != 0;
+}
+
+bool TIniFile::SectionExists(const std::string& ASection) const {
+  bool exists = false;
+  const auto bytes = ReadAll(FFileName, exists);
+  return bytes && FindSection(Parse(*bytes), ASection).has_value();
+}
+
+bool TIniFile::ValueExists(const std::string& ASection, const std::string& AIdent) const {
+  return Lookup(FFileName, ASection, AIdent).has_value();
+}
+
+void TIniFile::WriteString(const std::string& ASection, const std::string& AIdent,
+                           const std::string& AValue) {
+  const auto fail = [this]() {
+    throw EIniFileException(Format("Unable to write to %s", FFileName));
+  };
+  const std::string target = ResolveTarget(FFileName);
+
+  struct stat old {};
+  const bool hadFile = ::stat(target.c_str(), &old) == 0;
+  if (hadFile && (!S_ISREG(old.st_mode) || (old.st_mode & 0222) == 0)) fail();
+  if (!hadFile && errno != ENOENT) fail();
+  struct stat dir {};
+  if (::stat(Dirname(target).c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode) ||
+      (dir.st_mode & 0222) == 0) {
+    fail();
+  }
+
+  bool exists = false;
+  const auto bytes = ReadAll(target, exists);
+  if (!bytes) fail();
+
+  TDocument doc = Parse(*bytes);
+  std::string newline = "\n";
+  for (const auto& l : doc.Lines) {
+    if (!l.Ending.empty()) {
+      newline = l.Ending;
+      break;
+    }
+  }
+  const std::string value = OneLine(AValue);
+  const auto section = FindSection(doc, ASection);
+  if (section) {
+    std::size_t end = 0;
+    const auto line = FindKey(doc, *section, AIdent, end);
+    if (line) {
+      std::string_view key, oldValue;
+      SplitKey(doc.Lines[*line].Content, key, oldValue);
+      doc.Lines[*line].Content = std::string(key) + "=" + value;
+    } else {
+      std::size_t last = *section;
+      for (std::size_t i = *section + 1; i < end; ++i)
+        if (!Trim(doc.Lines[i].Content).empty()) last = i;
+      if (doc.Lines[last].Ending.empty()) doc.Lines[last].Ending = newline;
+      doc.Lines.insert(doc.Lines.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                       TLine{AIdent + "=" + value, newline});
+    }
+  } else {
+    if (!doc.Lines.empty() && doc.Lines.back().Ending.empty()) {
+      if (doc.Lines.back().Content.empty()) {
+        doc.Lines.pop_back();
+      } else {
+        doc.Lines.back().Ending = newline;
+      }
+    }
+    doc.Lines.push_back(TLine{"[" + ASection + "]", newline});
+    doc.Lines.push_back(TLine{AIdent + "=" + value, newline});
+  }
+
+  const std::string updated = Serialize(doc);
+  if (hadFile && updated == *bytes) return;  // same content: nothing to replace
+  if (!ReplaceAtomically(target, updated, hadFile ? &old : nullptr)) fail();
+}
+
+void TIniFile::WriteInteger(const std::string& ASection, const std::string& AIdent,
+                            std::int32_t AValue) {
+  WriteString(ASection, AIdent, std::to_string(AValue));
+}
+
+void TIniFile::WriteBool(const std::string& ASection, const std::string& AIdent, bool AValue) {
+  WriteString(ASection, AIdent, AValue ? "1" : "0");
+}
+
+}  // namespace qvr

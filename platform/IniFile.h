@@ -1,0 +1,70 @@
+// The INI profile service: typed reads and immediate writes of one INI file.
+//
+// Reads go to the file every time (nothing is cached), so an edit made by
+// another program is seen at the next read. Section and key names match
+// without regard to letter case; blanks around a value and one pair of
+// enclosing single or double quotes are removed; a value is cut to 2047
+// characters (UTF-16 code units). Of duplicated sections or keys the first
+// wins. Lines starting with ";" are comments.
+//
+// A write changes only the line of its key (a new key goes after the last
+// non-blank line of its section, a new section at the end of the file) and
+// keeps every other byte: comments, unknown sections, blank lines, order, line
+// endings and a byte-order mark. The file is replaced atomically (temporary
+// file in the same folder, flushed, renamed over it), so it is never left half
+// written. New files are UTF-8 without a byte-order mark; UTF-8 and UTF-16LE
+// files with a byte-order mark are read and written back in their encoding.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/SysUtils.h"
+
+namespace qvr {
+
+// A write that could not complete; the message is "Unable to write to <path>".
+class EIniFileException : public Exception {
+  using Exception::Exception;
+};
+
+class TIniFile {
+ public:
+  // Opening does not touch the disk: a missing file simply yields defaults.
+  explicit TIniFile(std::string AFileName);
+
+  const std::string& FileName() const { return FFileName; }
+
+  // The stored text, or ADefault when the file, section or key is missing.
+  std::string ReadString(const std::string& ASection, const std::string& AIdent,
+                         const std::string& ADefault) const;
+  // The stored value by the integer rule (see TryStrToInt; a leading "0x" of
+  // a value longer than two characters counts as "$"); ADefault when missing
+  // or malformed.
+  std::int32_t ReadInteger(const std::string& ASection, const std::string& AIdent,
+                           std::int32_t ADefault) const;
+  // An integer read with default 1 or 0; any non-zero value is true.
+  bool ReadBool(const std::string& ASection, const std::string& AIdent, bool ADefault) const;
+
+  bool SectionExists(const std::string& ASection) const;
+  bool ValueExists(const std::string& ASection, const std::string& AIdent) const;
+
+  // Writes at once. Raises EIniFileException "Unable to write to %s" and leaves
+  // the file exactly as it was when the file has no write permission bit (also
+  // for root, as a read-only file), when it is not a regular file, when its
+  // folder has no write permission bit, or when any step of the replacement
+  // fails. Line breaks inside AValue are written as blanks so that a value can
+  // never add lines to the file.
+  void WriteString(const std::string& ASection, const std::string& AIdent,
+                   const std::string& AValue);
+  void WriteInteger(const std::string& ASection, const std::string& AIdent, std::int32_t AValue);
+  void WriteBool(const std::string& ASection, const std::string& AIdent, bool AValue);
+
+  // Writes are immediate; kept for callers that flush before releasing.
+  void UpdateFile() {}
+
+ private:
+  std::string FFileName;
+};
+
+}  // namespace qvr

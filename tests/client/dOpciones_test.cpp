@@ -1,0 +1,56 @@
+// Creating the options utility's data module: the connection takes its host,
+// port and user name from config.ini, never the module's design-time values.
+#include "client/dOpciones.h"
+
+#include <gtest/gtest.h>
+
+#include "support/ConfigFolder.h"
+
+namespace qvr::client {
+namespace {
+
+using test::TConfigFolder;
+
+TEST(TdmOpcionesTest, WithoutConfigFile) {
+  TConfigFolder folder;
+  TdmOpciones dm;
+  EXPECT_TRUE(dm.InstanceOwner());
+  EXPECT_EQ(dm.Opciones().IDStatusDefault, 0);
+  EXPECT_EQ(dm.rest().Host(), "127.0.0.1");
+  EXPECT_EQ(dm.rest().Port(), 8080);
+  EXPECT_EQ(dm.rest().UserName(), "");
+  EXPECT_FALSE(dm.rest().LoginPrompt());
+  EXPECT_EQ(dm.rest().SessionID(), "");
+  EXPECT_EQ(dm.config().FileConfig(), folder.ConfigPath());
+  EXPECT_FALSE(test::PathExists(folder.ConfigPath())) << "creation writes nothing";
+}
+
+struct TConfigCase {
+  const char* Content;
+  const char* Host;
+  std::int32_t Port;
+  const char* UserName;
+};
+
+const TConfigCase kCases[] = {
+    {"[rest]\nIP=10.0.0.5\nPuerto=211\nUID=kiosco\n", "10.0.0.5", 211, "kiosco"},
+    {"[rest]\nPuerto=abc\n", "127.0.0.1", 8080, ""},
+    {"[rest]\nPuerto=0x1F91\nIP=\"servidor.local\"\n", "servidor.local", 8081, ""},
+};
+
+TEST(TdmOpcionesTest, ConnectionFromConfigFile) {
+  for (const auto& c : kCases) {
+    TConfigFolder folder;
+    folder.Write(c.Content);
+    TdmOpciones dm;
+    EXPECT_EQ(dm.rest().Host(), c.Host) << c.Content;
+    EXPECT_EQ(dm.rest().Port(), c.Port) << c.Content;
+    EXPECT_EQ(dm.rest().UserName(), c.UserName) << c.Content;
+    EXPECT_EQ(dm.rest().LoginProperties().UserName(), c.UserName) << c.Content;
+  }
+}
+
+TEST(TdmOpcionesTest, GlobalIsSetByTheOwner) { EXPECT_EQ(dmOpciones, nullptr); }
+
+}  // namespace
+}  // namespace qvr::client

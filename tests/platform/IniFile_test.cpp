@@ -1,0 +1,256 @@
+// The INI layer against real files: what a read returns for every kind of file
+// content, and that a write changes only its own line and replaces the file
+// atomically or not at all.
+#include "platform/IniFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/TempDir.h"
+
+namespace qvr {
+namespace {
+
+using test::ReadFileBytes;
+using test::TTempDir;
+using test::WriteFileBytes;
+using namespace std::string_literals;
+
+struct TReadCase {
+  const char* Note;
+  std::string Content;
+  const char* Section;
+  const char* Key;
+  std::string Expected;  // with default "<def>"
+};
+
+std::string Repeat(const std::string& s, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+const std::string kLongLine = "[rest]\nIP=" + std::string(1 << 20, 'a') + "\nUID=after\n";
+
+const TReadCase kReadCases[] = {
+    {"plain", "[rest]\nIP=10.0.0.5\n", "rest", "IP", "10.0.0.5"},
+    {"names without case", "[REST]\nip=10.0.0.5\n", "Rest", "Ip", "10.0.0.5"},
+    {"blanks around", "[rest]\n  IP  =   host name  \t\n", "rest", "IP", "host name"},
+    {"double quotes", "[rest]\nUID=\" caja \"\n", "rest", "UID", " caja "},
+    {"single quotes", "[rest]\nUID='caja'\n", "rest", "UID", "caja"},
+    {"unmatched quote kept", "[rest]\nUID=\"caja'\n", "rest", "UID", "\"caja'"},
+    {"lone quote kept", "[rest]\nUID=\"\n", "rest", "UID", "\""},
+    {"empty value", "[rest]\nUID=\n", "rest", "UID", ""},
+    {"missing key", "[rest]\nIP=x\n", "rest", "UID", "<def>"},
+    {"missing section", "[sync]\nUID=x\n", "rest", "UID", "<def>"},
+    {"key of another section", "[rest]\nIP=x\n[sync]\nUID=y\n", "rest", "UID", "<def>"},
+    {"key before any section", "UID=x\n[rest]\nIP=y\n", "rest", "UID", "<def>"},
+    {"first duplicate section wins", "[rest]\nIP=a\n[rest]\nIP=b\nUID=c\n", "rest", "UID", "<def>"},
+    {"first duplicate key wins", "[rest]\nIP=a\nIP=b\n", "rest", "IP", "a"},
+    {"CRLF line ends", "[rest]\r\nIP=a\r\nUID=b\r\n", "rest", "UID", "b"},
+    {"no final newline", "[rest]\nIP=a", "rest", "IP", "a"},
+    {"comment line", "[rest]\n;IP=a\nIP=b\n", "rest", "IP", "b"},
+    {"section name with blanks", "[ rest ]\nIP=a\n", "rest", "IP", "a"},
+    {"equals inside value", "[rest]\nUID=a=b\n", "rest", "UID", "a=b"},
+    {"garbage lines", "junk\n[[[\n]]]\n=x\n[rest]\nnonsense\nIP=a\n", "rest", "IP", "a"},
+    {"binary bytes", "\x01\x02\xff\x00[x\n[rest]\nIP=\xff\xfe\n"s, "rest", "IP",
+     "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    {"a line of 1 MB", kLongLine, "rest", "UID", "after"},
+    {"cut to 2047", "[rest]\nIP=" + std::string(3000, 'x') + "\n", "rest", "IP",
+     std::string(2047, 'x')},
+    // 2046 units then a character needing two: it does not fit and is left out.
+    {"cut never splits a pair", "[rest]\nIP=" + std::string(2046, 'x') + "\xF0\x9F\x98\x80\n",
+     "rest", "IP", std::string(2046, 'x')},
+    {"cut counts UTF-16 units", "[rest]\nIP=" + Repeat("\xC3\xA9", 2100) + "\n", "rest", "IP",
+     Repeat("\xC3\xA9", 2047)},
+    {"UTF-8 byte-order mark", "\xEF\xBB\xBF[rest]\nIP=a\n", "rest", "IP", "a"},
+    {"UTF-16LE byte-order mark", "\xFF\xFE[\0r\0e\0s\0t\0]\0\n\0I\0P\0=\0\xE9\0\n\0"s, "rest", "IP",
+     "\xC3\xA9"},
+    {"empty file", "", "rest", "IP", "<def>"},
+};
+
+TEST(IniFileReadTest, ReturnsTheStoredTextOrTheDefault) {
+  TTempDir dir;
+  const std::string path = dir.File("config.ini");
+  for (const auto& c : kReadCases) {
+    WriteFileBytes(path, c.Content);
+    const TIniFile ini(path);
+    EXPECT_EQ(ini.ReadString(c.Section, c.Key, "<def>"), c.Expected) << c.Note;
+  }
+}
+
+TEST(IniFileReadTest, MissingFileAndDirectoryGiveDefaults) {
+  TTempDir dir;
+  const TIniFile missing(dir.File("config.ini"));
+  EXPECT_EQ(missing.ReadString("rest", "IP", "d"), "d");
+  EXPECT_EQ(missing.ReadInteger("rest", "Puerto", 8080), 8080);
+  EXPECT_FALSE(test::PathExists(dir.File("config.ini"))) << "reading creates nothing";
+
+  std::filesystem::create_directory(dir.File("config.ini"));
+  const TIniFile directory(dir.File("config.ini"));
+  EXPECT_EQ(directory.ReadString("rest", "IP", "d"), "d");
+}
+
+TEST(IniFileReadTest, ReadsTheFileAgainEveryTime) {
+  TTempDir dir;
+  const std::string path = dir.File("config.ini");
+  const TIniFile ini(path);
+  WriteFileBytes(path, "[rest]\nIP=first\n");
+  EXPECT_EQ(ini.ReadString("rest", "IP", ""), "first");
+  WriteFileBytes(path, "[rest]\nIP=second\n");
+  EXPECT_EQ(ini.ReadString("rest", "IP", ""), "second");
+}
+
+struct TWriteCase {
+  const char* Note;
+  std::string Before;
+  const char* Section;
+  const char* Key;
+  const char* Value;
+  std::string After;
+};
+
+const TWriteCase kWriteCases[] = {
+    {"new file", "", "rest", "IP", "192.168.1.20", "[rest]\nIP=192.168.1.20\n"},
+    {"replace in place keeps the rest byte for byte",
+     "; suite settings\n[other]\nx = 1 ; note\n\n[REST]\n  ip = old  \nUID=a\n\n[sync]\nz=2\n",
+     "rest", "IP", "new",
+     "; suite settings\n[other]\nx = 1 ; note\n\n[REST]\nip=new\nUID=a\n\n[sync]\nz=2\n"},
+    {"new key after the last line of its section, before blank lines",
+     "[rest]\nIP=a\n\n\n[sync]\nz=2\n", "rest", "UID", "u",
+     "[rest]\nIP=a\nUID=u\n\n\n[sync]\nz=2\n"},
+    {"new key into a last section without final newline", "[rest]\nIP=a", "rest", "UID", "u",
+     "[rest]\nIP=a\nUID=u\n"},
+    {"new section at the end", "[rest]\nIP=a\n", "sync", "Reloj Web Sobreescribir", "1",
+     "[rest]\nIP=a\n[sync]\nReloj Web Sobreescribir=1\n"},
+    {"new section after a text without final newline", "# note", "rest", "IP", "a",
+     "# note\n[rest]\nIP=a\n"},
+    {"CRLF files get CRLF lines", "[rest]\r\nIP=a\r\n", "rest", "UID", "u",
+     "[rest]\r\nIP=a\r\nUID=u\r\n"},
+    {"CRLF kept on a replaced line", "[rest]\r\nIP=a\r\nUID=b\r\n", "rest", "IP", "z",
+     "[rest]\r\nIP=z\r\nUID=b\r\n"},
+    {"first duplicate key is the one written", "[rest]\nIP=a\nIP=b\n", "rest", "IP", "c",
+     "[rest]\nIP=c\nIP=b\n"},
+    {"empty value keeps the key", "[rest]\nUID=x\n", "rest", "UID", "", "[rest]\nUID=\n"},
+    {"line breaks in a value become blanks", "", "rest", "UID", "a\r\nb\nc",
+     "[rest]\nUID=a  b c\n"},
+    {"UTF-8 byte-order mark kept", "\xEF\xBB\xBF[rest]\nIP=a\n", "rest", "IP", "b",
+     "\xEF\xBB\xBF[rest]\nIP=b\n"},
+    {"UTF-16LE file stays UTF-16LE", "\xFF\xFE[\0r\0e\0s\0t\0]\0\n\0"s, "rest", "IP", "\xC3\xA9",
+     "\xFF\xFE[\0r\0e\0s\0t\0]\0\n\0I\0P\0=\0\xE9\0\n\0"s},
+};
+
+TEST(IniFileWriteTest, ChangesOnlyItsOwnLine) {
+  for (const auto& c : kWriteCases) {
+    TTempDir dir;
+    const std::string path = dir.File("config.ini");
+    if (!c.Before.empty()) WriteFileBytes(path, c.Before);
+    TIniFile ini(path);
+    ini.WriteString(c.Section, c.Key, c.Value);
+    EXPECT_EQ(ReadFileBytes(path), c.After) << c.Note;
+  }
+}
+
+TEST(IniFileWriteTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
+  TTempDir dir;
+  const std::string path = dir.File("config.ini");
+  WriteFileBytes(path, "[rest]\nIP=a\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  TIniFile ini(path);
+  ini.WriteString("rest", "IP", "b");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST(IniFileWriteTest, WritesThroughASymbolicLink) {
+  TTempDir dir;
+  const std::string real = dir.File("real.ini");
+  const std::string link = dir.File("config.ini");
+  WriteFileBytes(real, "[rest]\nIP=a\n");
+  std::filesystem::create_symlink(real, link);
+  TIniFile ini(link);
+  ini.WriteString("rest", "IP", "b");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFileBytes(real), "[rest]\nIP=b\n");
+}
+
+// Every refusal raises "Unable to write to <path>" and leaves the file as it
+// was, also when running as root.
+class IniFileRefusalTest : public ::testing::Test {
+ protected:
+  void ExpectRefused(const std::string& APath) {
+    TIniFile ini(APath);
+    try {
+      ini.WriteString("rest", "IP", "changed");
+      FAIL() << "the write was not refused";
+    } catch (const EIniFileException& e) {
+      EXPECT_EQ(e.Message(), "Unable to write to " + APath);
+    }
+  }
+  TTempDir FDir;
+};
+
+TEST_F(IniFileRefusalTest, ReadOnlyFile) {
+  const std::string path = FDir.File("config.ini");
+  const std::string before = "; keep me\n[rest]\nIP=a\n";
+  WriteFileBytes(path, before);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ExpectRefused(path);
+  EXPECT_EQ(ReadFileBytes(path), before);
+}
+
+TEST_F(IniFileRefusalTest, ReadOnlyFolder) {
+  const std::string folder = FDir.File("ro");
+  std::filesystem::create_directory(folder);
+  const std::string path = folder + "/config.ini";
+  const std::string before = "[rest]\nIP=a\n";
+  WriteFileBytes(path, before);
+  ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+  ExpectRefused(path);
+  EXPECT_EQ(ReadFileBytes(path), before);
+  ExpectRefused(folder + "/new.ini");
+  EXPECT_FALSE(test::PathExists(folder + "/new.ini"));
+}
+
+TEST_F(IniFileRefusalTest, DirectoryInTheWay) {
+  const std::string path = FDir.File("config.ini");
+  std::filesystem::create_directory(path);
+  ExpectRefused(path);
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+}
+
+TEST_F(IniFileRefusalTest, MissingFolder) { ExpectRefused(FDir.File("absent/config.ini")); }
+
+TEST_F(IniFileRefusalTest, UnreadableFileIsNotReplaced) {
+  if (test::RunningAsRoot()) GTEST_SKIP() << "root reads any file";
+  const std::string path = FDir.File("config.ini");
+  WriteFileBytes(path, "[rest]\nIP=a\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0200), 0);
+  ExpectRefused(path);
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  EXPECT_EQ(ReadFileBytes(path), "[rest]\nIP=a\n");
+}
+
+TEST(IniFileTypedTest, IntegersAndBooleans) {
+  TTempDir dir;
+  const std::string path = dir.File("config.ini");
+  WriteFileBytes(path, "[s]\nhex=0x1F90\nbad=12ab\nneg=-7\nt=2\nf=0\nword=abc\n");
+  const TIniFile ini(path);
+  EXPECT_EQ(ini.ReadInteger("s", "hex", 1), 8080);
+  EXPECT_EQ(ini.ReadInteger("s", "bad", 1), 1);
+  EXPECT_EQ(ini.ReadInteger("s", "neg", 1), -7);
+  EXPECT_TRUE(ini.ReadBool("s", "t", false));
+  EXPECT_FALSE(ini.ReadBool("s", "f", true));
+  EXPECT_FALSE(ini.ReadBool("s", "word", false));
+  EXPECT_TRUE(ini.ReadBool("s", "word", true));
+}
+
+}  // namespace
+}  // namespace qvr

@@ -1,0 +1,5 @@
+qvr_test(SysUtils_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/SysUtils_test.cpp)
+qvr_test(IniFile_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniFile_test.cpp
+         LIBS qvrtestsupport)
+qvr_test(Utf_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/Utf_test.cpp)
+qvr_test_as_user(IniFile_test)
