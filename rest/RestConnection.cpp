@@ -162,7 +162,30 @@ TRestHTTP& TCustomRestConnection::HTTP() {
   return *FHTTP;
 }
 
-void TCustomRestConnection::Reset() { FHTTP.reset(); }
+void TCustomRestConnection::Reset() {
+  // A certificate or authentication handler may reset the connection while
+  // its HTTP object is inside a request; the object then lives on until the
+  // exchange is over instead of being freed under the running request.
+  if (FExchangeDepth > 0 && FHTTP) FRetiredHTTP.push_back(std::move(FHTTP));
+  FHTTP.reset();
+}
+
+// Marks an exchange in progress, and frees the HTTP objects retired during it
+// when the outermost one ends.
+class TCustomRestConnection::TExchangeScope {
+ public:
+  explicit TExchangeScope(TCustomRestConnection& AConnection) : FConnection(AConnection) {
+    ++FConnection.FExchangeDepth;
+  }
+  ~TExchangeScope() {
+    if (--FConnection.FExchangeDepth == 0) FConnection.FRetiredHTTP.clear();
+  }
+  TExchangeScope(const TExchangeScope&) = delete;
+  TExchangeScope& operator=(const TExchangeScope&) = delete;
+
+ private:
+  TCustomRestConnection& FConnection;
+};
 
 void TCustomRestConnection::ClearSessionCredentials() {
   if (FHTTP) FHTTP->ClearClientCredentials();
@@ -204,6 +227,7 @@ std::unique_ptr<TRestRequestResponse> TCustomRestConnection::SessionExchange(
     const std::string& AVerb, const std::string& AURL, const std::string& AAccept,
     const std::string& ABody, TSessionRule ARule) {
   const std::string sessionID = FSessionID;
+  const TExchangeScope scope(*this);
   TRestRequest request(HTTP());
   request.open(AVerb, AURL, FLoginProperties->UserName(), FLoginProperties->Password());
   request.SetAccept(AAccept);

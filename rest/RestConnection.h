@@ -222,6 +222,7 @@ class TCustomRestConnection : public TObject {
   virtual void TestConnection(TTestConnectionOptions AOptions);
 
  private:
+  class TExchangeScope;
   std::string BaseURL(const std::string& AAreaContext) const;
 
   std::string FProtocol = "http";
@@ -237,6 +238,10 @@ class TCustomRestConnection : public TObject {
   std::string FCacheContext = "cache/";
   std::unique_ptr<TRestLoginProperties> FLoginProperties;
   std::unique_ptr<TRestHTTP> FHTTP;
+  // HTTP objects discarded by an event handler while they were inside a
+  // request; they go when the outermost exchange ends.
+  std::vector<std::unique_ptr<TRestHTTP>> FRetiredHTTP;
+  int FExchangeDepth = 0;
   std::string FSessionID;
   std::string FProxyHost;
   std::int32_t FProxyPort = 8888;

@@ -808,6 +808,25 @@ TEST_F(RestConnectionExchange, ResetKeepsTheSessionForTheNextExchange) {
   EXPECT_EQ(Server.LastRequest().Header("Pragma"), "sessionid=S");
 }
 
+TEST_F(RestConnectionExchange, HandlerResettingTheConnectionMidRequestIsSafe) {
+  // With a user name every attempt offers the credentials to OnAuthentication
+  // first; the handler discards the HTTP object that is running the request.
+  Conn.SetUserName("ana");
+  int calls = 0;
+  Conn.SetOnAuthentication([&](TObject*, TAuthTargetType, const std::string&, const std::string&,
+                               std::string&, std::string&, bool&, TAuthPersistenceType&) {
+    ++calls;
+    Conn.Reset();
+  });
+  Server.Enqueue(ResultAnswer("1").WithSessionID("S"));
+  EXPECT_EQ(Call(), "{\"result\":[1]}");
+  EXPECT_GE(calls, 1);
+  EXPECT_FALSE(Conn.HasHTTP());
+  EXPECT_EQ(Conn.SessionID(), "S");
+  Call();  // a fresh HTTP object
+  EXPECT_EQ(Server.LastRequest().Header("Pragma"), "sessionid=S");
+}
+
 TEST_F(RestConnectionExchange, SameProtocolKeepsCookiesAnotherDropsThem) {
   Server.Enqueue(ResultAnswer().WithHeader("Set-Cookie", "k=v; Path=/"));
   Call();
