@@ -6,3 +6,5 @@ qvr_test(RestRequest_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestReque
          LIBS qvrtestsupport TIMEOUT 120)
 qvr_test(Charset_test LABEL rest SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/Charset_test.cpp
          TIMEOUT 60)
+qvr_test(StandInServer_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/StandInServer_test.cpp
+         LIBS qvrtestsupport TIMEOUT 60)

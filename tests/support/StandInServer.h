@@ -52,7 +52,9 @@ struct TRecordedRequest {
 struct TStandInAnswer {
   int Status = 200;
   std::string Body;
-  // Sent as the Content-Type header; empty sends none.
+  // Sent as the Content-Type header. When empty, cpp-httplib itself sends
+  // "text/plain" with a non-empty body and nothing with an empty one; neither
+  // names a charset.
   std::string ContentType = "application/json";
   // Further header lines, in order; a name may repeat.
   THeaderList Headers;
@@ -83,7 +85,8 @@ TStandInAnswer SessionExpiredAnswer(const std::string& AMessage);
 TStandInAnswer RedirectAnswer(int AStatus, std::string ALocation);
 // AStatus with no body and no Content-Type (e.g. 204).
 TStandInAnswer EmptyAnswer(int AStatus);
-// AStatus with the raw bytes ABody and the given Content-Type (may be empty).
+// AStatus with the raw bytes ABody and the given Content-Type (empty: see
+// TStandInAnswer::ContentType).
 TStandInAnswer BytesAnswer(int AStatus, std::string ABody, std::string AContentType);
 
 class TStandInServer {
