@@ -93,14 +93,16 @@ detail::TCurlUrl ParseUrl(const std::string& AURL) {
   return url;
 }
 
-// Scheme, host and port (the scheme's default when absent), in lower case;
-// empty when AURL cannot be parsed.
+// Scheme, host and port (the scheme's default when absent), in lower case.
+std::string OriginOf(CURLU* AUrl) {
+  return LowerCase(UrlPart(AUrl, CURLUPART_SCHEME) + "://" + UrlPart(AUrl, CURLUPART_HOST) + ":" +
+                   UrlPart(AUrl, CURLUPART_PORT, CURLU_DEFAULT_PORT));
+}
+
+// The origin of AURL; empty when AURL cannot be parsed.
 std::string OriginOf(const std::string& AURL) {
   detail::TCurlUrl url = ParseUrl(AURL);
-  if (!url) return {};
-  return LowerCase(UrlPart(url.Get(), CURLUPART_SCHEME) + "://" +
-                   UrlPart(url.Get(), CURLUPART_HOST) + ":" +
-                   UrlPart(url.Get(), CURLUPART_PORT, CURLU_DEFAULT_PORT));
+  return url ? OriginOf(url.Get()) : std::string();
 }
 
 // Location resolved against the request URL; the request's fragment is kept
@@ -868,6 +870,11 @@ std::string HostText(const std::string& AURL) {
   return std::string(rest);
 }
 
+// Raises the failure for a URL that curl refused to request: what is wrong
+// with it decides between "Error connecting to server" and "Error opening
+// request". Does nothing when the URL is an absolute http or https URL.
+// (Called only after curl refused: parsing every URL up front would cost each
+// request as much as a tenth of a loopback round trip.)
 void CheckRequestUrl(const std::string& AURL) {
   detail::TCurlUrl url(curl_url());
   if (!url) throw ENetHTTPClientException("Error obtaining session handle");
@@ -966,10 +973,15 @@ std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, bool A
 
 void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TStream* ASource,
                         TStream* AResponse) {
-  CheckRequestUrl(AURL);
+  // The origin of the request URL, worked out only once a redirect needs it.
+  std::optional<std::string> origin;
+  auto sameOriginAs = [&](const std::string& AURLNow) {
+    if (AURLNow == AURL) return true;
+    if (!origin) origin = OriginOf(AURL);
+    return !origin->empty() && OriginOf(AURLNow) == *origin;
+  };
   if (!FRequestHeaders.UserName().empty()) FPreemptiveAuthentication = true;
   const TPair requestPair{FRequestHeaders.UserName(), FRequestHeaders.Password()};
-  const std::string origin = OriginOf(AURL);
 
   TAttemptSetup setup;
   setup.Protocols = FSecureProtocols;
@@ -1057,7 +1069,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
   TChallenge proxyChallenge;
 
   for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    const bool sameOrigin = OriginOf(url) == origin;
+    const bool sameOrigin = sameOriginAs(url);
     if (offerDue) {
       offerDue = false;
       serverPair.reset();
@@ -1101,6 +1113,9 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
           }
           if (r.ClientCandidates == 0) throw ENetHTTPCertificateException("Empty certificate list");
           throw ENetHTTPCertificateException("Unspecified certificate from client");
+        }
+        if (r.Code == CURLE_URL_MALFORMAT || r.Code == CURLE_UNSUPPORTED_PROTOCOL) {
+          CheckRequestUrl(url);
         }
         detail::RaiseTransferError(r.Code, r.ErrorText, r.Receiving);
       }
