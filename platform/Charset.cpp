@@ -42,7 +42,8 @@ TCharSetKind KindOf(const std::string& AName) {
   if (AName == "iso-8859-1" || AName == "iso8859-1" || AName == "iso_8859-1" || AName == "latin1" ||
       AName == "latin-1")
     return TCharSetKind::Latin1;
-  if (AName == "utf-16" || AName == "utf16") return TCharSetKind::Utf16;
+  // "unicode" is what the server's platform calls little-endian UTF-16.
+  if (AName == "utf-16" || AName == "utf16" || AName == "unicode") return TCharSetKind::Utf16;
   if (AName == "utf-16le" || AName == "utf16le") return TCharSetKind::Utf16LE;
   if (AName == "utf-16be" || AName == "utf16be") return TCharSetKind::Utf16BE;
   return TCharSetKind::Other;
