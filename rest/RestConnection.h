@@ -1,16 +1,66 @@
 // The REST connection: the client's single point of contact with the
-// attendance server. It keeps the connection settings, the login properties
-// and the server's session id between calls.
+// attendance server. It keeps the connection settings, the login properties,
+// the server's session id between calls and, created on first use, the HTTP
+// object that all its exchanges share. It builds the REST and cache base URLs,
+// performs the session-carrying exchange that the command and cache layers
+// use, and runs the before, login and after steps around a command.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/Classes.h"
+#include "rest/RestHTTP.h"
+#include "rest/RestRequest.h"
 #include "rest/RestTypes.h"
 
 namespace qvr::rest {
+
+class TCustomRestConnection;
+
+// AText as UTF-8 bytes with every byte below 0x21 or above 0x7E, and every one
+// of # % . / : ? \ ^ ` { | }, written as "%" and two upper-case hexadecimal
+// digits. With AKeepDot the full stop is copied (the rule for host names);
+// without it, it is encoded too (the rule for URL path segments). A percent
+// sign is always encoded.
+std::string PercentEncode(std::string_view AText, bool AKeepDot);
+
+enum class TTestConnectionOption : std::uint8_t { toNoLoginPrompt };
+
+// A set of TTestConnectionOption.
+class TTestConnectionOptions {
+ public:
+  TTestConnectionOptions() = default;
+  TTestConnectionOptions(std::initializer_list<TTestConnectionOption> AItems) {
+    for (auto item : AItems) FBits |= Bit(item);
+  }
+  bool Contains(TTestConnectionOption AItem) const { return (FBits & Bit(AItem)) != 0; }
+
+ private:
+  static unsigned Bit(TTestConnectionOption AItem) { return 1u << static_cast<unsigned>(AItem); }
+  unsigned FBits = 0;
+};
+
+// A login dialog the application may install for every connection of the
+// process. It gets the connection, its login properties (which it may change)
+// and a procedure that tests the connection without a login prompt; it
+// returns false to cancel. The system installs none.
+using TLoginDialogHook =
+    std::function<bool(TCustomRestConnection& AConnection, TRestLoginProperties& ALoginProperties,
+                       const std::function<void()>& ATestConnection)>;
+// Installs AHook (an empty one removes it). Meant for start-up; guarded by a lock.
+void SetLoginDialogHook(TLoginDialogHook AHook);
+TLoginDialogHook LoginDialogHook();
+
+// What a failed answer (TRestProtocolException) does to the connection's
+// session id in the session-carrying exchange: a remote call forgets it, a
+// request about a cached item keeps it.
+enum class TSessionRule { ClearOnProtocolError, KeepOnProtocolError };
 
 class TCustomRestConnection : public TObject {
  public:
@@ -21,7 +71,18 @@ class TCustomRestConnection : public TObject {
   TCustomRestConnection(const TCustomRestConnection&) = delete;
   TCustomRestConnection& operator=(const TCustomRestConnection&) = delete;
 
-  // URL scheme of every request; an empty value counts as "http".
+  // Copies, through the setters, Protocol, Host, Port, UrlPath, UserName,
+  // Password, Context, RESTContext, CacheContext, the session id,
+  // PreserveSessionID, LoginPrompt, the eight events, Connection, the proxy
+  // settings, SecureProtocols and both timeouts from another connection.
+  // Raises EConvertError "Cannot assign a <source class> to a <this class>"
+  // for any other kind of source.
+  void Assign(const TObject& ASource);
+  // The class name as the system names classes ("TRestConnection").
+  std::string ClassName() const;
+
+  // URL scheme of every request; an empty value counts as "http". Writing a
+  // different value (exact comparison) discards the HTTP object.
   std::string Protocol() const { return FProtocol; }
   void SetProtocol(const std::string& AValue);
   // Protocol, or "http" when Protocol is empty.
@@ -54,7 +115,11 @@ class TCustomRestConnection : public TObject {
   bool PreserveSessionID() const { return FPreserveSessionID; }
   void SetPreserveSessionID(bool AValue) { FPreserveSessionID = AValue; }
 
-  // Value of the HTTP "Connection" header; empty sends none.
+  // Value of the HTTP "Connection" header; empty sends none. While the HTTP
+  // object exists, reads give its header-set entry ("close" after a
+  // connection test) and writes go to that entry too. The proxy settings,
+  // SecureProtocols, the timeouts and the certificate and authentication
+  // events likewise read from and write through to the HTTP object.
   std::string Connection() const;
   void SetConnection(const std::string& AValue);
 
@@ -77,6 +142,7 @@ class TCustomRestConnection : public TObject {
   // The server's session id; empty means none.
   std::string SessionID() const { return FSessionID; }
   void SetSessionID(const std::string& AValue) { FSessionID = AValue; }
+  // An identity string for form descriptions; never sent.
   std::string UniqueID() const { return FUniqueID; }
   void SetUniqueID(const std::string& AValue) { FUniqueID = AValue; }
   TRestLoginProperties& LoginProperties() { return *FLoginProperties; }
@@ -100,11 +166,65 @@ class TCustomRestConnection : public TObject {
   TSelectClientCertificateEvent OnSelectClientCertificate() const;
   void SetOnSelectClientCertificate(TSelectClientCertificateEvent AValue);
 
- protected:
-  // Empties the session id (the session-expired step of the command layer).
+  // The HTTP object, created on first use from the current settings. Raises
+  // what the HTTP object's creation raises; the connection is then unchanged.
+  TRestHTTP& HTTP();
+  // True while the connection holds an HTTP object.
+  bool HasHTTP() const { return FHTTP != nullptr; }
+  // Discards the HTTP object with its cookie store, credential store and
+  // header set; the next exchange creates a new one. Settings and session id stay.
+  void Reset();
+  // Empties the HTTP object's credential store; nothing without an HTTP object.
+  void ClearSessionCredentials();
+  // "Realm: <realm> URL: <URL> Username: <user>" per stored credential, in
+  // store order; empty without an HTTP object.
+  std::vector<std::string> GetSessionCredentials() const;
+
+  // The bases that remote calls and cached-item requests extend, composed
+  // from the settings of the moment: scheme, "://", the percent-encoded host
+  // ("localhost" when empty), ":" and Port when Port > 0, "/" and UrlPath
+  // when UrlPath is not empty, "/", Context, then RESTContext or CacheContext.
+  std::string RestBaseURL() const;
+  std::string CacheBaseURL() const;
+
+  // The session-carrying exchange: AVerb to AURL with Accept AAccept,
+  // Content-Type "text/plain;charset=UTF-8", If-Modified-Since "Mon, 1 Oct
+  // 1990 05:00:00 GMT", Pragma "sessionid=<id>" while a session id is held,
+  // the login properties' credentials, and ABody (PUT and POST only).
+  // A non-empty session id in the answer becomes the connection's. Returns
+  // the response (200 to 202). Raises what TRestRequest::send raises; on
+  // TRestProtocolException the session id is emptied (ClearSessionID) when
+  // ARule says so; other failures leave it.
+  std::unique_ptr<TRestRequestResponse> SessionExchange(const std::string& AVerb,
+                                                        const std::string& AURL,
+                                                        const std::string& AAccept,
+                                                        const std::string& ABody,
+                                                        TSessionRule ARule);
+
+  // The command execution frame around AExchange: BeforeExecute (a failure
+  // there ends the call at once); then, when LoginProperties().LoginPrompt()
+  // is true, Login, whose false answer raises EAbort before anything is sent;
+  // then AExchange; and AfterExecute in every case once BeforeExecute passed.
+  void ExecuteInFrame(const std::function<void()>& AExchange);
+
+  // The login step: OnLogin when assigned, else the process's login dialog
+  // hook when installed; returns false when either cancels.
+  virtual bool Login();
+  // Empties the session id unless PreserveSessionID, then calls OnBeforeExecute.
+  virtual void BeforeExecute();
+  // Calls OnAfterExecute.
+  virtual void AfterExecute();
+  // Empties the session id (the session-expired step).
   virtual void ClearSessionID() { FSessionID.clear(); }
 
+  // Calls the server's administrative platform-name method. The command
+  // layer provides it; here it raises TRestException.
+  virtual void TestConnection(TTestConnectionOptions AOptions);
+
  private:
+  class TExchangeScope;
+  std::string BaseURL(const std::string& AAreaContext) const;
+
   std::string FProtocol = "http";
   std::string FHost;
   std::int32_t FPort = 0;
@@ -117,6 +237,11 @@ class TCustomRestConnection : public TObject {
   std::string FRESTContext = "rest/";
   std::string FCacheContext = "cache/";
   std::unique_ptr<TRestLoginProperties> FLoginProperties;
+  std::unique_ptr<TRestHTTP> FHTTP;
+  // HTTP objects discarded by an event handler while they were inside a
+  // request; they go when the outermost exchange ends.
+  std::vector<std::unique_ptr<TRestHTTP>> FRetiredHTTP;
+  int FExchangeDepth = 0;
   std::string FSessionID;
   std::string FProxyHost;
   std::int32_t FProxyPort = 8888;

@@ -1,0 +1,259 @@
+// One REST exchange; see RestRequest.h.
+#include "rest/RestRequest.h"
+
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
+
+#include <algorithm>
+
+#include "platform/Charset.h"
+#include "platform/SysUtils.h"
+#include "platform/Utf.h"
+
+namespace qvr::rest {
+
+namespace {
+
+constexpr int kMaxJsonDepth = 512;
+
+bool SameText(std::string_view A, std::string_view B) {
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) {
+           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+std::string UpperAscii(std::string AText) {
+  for (char& c : AText)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return AText;
+}
+
+// Collects, from a JSON text whose root is an object, the first "error" and
+// the first "SessionExpired" member with their values as text: a string its
+// characters, a number its text, true and false their names; null, an object
+// or an array give an empty text. Any other root stops the reader, as does
+// nesting deeper than kMaxJsonDepth.
+class TErrorMembers : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TErrorMembers> {
+ public:
+  bool HasError = false;
+  bool HasSessionExpired = false;
+  std::string ErrorText;
+  std::string SessionExpiredText;
+
+  bool Null() { return Value({}); }
+  bool Bool(bool AValue) { return Value(AValue ? "true" : "false"); }
+  bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
+    return Value(std::string_view(AText, ALength));
+  }
+  bool String(const char* AText, rapidjson::SizeType ALength, bool) {
+    return Value(std::string_view(AText, ALength));
+  }
+  bool Key(const char* AText, rapidjson::SizeType ALength, bool) {
+    if (FDepth == 1) FKey.assign(AText, ALength);
+    return true;
+  }
+  bool StartObject() { return Open(true); }
+  bool EndObject(rapidjson::SizeType) { return Close(); }
+  bool StartArray() { return Open(false); }
+  bool EndArray(rapidjson::SizeType) { return Close(); }
+
+ private:
+  bool Value(std::string_view AText) {
+    if (FDepth == 0) return false;  // a scalar root
+    if (FDepth == 1) Member(AText);
+    return true;
+  }
+  bool Open(bool AObject) {
+    if (FDepth == 0 && !AObject) return false;
+    if (FDepth == 1) Member({});
+    return ++FDepth <= kMaxJsonDepth;
+  }
+  bool Close() {
+    --FDepth;
+    return true;
+  }
+  void Member(std::string_view AText) {
+    if (FKey == "error" && !HasError) {
+      HasError = true;
+      ErrorText = AText;
+    } else if (FKey == "SessionExpired" && !HasSessionExpired) {
+      HasSessionExpired = true;
+      SessionExpiredText = AText;
+    }
+  }
+
+  int FDepth = 0;
+  std::string FKey;
+};
+
+// The error members of AText when it is exactly one JSON object; nothing
+// found otherwise (not JSON, another kind of value, text after the value).
+TErrorMembers ReadErrorMembers(std::string_view AText) {
+  TErrorMembers members;
+  rapidjson::MemoryStream stream(AText.data(), AText.size());
+  rapidjson::Reader reader;
+  constexpr unsigned kFlags =
+      rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
+  if (reader.Parse<kFlags>(stream, members).IsError()) return {};
+  return members;
+}
+
+std::string ReadAll(TStream& AStream) {
+  const std::int64_t position = AStream.Position();
+  std::string bytes(static_cast<std::size_t>(AStream.Size()), '\0');
+  AStream.SetPosition(0);
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const std::size_t n = AStream.Read(bytes.data() + done, bytes.size() - done);
+    if (n == 0) break;
+    done += n;
+  }
+  bytes.resize(done);
+  AStream.SetPosition(position);
+  return bytes;
+}
+
+std::string DecodeBody(TStream& AStream, const std::string& ACharSet) {
+  return DecodeCharset(ReadAll(AStream), ACharSet.empty() ? "ISO-8859-1" : ACharSet);
+}
+
+enum class TVerb { Get, Put, Post, Delete };
+
+}  // namespace
+
+std::string SessionIDFromPragma(std::string_view APragma) {
+  constexpr std::string_view kKey = "sessionid=";
+  const auto start = APragma.find(kKey);
+  if (start == std::string_view::npos) return {};
+  const auto rest = APragma.substr(start + kKey.size());
+  return std::string(rest.substr(0, rest.find(',')));
+}
+
+TRestRequestResponse::TRestRequestResponse(std::unique_ptr<TStream> AStream,
+                                           std::string AResponseCharSet, std::string ASessionID,
+                                           bool ASessionExpired)
+    : FStreamValue(AStream ? std::move(AStream) : std::make_unique<TMemoryStream>()),
+      FSessionID(std::move(ASessionID)),
+      FSessionExpired(ASessionExpired),
+      FResponseCharSet(std::move(AResponseCharSet)) {
+  FStreamValue->SetPosition(0);
+}
+
+const std::string& TRestRequestResponse::StringValue() {
+  if (!FHaveString) {
+    FStringValue = DecodeBody(GetStream(), FResponseCharSet);
+    FHaveString = true;
+  }
+  return FStringValue;
+}
+
+TStream& TRestRequestResponse::GetStream() {
+  if (!FStreamValue) throw TRestException("The response body was handed over");
+  return *FStreamValue;
+}
+
+std::unique_ptr<TStream> TRestRequestResponse::TakeStream() { return std::move(FStreamValue); }
+
+void TRestRequest::open(const std::string& ARequestType, const std::string& AUrl,
+                        const std::string& AUserName, const std::string& APassword) {
+  FHeaders.clear();
+  FRequestType = UpperAscii(ARequestType);
+  FUrl = AUrl;
+  FUserName = AUserName;
+  FPassword = APassword;
+}
+
+void TRestRequest::setRequestHeader(const std::string& AName, const std::string& AValue) {
+  auto it = std::find_if(FHeaders.begin(), FHeaders.end(),
+                         [&](const auto& AEntry) { return SameText(AEntry.first, AName); });
+  if (it != FHeaders.end()) {
+    it->second = AValue;
+  } else {
+    FHeaders.emplace_back(AName, AValue);
+  }
+}
+
+std::unique_ptr<TRestRequestResponse> TRestRequest::send(const std::string& AParamToSend) {
+  if (!FResponseStream) FResponseStream = std::make_unique<TMemoryStream>();
+
+  TVerb verb;
+  if (FRequestType.empty() || FRequestType == "GET") {
+    verb = TVerb::Get;
+  } else if (FRequestType == "PUT") {
+    verb = TVerb::Put;
+  } else if (FRequestType == "POST") {
+    verb = TVerb::Post;
+  } else if (FRequestType == "DELETE") {
+    verb = TVerb::Delete;
+  } else {
+    throw TRestException(Format("Unexpected request type: %s.", FRequestType));
+  }
+
+  std::unique_ptr<TMemoryStream> body;
+  if (verb == TVerb::Put || verb == TVerb::Post)
+    body = std::make_unique<TMemoryStream>(IsValidUtf8(AParamToSend) ? AParamToSend
+                                                                     : SanitizeUtf8(AParamToSend));
+
+  THTTPRequestHeaders& headers = FHTTP->RequestHeaders();
+  headers.SetAccept(FAccept);
+  if (!FUserName.empty()) headers.SetBasicAuthentication(FUserName, FPassword);
+  FResponseStream->SetSize(0);
+  FResponseStream->SetPosition(0);
+  for (const auto& [name, value] : FHeaders) headers.SetHeader(name, value);
+  // Always written, so that an empty value removes the Pragma of an earlier exchange.
+  headers.SetHeader("Pragma", FRequestPragma);
+
+  std::string message;
+  std::string responseText;
+  FResponseCharSet.clear();
+  FResponseSessionID.clear();
+  FResponseSessionExpired = false;
+  try {
+    switch (verb) {
+      case TVerb::Get:
+        FHTTP->Get(FUrl, *FResponseStream);
+        break;
+      case TVerb::Put:
+        FHTTP->Put(FUrl, *body, *FResponseStream);
+        break;
+      case TVerb::Post:
+        FHTTP->Post(FUrl, *body, *FResponseStream);
+        break;
+      case TVerb::Delete:
+        FHTTP->Delete(FUrl, *FResponseStream);
+        break;
+    }
+    const THTTPResponse& response = FHTTP->Response();
+    FStatus = response.StatusCode();
+    FResponseCharSet = response.ContentCharSet();
+    FResponseSessionID = SessionIDFromPragma(response.HeaderValue("Pragma"));
+  } catch (const EHTTPProtocolException& E) {
+    FStatus = E.ErrorCode();
+    responseText = E.ErrorMessage();
+    message = E.Message();
+  }
+
+  if (FStatus == 403) {
+    // The charset of a failed answer is not taken, so this decoding is
+    // ISO-8859-1 and cannot fail; member names are ASCII either way.
+    FResponseSessionExpired =
+        ReadErrorMembers(DecodeBody(*FResponseStream, FResponseCharSet)).HasSessionExpired;
+  }
+
+  if (FStatus >= 200 && FStatus <= 202) {
+    return std::make_unique<TRestRequestResponse>(std::move(FResponseStream), FResponseCharSet,
+                                                  FResponseSessionID, FResponseSessionExpired);
+  }
+  if (FStatus >= 203 && FStatus <= 299) {
+    message.clear();
+    responseText.clear();
+  } else {
+    const TErrorMembers members = ReadErrorMembers(responseText);
+    const std::string& text = members.HasError ? members.ErrorText : members.SessionExpiredText;
+    if (!text.empty()) message += ":\r\n" + text;
+  }
+  throw TRestProtocolException(FStatus, message, responseText);
+}
+
+}  // namespace qvr::rest

@@ -1,0 +1,10 @@
+# REST connection, request/response and the charset layer under them. Every
+# test talks to a stand-in server (tests/support/StandInServer.h) on 127.0.0.1.
+qvr_test(RestConnection_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestConnection_test.cpp
+         LIBS qvrtestsupport TIMEOUT 120)
+qvr_test(RestRequest_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestRequest_test.cpp
+         LIBS qvrtestsupport TIMEOUT 120)
+qvr_test(Charset_test LABEL rest SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/Charset_test.cpp
+         TIMEOUT 60)
+qvr_test(StandInServer_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/StandInServer_test.cpp
+         LIBS qvrtestsupport TIMEOUT 60)
