@@ -1,5 +1,6 @@
 // The dataset, its columns and fields; see DataSet.h.
 #include "data/DataSet.h"
+#include "platform/SysUtils.h"
 
 #include <charconv>
 #include <cmath>
@@ -16,16 +17,6 @@ namespace {
 constexpr const char* kClosedMessage = "Cannot perform this operation on a closed dataset";
 constexpr const char* kOpenMessage = "Cannot perform this operation on an open dataset";
 
-bool SameNameIgnoringCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (std::size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 [[noreturn]] void RaiseCannotAccess(const std::string& AField, const char* AType) {
   throw EDataSetError(Format("Cannot access field '%s' as type %s", AField, AType));
@@ -139,7 +130,7 @@ void TFieldDefs::Clear() {
 
 int TFieldDefs::IndexOf(std::string_view AName) const {
   for (std::size_t i = 0; i < FItems.size(); ++i) {
-    if (SameNameIgnoringCase(FItems[i].Name, AName)) return static_cast<int>(i);
+    if (SameText(FItems[i].Name, AName)) return static_cast<int>(i);
   }
   return -1;
 }
@@ -518,7 +509,7 @@ TField TAdaptedDataSet::Fields(int AIndex) {
 
 std::optional<TField> TAdaptedDataSet::FindField(std::string_view AName) {
   for (std::size_t i = 0; i < FColumnDefs.size(); ++i) {
-    if (SameNameIgnoringCase(FColumnDefs[i].Name, AName)) {
+    if (SameText(FColumnDefs[i].Name, AName)) {
       return TField(*this, static_cast<int>(i));
     }
   }

@@ -1,5 +1,6 @@
 // The INI profile service; see IniFile.h.
 #include "platform/IniFile.h"
+#include "platform/SysUtils.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,14 +43,7 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  return true;
-}
 
 // The section name of a "[name]" line.
 std::optional<std::string_view> SectionName(std::string_view ALine) {
@@ -192,7 +186,7 @@ std::optional<std::string> ReadAll(const std::string& APath, bool& AExists) {
 std::optional<std::size_t> FindSection(const TDocument& ADoc, std::string_view ASection) {
   for (std::size_t i = 0; i < ADoc.Lines.size(); ++i) {
     const auto name = SectionName(ADoc.Lines[i].Content);
-    if (name && SameName(*name, ASection)) return i;
+    if (name && SameText(*name, ASection)) return i;
   }
   return std::nullopt;
 }
@@ -206,7 +200,7 @@ std::optional<std::size_t> FindKey(const TDocument& ADoc, std::size_t ASection,
     const std::string& content = ADoc.Lines[i].Content;
     if (SectionName(content)) break;
     std::string_view key, value;
-    if (!found && SplitKey(content, key, value) && SameName(key, AIdent)) found = i;
+    if (!found && SplitKey(content, key, value) && SameText(key, AIdent)) found = i;
   }
   ASectionEnd = i;
   return found;

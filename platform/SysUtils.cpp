@@ -104,4 +104,15 @@ bool TryStrToInt(std::string_view AText, std::int32_t& AValue) noexcept {
   return true;
 }
 
+bool SameText(std::string_view A, std::string_view B) noexcept {
+  if (A.size() != B.size()) return false;
+  for (std::size_t i = 0; i < A.size(); ++i) {
+    char a = A[i], b = B[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
+}
+
 }  // namespace qvr

@@ -101,4 +101,8 @@ namespace qvr {
 // leaving AValue alone, when the text does not convert.
 bool TryStrToInt(std::string_view AText, std::int32_t& AValue) noexcept;
 
+// Equality without regard to ASCII letter case, as names of headers, INI keys,
+// charsets and identifiers are compared.
+bool SameText(std::string_view A, std::string_view B) noexcept;
+
 }  // namespace qvr

@@ -1,6 +1,7 @@
 // Class registry, interceptor defaults, rule registries, marshaller and
 // unmarshaller; see JSONReflect.h.
 #include "rest/JSONReflect.h"
+#include "platform/SysUtils.h"
 
 #include <cxxabi.h>
 
@@ -837,16 +838,6 @@ std::optional<double> ReadFloat(std::string_view AText) {
   return value;
 }
 
-bool EqualsIgnoringCase(std::string_view A, std::string_view B) noexcept {
-  if (A.size() != B.size()) return false;
-  for (std::size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 // What reading a document may build beyond the document itself: each value
 // counts one and each string its bytes.
@@ -1217,7 +1208,7 @@ class TJSONUnMarshal::TReader {
       }
       case TTypeKind::tkEnumeration:
         for (std::size_t i = 0; i < AType.EnumNames.size(); ++i) {
-          if (EqualsIgnoringCase(AType.EnumNames[i], AText)) {
+          if (SameText(AType.EnumNames[i], AText)) {
             if (AType.IsBoolean) {
               AType.SetBool(AAddress, i == 1);
             } else {

@@ -7,6 +7,8 @@
 // authentication and certificate acceptance are decided here, one curl
 // transfer per attempt; curl's cookie engine keeps the cookies.
 #include "rest/RestHTTP.h"
+#include "platform/Charset.h"
+#include "platform/SysUtils.h"
 
 #include <openssl/evp.h>
 
@@ -40,12 +42,6 @@ constexpr std::int64_t kExpectThreshold = 1024 * 1024;
 // bounds the delay with which an idle limit is noticed.
 constexpr int kMaxPollMs = 1000;
 
-bool SameText(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 std::string LowerCase(std::string_view AText) {
   std::string result(AText);
@@ -170,25 +166,6 @@ std::string VersionPrefix(THTTPProtocolVersion AVersion) {
   return {};
 }
 
-// Windows-1252 code points of the bytes 0x80 to 0x9F (0 where undefined).
-constexpr char32_t kCp1252High[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-std::string Utf16BytesToUtf8(std::string_view ABytes, bool ABigEndian) {
-  std::u16string units;
-  units.reserve(ABytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < ABytes.size(); i += 2) {
-    const auto lo = static_cast<unsigned char>(ABytes[ABigEndian ? i + 1 : i]);
-    const auto hi = static_cast<unsigned char>(ABytes[ABigEndian ? i : i + 1]);
-    units.push_back(static_cast<char16_t>(hi << 8 | lo));
-  }
-  std::string text = Utf16ToUtf8(units);
-  if (ABytes.size() % 2 != 0) AppendUtf8(text, 0xFFFD);
-  return text;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -295,45 +272,6 @@ std::string THTTPResponse::ContentCharSet() const {
   return {};
 }
 
-std::string DecodeCharSet(std::string_view ABytes, std::string_view ACharSet) {
-  const std::string name = LowerCase(Trim(ACharSet));
-  if (name == "utf-8" || name == "utf8") return SanitizeUtf8(ABytes);
-  if (name == "iso-8859-1" || name == "iso8859-1" || name == "iso_8859-1" || name == "latin1" ||
-      name == "latin-1" || name == "l1") {
-    return Latin1ToUtf8(ABytes);
-  }
-  if (name == "us-ascii" || name == "ascii") {
-    std::string text;
-    for (char c : ABytes) {
-      if (static_cast<unsigned char>(c) < 0x80) {
-        text += c;
-      } else {
-        AppendUtf8(text, 0xFFFD);
-      }
-    }
-    return text;
-  }
-  if (name == "windows-1252" || name == "cp1252") {
-    std::string text;
-    for (char c : ABytes) {
-      const auto b = static_cast<unsigned char>(c);
-      char32_t cp = b;
-      if (b >= 0x80 && b <= 0x9F) cp = kCp1252High[b - 0x80] != 0 ? kCp1252High[b - 0x80] : 0xFFFD;
-      AppendUtf8(text, cp);
-    }
-    return text;
-  }
-  if (name == "utf-16le") return Utf16BytesToUtf8(ABytes, false);
-  if (name == "utf-16be") return Utf16BytesToUtf8(ABytes, true);
-  if (name == "utf-16" || name == "unicode") {
-    if (ABytes.size() >= 2 && ABytes[0] == '\xFE' && ABytes[1] == '\xFF') {
-      return Utf16BytesToUtf8(ABytes.substr(2), true);
-    }
-    if (ABytes.size() >= 2 && ABytes[0] == '\xFF' && ABytes[1] == '\xFE') ABytes.remove_prefix(2);
-    return Utf16BytesToUtf8(ABytes, false);
-  }
-  throw EEncodingError("Invalid encoding name");
-}
 
 // ---------------------------------------------------------------------------
 // One curl transfer
@@ -1174,7 +1112,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
       if (AResponse != nullptr) AResponse->Write(r.ErrorBody);
       const std::string charset = FHTTPResponse->ContentCharSet();
       std::string text =
-          charset.empty() ? SanitizeUtf8(r.ErrorBody) : DecodeCharSet(r.ErrorBody, charset);
+          charset.empty() ? SanitizeUtf8(r.ErrorBody) : DecodeCharset(r.ErrorBody, charset);
       throw EHTTPProtocolException(
           r.Status, std::move(text),
           VersionPrefix(r.Version) + Format("%d %s", r.Status, r.StatusText));

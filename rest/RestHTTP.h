@@ -154,11 +154,6 @@ class THTTPResponse {
   std::string FURL;
 };
 
-// Decodes ABytes from the named charset into UTF-8 (invalid sequences become
-// U+FFFD). Names are compared without regard to case; recognised are UTF-8,
-// ISO-8859-1 (and its aliases latin1, iso8859-1), US-ASCII, windows-1252 and
-// UTF-16 (LE/BE). Raises EEncodingError "Invalid encoding name" for any other.
-std::string DecodeCharSet(std::string_view ABytes, std::string_view ACharSet);
 
 class TRestHTTP;
 using TRestHTTPClass = std::unique_ptr<TRestHTTP> (*)();

@@ -16,12 +16,6 @@ namespace {
 
 constexpr int kMaxJsonDepth = 512;
 
-bool SameText(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) {
-           auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; };
-           return lower(x) == lower(y);
-         });
-}
 
 std::string UpperAscii(std::string AText) {
   for (char& c : AText)

@@ -133,24 +133,6 @@ TEST(TProxyConnectionInfoTest, NameFromSchemeHostAndPort) {
   }
 }
 
-TEST(DecodeCharSetTest, KnownCharsetsAndAnUnknownName) {
-  // Expected texts written by hand from the code charts of each charset.
-  struct Row {
-    std::string CharSet, Bytes, Text;
-  };
-  const Row rows[] = {
-      {"utf-8", "caf\xC3\xA9", "caf\xC3\xA9"},        {"UTF8", "bad \xFF", "bad \xEF\xBF\xBD"},
-      {"ISO-8859-1", "caf\xE9", "caf\xC3\xA9"},       {"latin1", "\xE9", "\xC3\xA9"},
-      {"windows-1252", "\x80", "\xE2\x82\xAC"},       {"us-ascii", "a\xE9", "a\xEF\xBF\xBD"},
-      {"utf-16le", std::string("a\0", 2), "a"},       {"utf-16be", std::string("\0a", 2), "a"},
-      {"utf-16", std::string("\xFE\xFF\0a", 4), "a"},
-  };
-  for (const Row& row : rows)
-    EXPECT_EQ(DecodeCharSet(row.Bytes, row.CharSet), row.Text) << row.CharSet;
-  const auto e = Raised<EEncodingError>([] { DecodeCharSet("x", "klingon-8"); });
-  EXPECT_EQ(e.Message(), "Invalid encoding name");
-}
-
 TEST(TRestHTTPTest, DefaultsAndClassQueries) {
   TRestHTTP http;
   EXPECT_EQ(http.UserAgent(), "Kolvane URI Client/1.0");
