@@ -34,6 +34,7 @@ asan: deps
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 bench: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
 	scripts/run-bench $(BUILD_DIR)
 
 screenshot: build

@@ -1,6 +1,5 @@
 // The dataset, its columns and fields; see DataSet.h.
 #include "data/DataSet.h"
-#include "platform/SysUtils.h"
 
 #include <charconv>
 #include <cmath>
@@ -8,6 +7,7 @@
 #include <limits>
 #include <type_traits>
 
+#include "platform/SysUtils.h"
 #include "platform/Utf.h"
 
 namespace qvr::data {
@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kClosedMessage = "Cannot perform this operation on a closed dataset";
 constexpr const char* kOpenMessage = "Cannot perform this operation on an open dataset";
-
 
 [[noreturn]] void RaiseCannotAccess(const std::string& AField, const char* AType) {
   throw EDataSetError(Format("Cannot access field '%s' as type %s", AField, AType));

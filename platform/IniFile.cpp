@@ -1,6 +1,5 @@
 // The INI profile service; see IniFile.h.
 #include "platform/IniFile.h"
-#include "platform/SysUtils.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/SysUtils.h"
 #include "platform/Utf.h"
 
 namespace qvr {
@@ -42,8 +42,6 @@ std::string_view Trim(std::string_view s) {
   while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
   return s;
 }
-
-
 
 // The section name of a "[name]" line.
 std::optional<std::string_view> SectionName(std::string_view ALine) {

@@ -1,7 +1,6 @@
 // Class registry, interceptor defaults, rule registries, marshaller and
 // unmarshaller; see JSONReflect.h.
 #include "rest/JSONReflect.h"
-#include "platform/SysUtils.h"
 
 #include <cxxabi.h>
 
@@ -12,6 +11,7 @@
 #include <shared_mutex>
 #include <unordered_map>
 
+#include "platform/SysUtils.h"
 #include "platform/Utf.h"
 #include "rest/JSONText.h"
 
@@ -837,7 +837,6 @@ std::optional<double> ReadFloat(std::string_view AText) {
   }
   return value;
 }
-
 
 // What reading a document may build beyond the document itself: each value
 // counts one and each string its bytes.

@@ -10,6 +10,7 @@
 #include <typeinfo>
 
 #include "platform/SysUtils.h"
+#include "rest/JSONText.h"
 
 namespace qvr::rest {
 
@@ -279,8 +280,68 @@ void TCustomRestConnection::AfterExecute() {
   if (FAfterExecute) FAfterExecute(this);
 }
 
-void TCustomRestConnection::TestConnection(TTestConnectionOptions) {
-  throw TRestException("Connection test is not available");
+namespace {
+
+// The platform name as a text result: the first element of the answer's
+// "result" array (the only one when it has just one), converted as a text
+// result is: a string its characters, a number its text, true "-1", false
+// "0", an object or array its JSON text, null nothing. An answer without a
+// "result" array stores nothing.
+std::string PlatformNameOf(const std::string& AAnswer) {
+  const std::unique_ptr<TJSONValue> json = ParseJSON(AAnswer);
+  const TJSONObject* object = json ? json->AsObject() : nullptr;
+  const TJSONValue* result = object ? object->GetValue("result") : nullptr;
+  const TJSONArray* array = result ? result->AsArray() : nullptr;
+  if (array == nullptr) return {};
+  if (array->Count() == 0) throw EArgumentOutOfRangeException();
+  const TJSONValue& element = *array->Items(0);
+  switch (element.Kind()) {
+    case TJSONValue::TKind::String:
+    case TJSONValue::TKind::Number:
+      return element.AsString()->Value();
+    case TJSONValue::TKind::True:
+      return "-1";
+    case TJSONValue::TKind::False:
+      return "0";
+    case TJSONValue::TKind::Null:
+      return {};
+    case TJSONValue::TKind::Object:
+    case TJSONValue::TKind::Array:
+      return WriteJSON(element);
+  }
+  return {};
+}
+
+}  // namespace
+
+void TCustomRestConnection::TestConnection(TTestConnectionOptions AOptions) {
+  const bool noPrompt = AOptions.Contains(TTestConnectionOption::toNoLoginPrompt);
+  const bool savedPrompt = FLoginProperties->LoginPrompt();
+  if (noPrompt) FLoginProperties->SetLoginPrompt(false);
+  // Whatever happens, the prompt comes back and the HTTP object asks the
+  // server to close the connection from now on.
+  const auto finish = [&]() {
+    if (noPrompt) FLoginProperties->SetLoginPrompt(savedPrompt);
+    HTTP().Disconnect();
+  };
+  std::string platformName;
+  try {
+    ExecuteInFrame([&]() {
+      const auto response =
+          SessionExchange("GET", RestBaseURL() + "Admin/GetPlatformName/", "application/JSON", "",
+                          TSessionRule::ClearOnProtocolError);
+      platformName = PlatformNameOf(response->StringValue());
+    });
+  } catch (...) {
+    try {
+      finish();
+    } catch (...) {
+      // The test's own failure is the one to report.
+    }
+    throw;
+  }
+  finish();
+  if (platformName.empty()) throw TRestException("Unexpected server method result");
 }
 
 std::string TCustomRestConnection::DefaultProtocol() const {

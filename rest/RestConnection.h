@@ -217,8 +217,12 @@ class TCustomRestConnection : public TObject {
   // Empties the session id (the session-expired step).
   virtual void ClearSessionID() { FSessionID.clear(); }
 
-  // Calls the server's administrative platform-name method. The command
-  // layer provides it; here it raises TRestException.
+  // Calls the server's administrative method "Admin.GetPlatformName" (GET, a
+  // text result) through the command execution frame; with toNoLoginPrompt
+  // the login step is skipped for this call. Raises TRestException "Unexpected
+  // server method result" when the name is empty, or what the exchange
+  // raised. Afterwards, in every case, the HTTP object sends "Connection:
+  // close" until the Connection setting is written again.
   virtual void TestConnection(TTestConnectionOptions AOptions);
 
  private:

@@ -7,8 +7,6 @@
 // authentication and certificate acceptance are decided here, one curl
 // transfer per attempt; curl's cookie engine keeps the cookies.
 #include "rest/RestHTTP.h"
-#include "platform/Charset.h"
-#include "platform/SysUtils.h"
 
 #include <openssl/evp.h>
 
@@ -22,7 +20,9 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/Charset.h"
 #include "platform/ComputerInfo.h"
+#include "platform/SysUtils.h"
 #include "platform/Utf.h"
 #include "rest/detail/CurlErrors.h"
 #include "rest/detail/CurlHandles.h"
@@ -41,7 +41,6 @@ constexpr std::int64_t kExpectThreshold = 1024 * 1024;
 // How long one wait of the transfer loop may last when no limit is closer;
 // bounds the delay with which an idle limit is noticed.
 constexpr int kMaxPollMs = 1000;
-
 
 std::string LowerCase(std::string_view AText) {
   std::string result(AText);
@@ -271,7 +270,6 @@ std::string THTTPResponse::ContentCharSet() const {
   }
   return {};
 }
-
 
 // ---------------------------------------------------------------------------
 // One curl transfer

@@ -154,7 +154,6 @@ class THTTPResponse {
   std::string FURL;
 };
 
-
 class TRestHTTP;
 using TRestHTTPClass = std::unique_ptr<TRestHTTP> (*)();
 

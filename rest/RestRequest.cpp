@@ -16,7 +16,6 @@ namespace {
 
 constexpr int kMaxJsonDepth = 512;
 
-
 std::string UpperAscii(std::string AText) {
   for (char& c : AText)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);

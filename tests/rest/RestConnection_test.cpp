@@ -840,5 +840,85 @@ TEST_F(RestConnectionExchange, SameProtocolKeepsCookiesAnotherDropsThem) {
   EXPECT_FALSE(Server.LastRequest().HasHeader("Cookie"));
 }
 
+// ------------------------------------------------------ connection test
+
+TEST_F(RestConnectionExchange, TestConnectionAsksThePlatformNameThenCloses) {
+  Conn.SetLoginPrompt(true);
+  int logins = 0;
+  Conn.SetOnLogin([&](TObject*, TRestLoginProperties&, bool& ACancel) {
+    ++logins;
+    ACancel = true;
+  });
+  Server.Enqueue(ResultAnswer("\"Linux\"").WithSessionID("S9"));
+  Conn.TestConnection({TTestConnectionOption::toNoLoginPrompt});
+  EXPECT_EQ(logins, 0) << "toNoLoginPrompt skips the login step";
+  EXPECT_TRUE(Conn.LoginPrompt()) << "and puts the prompt back";
+  const auto request = Server.LastRequest();
+  EXPECT_EQ(request.Method, "GET");
+  EXPECT_EQ(request.Target, "/rpc/rest/Admin/GetPlatformName/");
+  EXPECT_EQ(request.Header("Accept"), "application/JSON");
+  EXPECT_EQ(Conn.SessionID(), "S9");
+
+  // Every later request of this HTTP object asks to close the connection.
+  Conn.SetLoginPrompt(false);
+  Call();
+  EXPECT_EQ(Server.LastRequest().Header("Connection"), "close");
+  Conn.SetConnection("Keep-Alive");
+  Call();
+  EXPECT_EQ(Server.LastRequest().Header("Connection"), "Keep-Alive");
+
+  // Without the option the login step runs, and cancelling aborts silently.
+  Conn.SetLoginPrompt(true);
+  EXPECT_THROW(Conn.TestConnection({}), EAbort);
+  EXPECT_EQ(logins, 1);
+}
+
+TEST_F(RestConnectionExchange, TestConnectionResults) {
+  struct TCase {
+    const char* Body;
+    const char* Error;  // nullptr: the test passes
+  };
+  // The platform name is read as a text result is.
+  const TCase kCases[] = {
+      {"{\"result\":[\"Linux\"]}", nullptr},
+      {"{\"result\":[7]}", nullptr},
+      {"{\"result\":[true]}", nullptr},
+      {"{\"result\":[\"\"]}", "Unexpected server method result"},
+      {"{\"result\":[null]}", "Unexpected server method result"},
+      {"{\"other\":1}", "Unexpected server method result"},
+      {"not json", "Unexpected server method result"},
+      {"{\"result\":[]}", "Argument out of range"},
+  };
+  for (const auto& k : kCases) {
+    Server.Enqueue(test::JsonAnswer(200, k.Body));
+    try {
+      Conn.TestConnection({});
+      EXPECT_EQ(k.Error, nullptr) << k.Body;
+    } catch (const Exception& e) {
+      ASSERT_NE(k.Error, nullptr) << k.Body << ": " << e.Message();
+      EXPECT_EQ(e.Message(), k.Error) << k.Body;
+    }
+    Call();
+    EXPECT_EQ(Server.LastRequest().Header("Connection"), "close") << k.Body;
+  }
+}
+
+TEST_F(RestConnectionExchange, TestConnectionFailurePropagatesAndStillCloses) {
+  Conn.SetSessionID("S1");
+  Conn.SetLoginPrompt(true);
+  Server.Enqueue(ErrorAnswer(500, "caido"));
+  try {
+    Conn.TestConnection({TTestConnectionOption::toNoLoginPrompt});
+    FAIL() << "no exception";
+  } catch (const TRestProtocolException& e) {
+    EXPECT_EQ(e.Status(), 500);
+  }
+  EXPECT_EQ(Conn.SessionID(), "") << "a failed remote call forgets the session";
+  EXPECT_TRUE(Conn.LoginPrompt());
+  Conn.SetLoginPrompt(false);
+  Call();
+  EXPECT_EQ(Server.LastRequest().Header("Connection"), "close");
+}
+
 }  // namespace
 }  // namespace qvr::rest
