@@ -44,7 +44,6 @@ TfraConexionWeb::TfraConexionWeb(QWidget* AParent) : QFrame(AParent) {
   edUID = MakeEdit(this, "edUID", 93);
   setTabOrder(edServidor, edPuerto);
   setTabOrder(edPuerto, edUID);
-  AutoSizeLabels();
 }
 
 void TfraConexionWeb::changeEvent(QEvent* AEvent) {

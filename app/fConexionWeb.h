@@ -17,6 +17,11 @@ class TfraConexionWeb : public QFrame {
 
   explicit TfraConexionWeb(QWidget* AParent = nullptr);
 
+  // Sizes the labels to their captions in the font they are shown in, so
+  // that a face wider than the layout's cuts no caption. Runs by itself when
+  // the frame's font changes.
+  void AutoSizeLabels();
+
   QLabel* lblServidor;
   QLabel* lblPuerto;
   QLabel* lblUID;
@@ -30,8 +35,6 @@ class TfraConexionWeb : public QFrame {
 
  private:
   void PlaceAnchored();
-  // Labels size themselves to their caption in the font they are shown in.
-  void AutoSizeLabels();
 };
 
 }  // namespace qvr::app

@@ -24,33 +24,31 @@ constexpr int kButtonHeight = 25;
 constexpr int kButtonRight = TfrmMainOpciones::kClientWidth - 541;
 constexpr int kButtonBottom = TfrmMainOpciones::kClientHeight - 408;
 
-// "Segoe UI" at 12 pixels (9 points at 96 dpi). Where that face is missing the
-// fallback is narrowed to its metrics, so that the captions fit the places
-// the layout gives them.
-QFont WindowFont() {
+// "Segoe UI" at 12 pixels (9 points at 96 dpi), the face the layout was drawn
+// for. Where it is missing, the usual Linux face is narrowed to its metrics so
+// that the captions fit their places; AFits tells whether that is known, or
+// whether the labels must measure their captions.
+QFont WindowFont(bool& AFits) {
   // Asking for a missing family makes the font database search every face for
   // a substitute, which costs more than the rest of the start-up; check first.
   QFont font = QApplication::font();
   font.setPixelSize(12);
-  for (const QString& family :
-       {QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans Condensed")}) {
-    // A narrow face fits the captions into the places the layout gives them.
-    if (QFontDatabase::hasFamily(family)) {
-      font.setFamily(family);
-      return font;
-    }
+  AFits = true;
+  if (QFontDatabase::hasFamily(QStringLiteral("Segoe UI"))) {
+    font.setFamily(QStringLiteral("Segoe UI"));
+    return font;
   }
-  // Otherwise the fallback is narrowed to the layout's metrics. Every face
-  // measured costs start-up time, so the usual Linux face's width is known.
-  constexpr int kCaptionWidth = 67;  // "Servidor (IP):" in the layout
-  int fallback = 0;
   if (QFontDatabase::hasFamily(QStringLiteral("DejaVu Sans"))) {
+    // Measured once: at 83 % of its width every caption fits its place, so
+    // no face is loaded at start-up just to measure it.
     font.setFamily(QStringLiteral("DejaVu Sans"));
-    fallback = 78;
-  } else {
-    fallback = QFontMetrics(font).horizontalAdvance(QStringLiteral("Servidor (IP):"));
+    font.setStretch(83);
+    return font;
   }
-  if (fallback > kCaptionWidth) font.setStretch(std::max(75, 100 * kCaptionWidth / fallback));
+  constexpr int kCaptionWidth = 67;  // "Servidor (IP):" in the layout's face
+  const int width = QFontMetrics(font).horizontalAdvance(QStringLiteral("Servidor (IP):"));
+  if (width > kCaptionWidth) font.setStretch(std::max(75, 100 * kCaptionWidth / width));
+  AFits = false;
   return font;
 }
 
@@ -68,7 +66,8 @@ TfrmMainOpciones::TfrmMainOpciones(QWidget* AParent)
   QPalette pal = palette();
   pal.setColor(QPalette::Window, pal.color(QPalette::Button));
   setPalette(pal);
-  setFont(WindowFont());
+  bool fontFits = true;
+  setFont(WindowFont(fontFits));
 
   btnAceptar = new QPushButton(QStringLiteral("Guardar"), this);
   btnAceptar->setObjectName("btnAceptar");
@@ -82,6 +81,8 @@ TfrmMainOpciones::TfrmMainOpciones(QWidget* AParent)
   // 2-3. The frame, owned through the window's child tree, fills the client area.
   fraConexionWeb = new TfraConexionWeb(this);
   fraConexionWeb->setGeometry(0, 0, width(), height());
+  // Shaping the captions costs start-up time; only an unknown face needs it.
+  if (!fontFits) fraConexionWeb->AutoSizeLabels();
 
   // 4-6. The edits show what config.ini holds.
   auto& config = client::dmOpciones->config();

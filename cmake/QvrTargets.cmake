@@ -82,3 +82,23 @@ function(qvr_test_as_user name)
     set_tests_properties(${name}_as_user PROPERTIES ENVIRONMENT "${env}")
   endif()
 endfunction()
+
+# qvr_soname(<var> <imported target>): the SONAME of the shared library behind
+# an imported target, read from its dynamic section, for loading it by name at
+# run time.
+function(qvr_soname var target)
+  get_target_property(location ${target} IMPORTED_LOCATION)
+  if(NOT location)
+    get_target_property(location ${target} IMPORTED_LOCATION_RELEASE)
+  endif()
+  if(NOT location)
+    get_target_property(location ${target} LOCATION)
+  endif()
+  execute_process(COMMAND objdump -p ${location} OUTPUT_VARIABLE dynamic ERROR_QUIET)
+  string(REGEX MATCH "SONAME +([^\n]+)" _ "${dynamic}")
+  if(NOT CMAKE_MATCH_1)
+    message(FATAL_ERROR "no SONAME found for ${target} (${location})")
+  endif()
+  string(STRIP "${CMAKE_MATCH_1}" soname)
+  set(${var} ${soname} PARENT_SCOPE)
+endfunction()

@@ -8,7 +8,7 @@
 // transfer per attempt; curl's cookie engine keeps the cookies.
 #include "rest/RestHTTP.h"
 
-#include <openssl/evp.h>
+#include "rest/detail/LazyLibs.h"
 
 #include <algorithm>
 #include <cctype>

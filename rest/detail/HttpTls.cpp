@@ -1,10 +1,6 @@
 // OpenSSL helpers of the HTTP object; see HttpTls.h.
 #include "rest/detail/HttpTls.h"
 
-#include <openssl/bio.h>
-#include <openssl/bn.h>
-#include <openssl/pem.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -60,10 +56,18 @@ TKey ReadKey(const std::string& AFile) {
   return TKey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, empty));
 }
 
+// The stack helpers of the headers are inline functions that call the
+// library directly; the generic stack functions go through the lazy binding.
+int IssuerCount(const STACK_OF(X509_NAME) * AIssuers) {
+  return OPENSSL_sk_num(reinterpret_cast<const OPENSSL_STACK*>(AIssuers));
+}
+
 bool IssuedByOneOf(X509* ACert, const STACK_OF(X509_NAME) * AIssuers) {
   const X509_NAME* issuer = X509_get_issuer_name(ACert);
-  for (int i = 0; i < sk_X509_NAME_num(AIssuers); ++i) {
-    if (X509_NAME_cmp(issuer, sk_X509_NAME_value(AIssuers, i)) == 0) return true;
+  for (int i = 0; i < IssuerCount(AIssuers); ++i) {
+    const auto* name = static_cast<const X509_NAME*>(
+        OPENSSL_sk_value(reinterpret_cast<const OPENSSL_STACK*>(AIssuers), i));
+    if (X509_NAME_cmp(issuer, name) == 0) return true;
   }
   return false;
 }
@@ -112,8 +116,7 @@ std::vector<TX509Certificate> LoadClientCertificates(const std::string& AFolder,
     TX509 cert = ReadCertificate(file.string());
     TKey key = ReadKey(keyFile.string());
     if (!cert || !key || X509_check_private_key(cert.get(), key.get()) != 1) continue;
-    if (AIssuers != nullptr && sk_X509_NAME_num(AIssuers) > 0 &&
-        !IssuedByOneOf(cert.get(), AIssuers)) {
+    if (AIssuers != nullptr && IssuerCount(AIssuers) > 0 && !IssuedByOneOf(cert.get(), AIssuers)) {
       continue;
     }
     TX509Certificate info = DescribeCertificate(cert.get());

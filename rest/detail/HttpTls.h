@@ -3,8 +3,7 @@
 // Used only by the HTTP object's .cpp files.
 #pragma once
 
-#include <openssl/ssl.h>
-#include <openssl/x509.h>
+#include "rest/detail/LazyLibs.h"
 
 #include <string>
 #include <vector>
