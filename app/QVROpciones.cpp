@@ -28,16 +28,21 @@ bool HasDisplay() {
   return false;
 }
 
-void FatalToolkitMessage(QtMsgType AType, const QMessageLogContext&, const QString& AMessage) {
-  if (AType == QtFatalMsg) {
-    // Only a display that cannot be reached ends here at start-up.
+// While the application object starts, the toolkit's only fatal message is a
+// display that cannot be reached: say so in one sentence and end without the
+// toolkit's abort. Its warnings about the same failure are left unsaid.
+void StartupMessage(QtMsgType AType, const QMessageLogContext&, const QString&) {
+  if (AType != QtFatalMsg) return;
+  const char* display = std::getenv("DISPLAY");
+  if (display != nullptr && *display != '\0') {
+    std::fprintf(stderr,
+                 "QVROpciones needs a desktop session or Xvfb to show its window, and the "
+                 "display \"%s\" cannot be reached.\n",
+                 display);
+  } else {
     std::fputs(kNoDisplay, stderr);
-    std::fprintf(stderr, "(%s)\n", AMessage.toLocal8Bit().constData());
-    _exit(1);
   }
-  if (AType != QtDebugMsg && AType != QtInfoMsg) {
-    std::fprintf(stderr, "%s\n", AMessage.toLocal8Bit().constData());
-  }
+  _exit(1);
 }
 
 }  // namespace
@@ -48,7 +53,7 @@ int main(int argc, char** argv) {
     std::fputs(kNoDisplay, stderr);
     return 1;
   }
-  qInstallMessageHandler(FatalToolkitMessage);
+  qInstallMessageHandler(StartupMessage);
 
   // 1. The application object.
   app::TQVRApplication application(argc, argv);
