@@ -1,20 +1,16 @@
 // One REST exchange; see RestRequest.h.
 #include "rest/RestRequest.h"
 
-#include <rapidjson/memorystream.h>
-#include <rapidjson/reader.h>
-
 #include <algorithm>
 
 #include "platform/Charset.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
+#include "rest/JSONText.h"
 
 namespace qvr::rest {
 
 namespace {
-
-constexpr int kMaxJsonDepth = 512;
 
 std::string UpperAscii(std::string AText) {
   for (char& c : AText)
@@ -22,73 +18,46 @@ std::string UpperAscii(std::string AText) {
   return AText;
 }
 
-// Collects, from a JSON text whose root is an object, the first "error" and
-// the first "SessionExpired" member with their values as text: a string its
+// The first "error" and the first "SessionExpired" member of a JSON text
+// whose root is an object, with their values as text: a string its
 // characters, a number its text, true and false their names; null, an object
-// or an array give an empty text. Any other root stops the reader, as does
-// nesting deeper than kMaxJsonDepth.
-class TErrorMembers : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TErrorMembers> {
- public:
+// or an array give an empty text. Any other text finds nothing.
+struct TErrorMembers {
   bool HasError = false;
   bool HasSessionExpired = false;
   std::string ErrorText;
   std::string SessionExpiredText;
-
-  bool Null() { return Value({}); }
-  bool Bool(bool AValue) { return Value(AValue ? "true" : "false"); }
-  bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
-    return Value(std::string_view(AText, ALength));
-  }
-  bool String(const char* AText, rapidjson::SizeType ALength, bool) {
-    return Value(std::string_view(AText, ALength));
-  }
-  bool Key(const char* AText, rapidjson::SizeType ALength, bool) {
-    if (FDepth == 1) FKey.assign(AText, ALength);
-    return true;
-  }
-  bool StartObject() { return Open(true); }
-  bool EndObject(rapidjson::SizeType) { return Close(); }
-  bool StartArray() { return Open(false); }
-  bool EndArray(rapidjson::SizeType) { return Close(); }
-
- private:
-  bool Value(std::string_view AText) {
-    if (FDepth == 0) return false;  // a scalar root
-    if (FDepth == 1) Member(AText);
-    return true;
-  }
-  bool Open(bool AObject) {
-    if (FDepth == 0 && !AObject) return false;
-    if (FDepth == 1) Member({});
-    return ++FDepth <= kMaxJsonDepth;
-  }
-  bool Close() {
-    --FDepth;
-    return true;
-  }
-  void Member(std::string_view AText) {
-    if (FKey == "error" && !HasError) {
-      HasError = true;
-      ErrorText = AText;
-    } else if (FKey == "SessionExpired" && !HasSessionExpired) {
-      HasSessionExpired = true;
-      SessionExpiredText = AText;
-    }
-  }
-
-  int FDepth = 0;
-  std::string FKey;
 };
 
-// The error members of AText when it is exactly one JSON object; nothing
-// found otherwise (not JSON, another kind of value, text after the value).
+std::string MemberText(const TJSONValue& AValue) {
+  switch (AValue.Kind()) {
+    case TJSONValue::TKind::String:
+    case TJSONValue::TKind::Number:
+      return AValue.AsString()->Value();
+    case TJSONValue::TKind::True:
+      return "true";
+    case TJSONValue::TKind::False:
+      return "false";
+    default:
+      return {};
+  }
+}
+
 TErrorMembers ReadErrorMembers(std::string_view AText) {
   TErrorMembers members;
-  rapidjson::MemoryStream stream(AText.data(), AText.size());
-  rapidjson::Reader reader;
-  constexpr unsigned kFlags =
-      rapidjson::kParseIterativeFlag | rapidjson::kParseNumbersAsStringsFlag;
-  if (reader.Parse<kFlags>(stream, members).IsError()) return {};
+  // The parser bounds the nesting depth and gives nothing for text that is
+  // not exactly one JSON value.
+  const std::unique_ptr<TJSONValue> json = ParseJSON(AText);
+  const TJSONObject* object = json ? json->AsObject() : nullptr;
+  if (object == nullptr) return members;
+  if (const TJSONValue* error = object->GetValue("error")) {
+    members.HasError = true;
+    members.ErrorText = MemberText(*error);
+  }
+  if (const TJSONValue* expired = object->GetValue("SessionExpired")) {
+    members.HasSessionExpired = true;
+    members.SessionExpiredText = MemberText(*expired);
+  }
   return members;
 }
 
