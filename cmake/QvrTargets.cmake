@@ -47,9 +47,14 @@ function(qvr_executable target)
     set(E_VERSION ${PROJECT_VERSION})
   endif()
   qvr_version_note_source(note ${E_VERSION})
-  # The note source belongs to the executable itself, not to a library, so the
-  # linker always takes it in.
-  add_executable(${target} ${E_UNPARSED_ARGUMENTS} ${note})
+  # Compiled once per version; its object file belongs to each executable
+  # itself, not to an archive, so the linker always takes it in.
+  get_filename_component(note_name ${note} NAME)
+  string(REPLACE "." "_" note_target "qvr-${note_name}")
+  if(NOT TARGET ${note_target})
+    add_library(${note_target} OBJECT ${note})
+  endif()
+  add_executable(${target} ${E_UNPARSED_ARGUMENTS} $<TARGET_OBJECTS:${note_target}>)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 endfunction()
 

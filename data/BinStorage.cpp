@@ -7,7 +7,6 @@
 #include <limits>
 #include <vector>
 
-#include "data/detail/StreamBytes.h"
 #include "platform/Utf.h"
 
 namespace qvr::data {
@@ -415,7 +414,7 @@ void TBinStorage::Load(TAdaptedDataSet& ADataSet, std::string_view ABytes) {
 }
 
 void TBinStorage::Load(TAdaptedDataSet& ADataSet, TStream& AStream) {
-  Load(ADataSet, detail::ReadRemainingBytes(AStream));
+  Load(ADataSet, ReadToEnd(AStream));
 }
 
 }  // namespace qvr::data

@@ -9,8 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "data/detail/StreamBytes.h"
-
 namespace qvr::data {
 
 namespace {
@@ -219,7 +217,7 @@ void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
 }
 
 void TJSONStorage::Load(TAdaptedDataSet& ADataSet, TStream& AStream) {
-  Load(ADataSet, detail::ReadRemainingBytes(AStream));
+  Load(ADataSet, ReadToEnd(AStream));
 }
 
 }  // namespace qvr::data

@@ -6,6 +6,20 @@
 
 namespace qvr {
 
+std::string ReadToEnd(TStream& AStream) {
+  const std::int64_t position = AStream.Position();
+  const std::int64_t size = AStream.Size();
+  std::string bytes(static_cast<std::size_t>(size > position ? size - position : 0), '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const std::size_t n = AStream.Read(bytes.data() + got, bytes.size() - got);
+    if (n == 0) break;
+    got += n;
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
 std::size_t TMemoryStream::Read(void* ABuffer, std::size_t ACount) {
   if (FPosition >= FData.size()) return 0;
   const std::size_t n = std::min(ACount, FData.size() - FPosition);

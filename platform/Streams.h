@@ -34,6 +34,10 @@ class TStream {
   void Write(std::string_view ABytes) { Write(ABytes.data(), ABytes.size()); }
 };
 
+// The bytes of AStream from its position to its end; the position moves to
+// the end.
+std::string ReadToEnd(TStream& AStream);
+
 // A stream over an in-memory byte string.
 class TMemoryStream : public TStream {
  public:

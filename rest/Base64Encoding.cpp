@@ -131,15 +131,23 @@ std::size_t TBase64Encoding::EncodedLength(std::size_t ACount) {
 }
 
 std::string TBase64Encoding::Encode(std::string_view ABytes) const {
+  return EncodeImpl(ABytes, true);
+}
+
+std::string TBase64Encoding::EncodeLine(std::string_view ABytes) const {
+  return EncodeImpl(ABytes, false);
+}
+
+std::string TBase64Encoding::EncodeImpl(std::string_view ABytes, bool ALineBreaks) const {
   const auto* in = reinterpret_cast<const unsigned char*>(ABytes.data());
   const std::size_t n = ABytes.size();
-  std::string out(EncodedLength(n), '\0');
-  char* o = out.data();
   const std::size_t groups = n / 3;
+  std::string out(ALineBreaks ? EncodedLength(n) : groups * 4 + (n % 3 != 0 ? 4 : 0), '\0');
+  char* o = out.data();
   std::size_t g = 0;
   // Whole lines: 19 groups (nine pairs and one) then CR LF. The pairs read
   // eight bytes, which stay inside the line's 57.
-  for (; g + kGroupsPerLine <= groups; g += kGroupsPerLine) {
+  for (; ALineBreaks && g + kGroupsPerLine <= groups; g += kGroupsPerLine) {
     for (std::size_t k = 0; k < kGroupsPerLine / 2; ++k) {
       EncodeTwoGroups(in, o);
       in += 6;

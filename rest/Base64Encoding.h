@@ -28,6 +28,8 @@ class TBase64Encoding {
   // complete group of four), also when that group ends the text; a final
   // padded group is never followed by one.
   std::string Encode(std::string_view ABytes) const;
+  // ABytes in base64 on one line, as HTTP headers carry it (no line breaks).
+  std::string EncodeLine(std::string_view ABytes) const;
   // The bytes of AText, skipping every character outside A-Z, a-z, 0-9, "+"
   // and "/" (line breaks, "=", blanks and anything else). A final lone
   // character, which cannot form a byte, is ignored. Never fails.
@@ -39,6 +41,9 @@ class TBase64Encoding {
   // How many encoders exist at this moment (for checking that a losing
   // first-use race releases its instance).
   static int LiveInstances();
+
+ private:
+  std::string EncodeImpl(std::string_view ABytes, bool ALineBreaks) const;
 };
 
 }  // namespace qvr::rest

@@ -8,8 +8,6 @@
 // transfer per attempt; curl's cookie engine keeps the cookies.
 #include "rest/RestHTTP.h"
 
-#include "rest/detail/LazyLibs.h"
-
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -24,9 +22,11 @@
 #include "platform/ComputerInfo.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
+#include "rest/Base64Encoding.h"
 #include "rest/detail/CurlErrors.h"
 #include "rest/detail/CurlHandles.h"
 #include "rest/detail/HttpTls.h"
+#include "rest/detail/LazyLibs.h"
 
 namespace qvr::rest {
 
@@ -57,17 +57,8 @@ std::string_view Trim(std::string_view AText) {
   return AText;
 }
 
-std::string Base64(std::string_view ABytes) {
-  std::string out(4 * ((ABytes.size() + 2) / 3) + 1, '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                reinterpret_cast<const unsigned char*>(ABytes.data()),
-                                static_cast<int>(ABytes.size()));
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
-
 std::string BasicAuthorization(const std::string& AUserName, const std::string& APassword) {
-  return "Basic " + Base64(AUserName + ":" + APassword);
+  return "Basic " + TBase64Encoding::Base64().EncodeLine(AUserName + ":" + APassword);
 }
 
 // A part of a URL as curl's parser understands it; empty when absent.

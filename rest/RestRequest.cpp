@@ -61,23 +61,17 @@ TErrorMembers ReadErrorMembers(std::string_view AText) {
   return members;
 }
 
-std::string ReadAll(TStream& AStream) {
+// The whole body, whatever the stream's position, which is kept.
+std::string WholeBody(TStream& AStream) {
   const std::int64_t position = AStream.Position();
-  std::string bytes(static_cast<std::size_t>(AStream.Size()), '\0');
   AStream.SetPosition(0);
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const std::size_t n = AStream.Read(bytes.data() + done, bytes.size() - done);
-    if (n == 0) break;
-    done += n;
-  }
-  bytes.resize(done);
+  std::string bytes = ReadToEnd(AStream);
   AStream.SetPosition(position);
   return bytes;
 }
 
 std::string DecodeBody(TStream& AStream, const std::string& ACharSet) {
-  return DecodeCharset(ReadAll(AStream), ACharSet.empty() ? "ISO-8859-1" : ACharSet);
+  return DecodeCharset(WholeBody(AStream), ACharSet.empty() ? "ISO-8859-1" : ACharSet);
 }
 
 enum class TVerb { Get, Put, Post, Delete };

@@ -67,19 +67,6 @@ class TBlockFeeder {
   std::size_t FPos = 0;
 };
 
-std::string ReadAll(TStream& ASource) {
-  std::string bytes;
-  const std::int64_t left = ASource.Size() - ASource.Position();
-  if (left > 0) bytes.reserve(static_cast<std::size_t>(left));
-  std::string block(kZBlockSize, '\0');
-  for (;;) {
-    const std::size_t n = ASource.Read(block.data(), block.size());
-    if (n == 0) break;
-    bytes.append(block.data(), n);
-  }
-  return bytes;
-}
-
 void WriteAll(TStream& ADest, std::string_view ABytes) {
   for (std::size_t pos = 0; pos < ABytes.size(); pos += kZBlockSize) {
     ADest.Write(ABytes.data() + pos, std::min(kZBlockSize, ABytes.size() - pos));
@@ -147,11 +134,11 @@ std::string ZDecompress(std::string_view ASource, std::size_t AMaxSize) {
 }
 
 void ZCompressStream(TStream& ASource, TStream& ADest) {
-  WriteAll(ADest, ZCompress(ReadAll(ASource)));
+  WriteAll(ADest, ZCompress(ReadToEnd(ASource)));
 }
 
 void ZDecompressStream(TStream& ASource, TStream& ADest, std::size_t AMaxSize) {
-  WriteAll(ADest, ZDecompress(ReadAll(ASource), AMaxSize));
+  WriteAll(ADest, ZDecompress(ReadToEnd(ASource), AMaxSize));
 }
 
 }  // namespace qvr::rest

@@ -94,6 +94,17 @@ TEST(Base64, LineBreaks) {
   EXPECT_EQ(std::string::npos, t58.find('\r', 77));
 }
 
+TEST(Base64, EncodeLineIsTheSameTextWithoutBreaks) {
+  auto& b64 = TBase64Encoding::Base64();
+  EXPECT_EQ(b64.EncodeLine("kiosco:clave"), "a2lvc2NvOmNsYXZl");  // base64 of the pair
+  for (std::size_t n : {0u, 1u, 56u, 57u, 58u, 114u, 1000u}) {
+    std::string expected = b64.Encode(Bytes(n));
+    std::erase(expected, '\r');
+    std::erase(expected, '\n');
+    EXPECT_EQ(b64.EncodeLine(Bytes(n)), expected) << n;
+  }
+}
+
 TEST(Base64, DecoderSkipsEverythingOutsideTheAlphabet) {
   auto& b64 = TBase64Encoding::Base64();
   const std::string data = Bytes(500);

@@ -53,8 +53,8 @@ void THttpTestServer::Start() {
   FPort = FServer->bind_to_any_port("127.0.0.1");
   if (FPort <= 0) throw std::runtime_error("test server could not bind a port");
   FThread = std::thread([this] { FServer->listen_after_bind(); });
-  for (int i = 0; i < 500 && !FServer->is_running(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 5000 && !FServer->is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   if (!FServer->is_running()) throw std::runtime_error("test server did not start");
 }

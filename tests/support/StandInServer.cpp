@@ -8,8 +8,9 @@
 #include <deque>
 #include <map>
 #include <mutex>
-#include <stdexcept>
 #include <thread>
+
+#include "support/HttpTestServers.h"
 
 namespace qvr::test {
 
@@ -116,8 +117,8 @@ TStandInAnswer BytesAnswer(int AStatus, std::string ABody, std::string AContentT
 }
 
 struct TStandInServer::TState {
-  httplib::Server Server;
-  std::thread Thread;
+  // Released first, so that no request is served while the rest goes.
+  std::unique_ptr<THttpTestServer> Server;
   mutable std::mutex Lock;
   std::vector<TRecordedRequest> Requests;
   std::deque<TStandInAnswer> Queue;
@@ -168,10 +169,10 @@ struct TStandInServer::TState {
 };
 
 TStandInServer::TStandInServer() : FState(std::make_unique<TState>()) {
-  auto& server = FState->Server;
-  // Without TCP_NODELAY each small keep-alive answer waits for Nagle (~40 ms).
-  server.set_tcp_nodelay(true);
-  server.set_keep_alive_max_count(100000);
+  FState->Server = std::make_unique<THttpTestServer>();
+  auto& server = FState->Server->Server();
+  // A short keep-alive, so that a client still holding its connection delays
+  // the server's shutdown by little.
   server.set_keep_alive_timeout(5);
   const auto serve = [state = FState.get()](const httplib::Request& AIn, httplib::Response& AOut) {
     state->Serve(AIn, AOut);
@@ -182,19 +183,11 @@ TStandInServer::TStandInServer() : FState(std::make_unique<TState>()) {
   server.Delete(".*", serve);
   server.Patch(".*", serve);
   server.Options(".*", serve);
-  FPort = server.bind_to_any_port("127.0.0.1");
-  if (FPort <= 0) throw std::runtime_error("the stand-in server cannot bind to 127.0.0.1");
-  FState->Thread = std::thread([&server] { server.listen_after_bind(); });
-  // The socket already listens, so requests queue up; waiting for the accept
-  // loop only keeps the first request from racing the thread's start.
-  for (int i = 0; i < 500 && !server.is_running(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  FState->Server->Start();
+  FPort = FState->Server->Port();
 }
 
-TStandInServer::~TStandInServer() {
-  FState->Server.stop();
-  if (FState->Thread.joinable()) FState->Thread.join();
-}
+TStandInServer::~TStandInServer() { FState->Server.reset(); }
 
 std::string TStandInServer::Origin() const { return "http://127.0.0.1:" + std::to_string(FPort); }
 
