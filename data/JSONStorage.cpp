@@ -167,8 +167,11 @@ void TJSONStorage::Save(const TAdaptedDataSet& ADataSet, TStream& AStream) {
 void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
   rapidjson::Document doc;
   // The iterative parser keeps deeply nested input from exhausting the stack.
-  doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(AText.data(),
-                                                                                    AText.size());
+  // Full precision: numbers correctly rounded, so that the text the saver
+  // writes for a double (which reads back to it only when rounded correctly)
+  // gives that double again.
+  doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag |
+            rapidjson::kParseFullPrecisionFlag>(AText.data(), AText.size());
   if (doc.HasParseError() || !doc.IsObject()) throw EJSONStorageError();
   const auto name = doc.FindMember("name");
   const auto fields = doc.FindMember("fields");
