@@ -68,6 +68,11 @@ TEST(JSONStorage, NumbersAreReadCorrectlyRoundedAndSurviveASaveAndLoad) {
       "1.7976931348623157e308",
       "5e-324",
       "0.1",
+      // Too small for a double: zero with its sign, as strtod gives.
+      "1e-400",
+      "-1e-400",
+      "2e-324",
+      "0.0000000001e-3003372036854771807",
   };
   for (const char* number : numbers) {
     SCOPED_TRACE(number);
@@ -102,6 +107,12 @@ TEST(JSONStorage, DamagedDocumentsRaiseAndLeaveTheTable) {
       "{\"fields\":[{\"name\":\"A\",\"type\":\"Integer\",\"required\":true}],\"rows\":[[null]]}",
       "{\"fields\":[],\"rows\":[[]]}",
       "{\"fields\":[],\"rows\":[]} trailing",
+      // Too large for a double.
+      "{\"fields\":[{\"name\":\"A\",\"type\":\"Float\"}],\"rows\":[[1e400]]}",
+      "{\"fields\":[{\"name\":\"A\",\"type\":\"Float\"}],\"rows\":[[-1000e306]]}",
+      "{\"fields\":[{\"name\":\"A\",\"type\":\"DateTime\"}],\"rows\":[[1e3003372036854771807]]}",
+      "{\"fields\":[{\"name\":\"A\",\"type\":\"Largeint\"}],\"rows\":[[9223372036854775808]]}",
+      "{\"fields\":[{\"name\":\"A\",\"type\":\"Integer\"}],\"rows\":[[1e2]]}",
   };
   for (const char* c : cases) {
     SCOPED_TRACE(c);
