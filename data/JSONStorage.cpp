@@ -136,7 +136,8 @@ TValue ReadCell(const rapidjson::Value& AValue, TFieldType AType) {
 // large. Exponents saturate, so no text can overflow the count.
 bool BelowOne(std::string_view ANumber) {
   std::size_t i = ANumber.starts_with('-') ? 1 : 0;
-  constexpr std::int64_t kLimit = std::int64_t{1} << 60;
+  // Below this, ten times a count plus a digit still fits 64 bits.
+  constexpr std::int64_t kLimit = 100'000'000'000'000'000;
   std::int64_t position = 0;  // decimal exponent of the first non-zero digit, plus one
   bool nonZero = false;
   bool fraction = false;

@@ -73,6 +73,8 @@ TEST(JSONStorage, NumbersAreReadCorrectlyRoundedAndSurviveASaveAndLoad) {
       "-1e-400",
       "2e-324",
       "0.0000000001e-3003372036854771807",
+      "1e-99999999999999999999",
+      "-0.5e-99999999999999999999",
   };
   for (const char* number : numbers) {
     SCOPED_TRACE(number);
@@ -110,6 +112,7 @@ TEST(JSONStorage, DamagedDocumentsRaiseAndLeaveTheTable) {
       // Too large for a double.
       "{\"fields\":[{\"name\":\"A\",\"type\":\"Float\"}],\"rows\":[[1e400]]}",
       "{\"fields\":[{\"name\":\"A\",\"type\":\"Float\"}],\"rows\":[[-1000e306]]}",
+      "{\"fields\":[{\"name\":\"A\",\"type\":\"Float\"}],\"rows\":[[9e99999999999999999999]]}",
       "{\"fields\":[{\"name\":\"A\",\"type\":\"DateTime\"}],\"rows\":[[1e3003372036854771807]]}",
       "{\"fields\":[{\"name\":\"A\",\"type\":\"Largeint\"}],\"rows\":[[9223372036854775808]]}",
       "{\"fields\":[{\"name\":\"A\",\"type\":\"Integer\"}],\"rows\":[[1e2]]}",
