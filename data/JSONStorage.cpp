@@ -17,6 +17,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/Utf.h"
+
 namespace qvr::data {
 
 namespace {
@@ -298,7 +300,10 @@ void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
         (q != f.MemberEnd() && !q->value.IsBool())) {
       throw EJSONStorageError();
     }
-    const std::string fieldName(n->value.GetString(), n->value.GetStringLength());
+    // An escaped lone surrogate decodes to bytes that are no UTF-8; names
+    // keep U+FFFD instead, as text values do, so that they can be saved.
+    const std::string fieldName =
+        SanitizeUtf8(std::string_view(n->value.GetString(), n->value.GetStringLength()));
     if (defs.IndexOf(fieldName) >= 0) throw EJSONStorageError();
     defs.Add(fieldName, type, q != f.MemberEnd() && q->value.GetBool());
   }
@@ -318,9 +323,10 @@ void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
     }
   }
   ADataSet.Close();
-  ADataSet.SetName(name == doc.MemberEnd()
-                       ? std::string()
-                       : std::string(name->value.GetString(), name->value.GetStringLength()));
+  ADataSet.SetName(
+      name == doc.MemberEnd()
+          ? std::string()
+          : SanitizeUtf8(std::string_view(name->value.GetString(), name->value.GetStringLength())));
   ADataSet.LoadData(defs.Items(), std::move(columns));
 }
 

@@ -91,6 +91,25 @@ TEST(JSONStorage, NumbersAreReadCorrectlyRoundedAndSurviveASaveAndLoad) {
   }
 }
 
+// An escape of a lone low surrogate is no character (a lone high one is refused
+// by the JSON reader): names and text read with one hold U+FFFD in its place
+// (one per byte of the surrogate's three-byte form, as for any invalid UTF-8
+// read), so that what is saved is valid UTF-8 and loads again.
+TEST(JSONStorage, LoneSurrogateEscapesBecomeReplacementCharacters) {
+  const std::string text =
+      R"({"name":"T\uDFFFx","fields":[{"name":"\uDEAE","type":"String"}],"rows":[["a\uDC00"]]})";
+  const std::string replaced = "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD";
+  TAdaptedDataSet first;
+  TJSONStorage::Load(first, text);
+  EXPECT_EQ(first.Name(), "T" + replaced + "x");
+  EXPECT_EQ(first.ColumnDefs()[0].Name, replaced);
+  EXPECT_EQ(first.Fields(0).AsString(), "a" + replaced);
+  TAdaptedDataSet second;
+  TJSONStorage::Load(second, TJSONStorage::SaveToText(first));
+  EXPECT_EQ(second.ColumnDefs(), first.ColumnDefs());
+  EXPECT_EQ(second.Name(), first.Name());
+}
+
 TEST(JSONStorage, DamagedDocumentsRaiseAndLeaveTheTable) {
   const char* const cases[] = {
       "",
