@@ -6,13 +6,13 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
 #include "support/BenchReport.h"
 #include "support/HttpTestServers.h"
+#include "support/PairedTiming.h"
 #include "support/ServerProcess.h"
 #include "support/TempDir.h"
 
@@ -93,26 +93,13 @@ void BM_ListaPersonalCompleta_StaticFile(benchmark::State& state) {
 }
 BENCHMARK(BM_ListaPersonalCompleta_StaticFile)->Unit(benchmark::kMillisecond);
 
-// Alternating single fetches, median against median, so that load from
-// other processes hits both alike.
+// Single fetches of both alternately, median against median
+// (support/PairedTiming.h).
 double ListRatio() {
-  constexpr int kPairs = 40;
   auto& setup = Setup();
-  std::vector<double> server, file;
-  for (int i = 0; i < kPairs; ++i) {
-    const auto t0 = TClock::now();
-    benchmark::DoNotOptimize(setup.FetchServer().data());
-    const auto t1 = TClock::now();
-    benchmark::DoNotOptimize(setup.FetchStatic().data());
-    const auto t2 = TClock::now();
-    server.push_back(std::chrono::duration<double>(t1 - t0).count());
-    file.push_back(std::chrono::duration<double>(t2 - t1).count());
-  }
-  auto median = [](std::vector<double>& AValues) {
-    std::nth_element(AValues.begin(), AValues.begin() + AValues.size() / 2, AValues.end());
-    return AValues[AValues.size() / 2];
-  };
-  return median(server) / median(file);
+  return qvr::bench::PairedMedianRatio(
+      40, 2, [&] { benchmark::DoNotOptimize(setup.FetchServer().data()); },
+      [&] { benchmark::DoNotOptimize(setup.FetchStatic().data()); });
 }
 
 }  // namespace

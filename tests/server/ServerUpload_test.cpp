@@ -47,6 +47,19 @@ class TDatabaseReader {
   sqlite3* FDb = nullptr;
 };
 
+// A list of one dataset AName with AColumns and ARows.
+std::unique_ptr<rest::TDataSetList> OneDataSet(
+    const std::string& AName, const std::vector<data::TFieldDef>& AColumns,
+    const std::vector<std::vector<data::TValue>>& ARows) {
+  auto table = std::make_unique<data::TMemTable>();
+  for (const auto& column : AColumns) table->FieldDefs().Add(column.Name, column.DataType);
+  table->CreateDataSet();
+  for (const auto& row : ARows) table->AppendRecord(row);
+  auto list = std::make_unique<rest::TDataSetList>();
+  list->AddDataSet(AName, std::move(table));
+  return list;
+}
+
 class ServerUploadTest : public ::testing::Test {
  protected:
   TServerProcess Server{{"--max-upload-inflated", "4M"}};
@@ -94,13 +107,11 @@ TEST_F(ServerUploadTest, TenThousandRecordsAreStoredOnceEach) {
 }
 
 TEST_F(ServerUploadTest, DateTimeColumnsAndMissingOptionalColumnsAreAccepted) {
-  auto list = std::make_unique<rest::TDataSetList>();
-  auto table = std::make_unique<data::TMemTable>();
-  table->FieldDefs().Add("codigo", data::TFieldType::ftInteger);  // names without regard to case
-  table->FieldDefs().Add("FechaHora", data::TFieldType::ftDateTime);
-  table->CreateDataSet();
-  table->AppendRecord({1001, 45455.5});  // 2024-06-12 12:00:00
-  list->AddDataSet("Kiosco", std::move(table));
+  // Column names without regard to case; 45455.5 is 2024-06-12 12:00:00.
+  const auto list = OneDataSet(
+      "Kiosco",
+      {{"codigo", data::TFieldType::ftInteger}, {"FechaHora", data::TFieldType::ftDateTime}},
+      {{1001, 45455.5}});
   ASSERT_EQ(Client.Result(calls::SubirAsistencia("k.dat", MarshalList(*list)))->Kind(),
             rest::TJSONValue::TKind::True);
   EXPECT_EQ(Db.One("SELECT codigo, fecha_hora, id_reloj, tipo FROM asistencia"),
@@ -121,13 +132,11 @@ TEST_F(ServerUploadTest, AnAbsentListStoresNothingAndAnswersFalse) {
 
 TEST_F(ServerUploadTest, OneBadRowRefusesTheWholeUpload) {
   auto list = AttendanceList(1, 100, 1);
-  auto bad = std::make_unique<data::TMemTable>();
-  bad->FieldDefs().Add("Codigo", data::TFieldType::ftInteger);
-  bad->FieldDefs().Add("FechaHora", data::TFieldType::ftString);
-  bad->CreateDataSet();
-  bad->AppendRecord({7, "2024-01-01 08:00:00"});
-  bad->AppendRecord({8, "2024-13-01 08:00:00"});
-  list->AddDataSet("Malos", std::move(bad));
+  auto bad = OneDataSet(
+      "Malos", {{"Codigo", data::TFieldType::ftInteger}, {"FechaHora", data::TFieldType::ftString}},
+      {{7, "2024-01-01 08:00:00"}, {8, "2024-13-01 08:00:00"}});
+  auto badRows = bad->ExtractDataSets();
+  list->AddDataSet(badRows[0].first, std::move(badRows[0].second));
   std::string message;
   EXPECT_EQ(Status(calls::SubirAsistencia("a.dat", MarshalList(*list)), &message), 400);
   EXPECT_NE(message.find("Malos"), std::string::npos) << message;
@@ -136,12 +145,7 @@ TEST_F(ServerUploadTest, OneBadRowRefusesTheWholeUpload) {
 }
 
 TEST_F(ServerUploadTest, WhatIsNoAttendanceListIsRefused) {
-  auto withoutDate = std::make_unique<rest::TDataSetList>();
-  auto table = std::make_unique<data::TMemTable>();
-  table->FieldDefs().Add("Codigo", data::TFieldType::ftInteger);
-  table->CreateDataSet();
-  table->AppendRecord({1});
-  withoutDate->AddDataSet("SinFecha", std::move(table));
+  const auto withoutDate = OneDataSet("SinFecha", {{"Codigo", data::TFieldType::ftInteger}}, {{1}});
 
   const std::string marshalledObject =
       R"({"type":"System.JSON.TJSONObject","id":1,"fields":{"FMembers":[],"FOwned":true}})";
@@ -173,13 +177,9 @@ TEST_F(ServerUploadTest, WhatIsNoAttendanceListIsRefused) {
 
 TEST_F(ServerUploadTest, BlobsThatInflateBeyondTheLimitAreRefusedBeforeDecoding) {
   // 6 MB of one letter compress to a few kilobytes.
-  auto list = std::make_unique<rest::TDataSetList>();
-  auto table = std::make_unique<data::TMemTable>();
-  table->FieldDefs().Add("Codigo", data::TFieldType::ftInteger);
-  table->FieldDefs().Add("FechaHora", data::TFieldType::ftString);
-  table->CreateDataSet();
-  table->AppendRecord({1, std::string(6 << 20, 'a')});
-  list->AddDataSet("Bomba", std::move(table));
+  const auto list = OneDataSet(
+      "Bomba", {{"Codigo", data::TFieldType::ftInteger}, {"FechaHora", data::TFieldType::ftString}},
+      {{1, std::string(6 << 20, 'a')}});
   const std::string body = MarshalList(*list);
   ASSERT_LT(body.size(), 100000u);
   std::string message;
