@@ -205,6 +205,8 @@ std::string WriteJSON(const TJSONValue& AValue) {
 
 void WriteJSON(const TJSONValue& AValue, std::string& AOut) { AppendValue<true>(AOut, AValue); }
 
+void WriteJSONString(std::string_view AText, std::string& AOut) { AppendString<true>(AOut, AText); }
+
 std::string WriteJSONUnescaped(const TJSONValue& AValue) {
   std::string out;
   AppendValue<false>(out, AValue);

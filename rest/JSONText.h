@@ -20,6 +20,9 @@ std::string WriteJSON(const TJSONValue& AValue);
 // Appends the same text to AOut.
 void WriteJSON(const TJSONValue& AValue, std::string& AOut);
 
+// Appends AText as a JSON string literal, escaped as WriteJSON escapes strings.
+void WriteJSONString(std::string_view AText, std::string& AOut);
+
 // As WriteJSON, but every character below 0x20 or above 0x7F other than the
 // five named control characters is left as it is (UTF-8). For error messages.
 std::string WriteJSONUnescaped(const TJSONValue& AValue);

@@ -251,6 +251,13 @@ void TJSONPair::SetJsonValue(std::unique_ptr<TJSONValue> AValue) {
   FJsonValue = Held(std::move(AValue));
 }
 
+std::unique_ptr<TJSONValue> TJSONPair::TakeJsonValue() {
+  if (FJsonValue.IsOwned()) return FJsonValue.Release();
+  std::unique_ptr<TJSONValue> copy = FJsonValue.Get() ? FJsonValue.Get()->Clone() : nullptr;
+  FJsonValue = TJSONValueRef();
+  return copy;
+}
+
 std::unique_ptr<TJSONPair> TJSONPair::Clone() const {
   auto copy = std::make_unique<TJSONPair>();
   copy->FOwned = FOwned;

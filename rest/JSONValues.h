@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Classes.h"
@@ -181,6 +182,9 @@ class TJSONPair : public TJSONAncestor {
   void SetJsonValue(std::unique_ptr<TJSONValue> AValue);
   void SetJsonValue(TJSONValueRef AValue) { FJsonValue = std::move(AValue); }
   bool OwnsValue() const noexcept { return FJsonValue.IsOwned(); }
+  // Takes the value out: the owned one as a unique_ptr, a borrowed one as a
+  // copy. The pair is left without a value.
+  std::unique_ptr<TJSONValue> TakeJsonValue();
   // A deep copy (the copy owns its value).
   std::unique_ptr<TJSONPair> Clone() const;
 
@@ -247,6 +251,8 @@ class TJSONArray : public TJSONValue {
   void Reserve(std::size_t ACount) { FElements.reserve(ACount); }
   // Removes the element at AIndex and returns it if the array owned it.
   std::unique_ptr<TJSONValue> Remove(std::size_t AIndex);
+  // Takes every element out, in order, leaving the array empty.
+  std::vector<TJSONValueRef> TakeElements() noexcept { return std::exchange(FElements, {}); }
 
  private:
   std::vector<TJSONValueRef> FElements;
