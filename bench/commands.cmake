@@ -1,0 +1,5 @@
+# The command layer against the bare exchange and the bare JSON writer.
+if(TARGET qvrtestsupport)
+  qvr_bench(RestCommand_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCommand_bench.cpp
+            LIBS qvrtestsupport)
+endif()
