@@ -3,3 +3,7 @@ if(TARGET qvrtestsupport)
   qvr_bench(RestCommand_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCommand_bench.cpp
             LIBS qvrtestsupport)
 endif()
+if(TARGET qvrtestsupport)
+  qvr_bench(RestCachedItem_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCachedItem_bench.cpp
+            LIBS qvrtestsupport)
+endif()

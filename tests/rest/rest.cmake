@@ -14,3 +14,5 @@ qvr_test(RestCommand_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestComma
          LIBS qvrtestsupport TIMEOUT 120)
 qvr_test(ProxyRest_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/ProxyRest_test.cpp
          LIBS qvrtestsupport TIMEOUT 60)
+qvr_test(RestCachedItem_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCachedItem_test.cpp
+         LIBS qvrtestsupport TIMEOUT 120)
