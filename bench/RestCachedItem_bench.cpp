@@ -11,7 +11,7 @@
 
 #include "data/DataSetSamples.h"
 #include "rest/JSONText.h"
-#include "rest/RestCachedDataSetList.h"
+#include "rest/uClientClasses.h"
 #include "rest/RestCommand.h"
 #include "support/BenchReport.h"
 #include "support/StandInServer.h"

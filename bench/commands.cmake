@@ -7,3 +7,7 @@ if(TARGET qvrtestsupport)
   qvr_bench(RestCachedItem_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCachedItem_bench.cpp
             LIBS qvrtestsupport)
 endif()
+if(TARGET qvrtestsupport)
+  qvr_bench(uClientClasses_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/uClientClasses_bench.cpp
+            LIBS qvrtestsupport CURL::libcurl ZLIB::ZLIB)
+endif()

@@ -130,12 +130,6 @@ class TRestCachedJSONObject : public TRestCachedItem, public virtual IRestCached
   std::shared_ptr<IInterface> QueryInterface(const TGUID& AIID) override;
 };
 
-// A fetch answered an object of another class than the item's.
-class EInvalidCast : public Exception {
- public:
-  EInvalidCast() : Exception("Invalid class typecast") {}
-};
-
 template <class T>
 class TRestCachedObject : public TRestCachedItem, public virtual IRestCachedObject<T> {
  public:

@@ -15,7 +15,7 @@
 #include "data/DataSetSamples.h"
 #include "rest/JSONText.h"
 #include "rest/RestCacheCommand.h"
-#include "rest/RestCachedDataSetList.h"
+#include "rest/uClientClasses.h"
 #include "rest/RestCommand.h"
 #include "support/StandInServer.h"
 

@@ -16,3 +16,7 @@ qvr_test(ProxyRest_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/ProxyRest_t
          LIBS qvrtestsupport TIMEOUT 60)
 qvr_test(RestCachedItem_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCachedItem_test.cpp
          LIBS qvrtestsupport TIMEOUT 120)
+qvr_test(uClientClasses_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/uClientClasses_test.cpp
+         LIBS qvrtestsupport TIMEOUT 120)
+qvr_test(ClientGuide_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/ClientGuide_test.cpp
+         LIBS qvrtestsupport TIMEOUT 60)
