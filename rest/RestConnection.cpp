@@ -10,7 +10,7 @@
 #include <typeinfo>
 
 #include "platform/SysUtils.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 

@@ -3,7 +3,7 @@
 // Used only by the HTTP object's .cpp files.
 #pragma once
 
-#include "rest/detail/LazyLibs.h"
+#include "rest/http/detail/LazyLibs.h"
 
 #include <string>
 #include <vector>

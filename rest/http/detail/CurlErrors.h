@@ -2,7 +2,7 @@
 // exceptions and messages. Used only by the HTTP object's .cpp files.
 #pragma once
 
-#include "rest/detail/LazyLibs.h"
+#include "rest/http/detail/LazyLibs.h"
 
 #include <string>
 

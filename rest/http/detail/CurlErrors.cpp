@@ -1,9 +1,9 @@
 // Mapping of libcurl's result codes to the HTTP layer's exceptions; see
 // CurlErrors.h.
-#include "rest/detail/CurlErrors.h"
+#include "rest/http/detail/CurlErrors.h"
 
 #include "platform/SysUtils.h"
-#include "rest/NetHTTPExceptions.h"
+#include "rest/http/NetHTTPExceptions.h"
 
 namespace qvr::rest::detail {
 

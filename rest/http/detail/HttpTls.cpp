@@ -1,5 +1,5 @@
 // OpenSSL helpers of the HTTP object; see HttpTls.h.
-#include "rest/detail/HttpTls.h"
+#include "rest/http/detail/HttpTls.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -6,7 +6,7 @@
 // the read time-out an idle limit with millisecond precision. Redirects,
 // authentication and certificate acceptance are decided here, one curl
 // transfer per attempt; curl's cookie engine keeps the cookies.
-#include "rest/RestHTTP.h"
+#include "rest/http/RestHTTP.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,11 +22,11 @@
 #include "platform/ComputerInfo.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "rest/Base64Encoding.h"
-#include "rest/detail/CurlErrors.h"
-#include "rest/detail/CurlHandles.h"
-#include "rest/detail/HttpTls.h"
-#include "rest/detail/LazyLibs.h"
+#include "rest/datasets/Base64Encoding.h"
+#include "rest/http/detail/CurlErrors.h"
+#include "rest/http/detail/CurlHandles.h"
+#include "rest/http/detail/HttpTls.h"
+#include "rest/http/detail/LazyLibs.h"
 
 namespace qvr::rest {
 

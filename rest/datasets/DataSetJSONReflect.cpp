@@ -2,11 +2,11 @@
 // a dataset goes through three stages, each held whole in memory and each
 // released as soon as the next one exists: storage bytes, zlib bytes, base64
 // text (which moves into the JSON string without a copy).
-#include "rest/DataSetJSONReflect.h"
+#include "rest/datasets/DataSetJSONReflect.h"
 
 #include "data/BinStorage.h"
-#include "rest/Base64Encoding.h"
-#include "rest/ZLibStreams.h"
+#include "rest/datasets/Base64Encoding.h"
+#include "rest/datasets/ZLibStreams.h"
 
 namespace qvr::rest {
 

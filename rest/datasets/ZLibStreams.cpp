@@ -1,6 +1,6 @@
 // zlib compression and inflation; see ZLibStreams.h. zlib error codes are
 // turned into exceptions in one place (RaiseZError).
-#include "rest/ZLibStreams.h"
+#include "rest/datasets/ZLibStreams.h"
 
 #include <zlib.h>
 

@@ -1,13 +1,13 @@
 // The JSON text form: exact writer output (escapes, numbers, null strings) and
 // the parser's acceptance rules (numbers as text, duplicates, depth, trailing
 // text, invalid UTF-8, lone surrogates).
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "rest/JSONTestData.h"
+#include "rest/json/JSONTestData.h"
 
 namespace qvr::rest {
 namespace {

@@ -1,7 +1,7 @@
 // The base64 codec of dataset-list blobs; see Base64Encoding.h. Both
 // directions work on whole groups through lookup tables so that a 20 MB blob
 // is encoded or decoded well above 1 GB/s.
-#include "rest/Base64Encoding.h"
+#include "rest/datasets/Base64Encoding.h"
 
 #include <array>
 #include <atomic>

@@ -15,8 +15,8 @@
 
 #include "platform/Classes.h"
 #include "platform/Streams.h"
-#include "rest/NetHTTPExceptions.h"
 #include "rest/RestTypes.h"
+#include "rest/http/NetHTTPExceptions.h"
 
 namespace qvr::rest {
 

@@ -23,8 +23,8 @@
 #include "data/DataSet.h"
 #include "data/MemTable.h"
 #include "platform/Classes.h"
-#include "rest/JSONReflect.h"
-#include "rest/JSONValues.h"
+#include "rest/json/JSONReflect.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::rest {
 

@@ -1,6 +1,6 @@
 // The JSON value classes: member look-up, ownership (owned and borrowed
 // children, the Owned flag), deep copies and number formatting.
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/SysUtils.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 namespace {

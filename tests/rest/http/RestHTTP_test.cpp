@@ -2,7 +2,7 @@
 // behaviour of a request (headers on the wire, redirects, cookies,
 // authentication, proxy, TLS and certificates, time-outs, failures, connection
 // reuse) against real servers started on 127.0.0.1.
-#include "rest/RestHTTP.h"
+#include "rest/http/RestHTTP.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

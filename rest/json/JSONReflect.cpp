@@ -1,6 +1,6 @@
 // Class registry, interceptor defaults, rule registries, marshaller and
 // unmarshaller; see JSONReflect.h.
-#include "rest/JSONReflect.h"
+#include "rest/json/JSONReflect.h"
 
 #include <cxxabi.h>
 
@@ -13,7 +13,7 @@
 
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 

@@ -1,11 +1,11 @@
 // Lazy loading of libcurl and OpenSSL for the HTTP layer; see LazyLibs.h.
-#include "rest/detail/LazyLibs.h"
+#include "rest/http/detail/LazyLibs.h"
 
 #include <dlfcn.h>
 
 #include <mutex>
 
-#include "rest/NetHTTPExceptions.h"
+#include "rest/http/NetHTTPExceptions.h"
 
 namespace qvr::rest::detail::lazy {
 

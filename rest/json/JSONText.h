@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::rest {
 

@@ -1,6 +1,6 @@
 // JSON text writer and parser; see JSONText.h. The parser drives RapidJSON's
 // SAX reader and builds the value classes directly, with numbers kept as text.
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 // RapidJSON's SIMD scanning of strings and whitespace (x86-64 always has SSE2).
 #if defined(__SSE4_2__)

@@ -1,7 +1,7 @@
 // Base64 of dataset-list blobs: the alphabet and padding, the CR LF after
 // every 76th character, the decoder that skips what is outside the alphabet,
 // and the process-wide encoder's first-use race.
-#include "rest/Base64Encoding.h"
+#include "rest/datasets/Base64Encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,15 +1,15 @@
 // Dataset lists: the list's operations and ownership, the interceptor's
 // class functions (blob layers, skipped members, failures that leave nothing
 // behind), and the marshalled document with its exact shape and ids.
-#include "rest/DataSetJSONReflect.h"
+#include "rest/datasets/DataSetJSONReflect.h"
 
 #include <gtest/gtest.h>
 
 #include "data/BinStorage.h"
 #include "data/DataSetSamples.h"
-#include "rest/Base64Encoding.h"
-#include "rest/JSONText.h"
-#include "rest/ZLibStreams.h"
+#include "rest/datasets/Base64Encoding.h"
+#include "rest/datasets/ZLibStreams.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 namespace {

@@ -1,7 +1,7 @@
 // Marshalled objects: exact object forms (ids, field order, every field
 // kind), the JSON library's own classes, interceptors and attributes, rules,
 // references, every failure message, and that failures leave nothing alive.
-#include "rest/JSONReflect.h"
+#include "rest/json/JSONReflect.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <limits>
 #include <thread>
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 namespace {

@@ -1,6 +1,6 @@
 // zlib compression of dataset-list blobs: the stream's settings, round trips
 // across the 1 MiB block size, and zlib's errors as EZDecompressionError.
-#include "rest/ZLibStreams.h"
+#include "rest/datasets/ZLibStreams.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

@@ -1,5 +1,5 @@
 // JSON value classes; see JSONValues.h.
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 
 #include <cmath>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "platform/SysUtils.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 

@@ -58,7 +58,7 @@
 
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::rest {
 
