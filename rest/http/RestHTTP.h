@@ -2,8 +2,13 @@
 // behind a private implementation) together with what the connection's
 // exchanges share: the header set, the cookie store, the credential store, the
 // proxy information and the last response. Redirects, authentication and
-// certificate acceptance run in this unit's own attempt loop so that their
+// certificate acceptance run in the object's own attempt loop so that their
 // rules hold exactly (see docs/http-client.md).
+//
+// Its parts have files of their own: HTTPRequestHeaders, ProxyConnectionInfo,
+// CredentialsStorage and HTTPResponse; RestHTTP.cpp holds the object itself,
+// AttemptLoop.cpp the attempt loop, HTTPCookies.cpp the cookies, and
+// detail/CurlTransfer the transfer over curl.
 #pragma once
 
 #include <cstdint>
@@ -16,143 +21,13 @@
 #include "platform/Classes.h"
 #include "platform/Streams.h"
 #include "rest/RestTypes.h"
+#include "rest/http/CredentialsStorage.h"
+#include "rest/http/HTTPRequestHeaders.h"
+#include "rest/http/HTTPResponse.h"
 #include "rest/http/NetHTTPExceptions.h"
+#include "rest/http/ProxyConnectionInfo.h"
 
 namespace qvr::rest {
-
-// The header set of an HTTP object: the standard entries, an ordered list of
-// custom entries and the basic credentials. It lives as long as its HTTP object.
-class THTTPRequestHeaders {
- public:
-  using THeaderList = std::vector<std::pair<std::string, std::string>>;
-
-  std::string Accept() const { return FAccept; }
-  void SetAccept(const std::string& AValue) { FAccept = AValue; }
-  std::string AcceptCharSet() const { return FAcceptCharSet; }
-  void SetAcceptCharSet(const std::string& AValue) { FAcceptCharSet = AValue; }
-  std::string UserAgent() const { return FUserAgent; }
-  void SetUserAgent(const std::string& AValue) { FUserAgent = AValue; }
-  std::string ContentType() const { return FContentType; }
-  void SetContentType(const std::string& AValue) { FContentType = AValue; }
-  std::string AcceptEncoding() const { return FAcceptEncoding; }
-  void SetAcceptEncoding(const std::string& AValue) { FAcceptEncoding = AValue; }
-
-  // The value of the custom entry AName (compared without regard to case), or
-  // an empty text when there is none.
-  std::string Header(std::string_view AName) const;
-  // Replaces the value of the entry AName in place; an empty value removes the
-  // entry; a new name is appended at the end of the list.
-  void SetHeader(std::string_view AName, const std::string& AValue);
-  // The custom entries in list order.
-  const THeaderList& CustomHeaders() const { return FCustomHeaders; }
-
-  // Sets both basic credentials, but only when AUserName is not empty; an
-  // empty user name leaves the earlier credentials in place.
-  void SetBasicAuthentication(const std::string& AUserName, const std::string& APassword);
-  std::string UserName() const { return FUserName; }
-  std::string Password() const { return FPassword; }
-
- private:
-  std::string FAccept;
-  std::string FAcceptCharSet;
-  std::string FUserAgent;
-  std::string FContentType;
-  std::string FAcceptEncoding;
-  THeaderList FCustomHeaders;
-  std::string FUserName;
-  std::string FPassword;
-};
-
-// Where requests of an HTTP object go through: a proxy named by scheme, host and
-// port, with optional Basic credentials.
-class TProxyConnectionInfo {
- public:
-  std::string Host() const { return FHost; }
-  void SetHost(const std::string& AValue) { FHost = AValue; }
-  std::int32_t Port() const { return FPort; }
-  void SetPort(std::int32_t AValue) { FPort = AValue; }
-  std::string Scheme() const { return FScheme; }
-  void SetScheme(const std::string& AValue) { FScheme = AValue; }
-  std::string UserName() const { return FUserName; }
-  void SetUserName(const std::string& AValue) { FUserName = AValue; }
-  std::string Password() const { return FPassword; }
-  void SetPassword(const std::string& AValue) { FPassword = AValue; }
-
-  // The proxy's name: scheme and "://" (when the scheme is not empty), the
-  // host, and ":" with the port (when it is not 0). Empty when Host is empty.
-  std::string ProxyName() const;
-  // True when ProxyName() is "http://direct:80" (any case), which means no proxy.
-  bool IsDirect() const;
-
- private:
-  std::string FHost;
-  std::int32_t FPort = 0;
-  std::string FScheme;
-  std::string FUserName;
-  std::string FPassword;
-};
-
-// One entry of the credential store.
-struct TCredential {
-  TAuthTargetType AuthTarget = TAuthTargetType::Server;
-  // Empty matches every realm.
-  std::string Realm;
-  // The URL the credential was given for; empty matches every URL. A non-empty
-  // one matches URLs of the same scheme, host and port.
-  std::string URL;
-  std::string UserName;
-  std::string Password;
-};
-
-// The credentials an HTTP object has learnt, in the order they were added.
-class TCredentialsStorage {
- public:
-  // Appends the credential unless an identical one is already stored.
-  void Add(const TCredential& ACredential);
-  void Clear() { FCredentials.clear(); }
-  const std::vector<TCredential>& Credentials() const { return FCredentials; }
-  // The stored credentials for ATarget whose realm and URL match, in store order.
-  std::vector<TCredential> Find(TAuthTargetType ATarget, std::string_view ARealm,
-                                std::string_view AURL) const;
-
- private:
-  std::vector<TCredential> FCredentials;
-};
-
-enum class THTTPProtocolVersion { UNKNOWN_HTTP, HTTP_1_0, HTTP_1_1, HTTP_2_0 };
-
-// The last final answer an HTTP object received (status line and headers; the
-// body went into the caller's stream).
-class THTTPResponse {
- public:
-  using THeaderList = std::vector<std::pair<std::string, std::string>>;
-
-  THTTPResponse(std::int32_t AStatusCode, std::string AStatusText, THTTPProtocolVersion AVersion,
-                THeaderList AHeaders, std::string AURL);
-
-  std::int32_t StatusCode() const { return FStatusCode; }
-  const std::string& StatusText() const { return FStatusText; }
-  THTTPProtocolVersion Version() const { return FVersion; }
-  // Headers in the order received; names as the server wrote them.
-  const THeaderList& Headers() const { return FHeaders; }
-  // The value of the last header named AName (compared without regard to
-  // case), or an empty text.
-  std::string HeaderValue(std::string_view AName) const;
-  bool ContainsHeader(std::string_view AName) const;
-  std::string ContentType() const { return HeaderValue("Content-Type"); }
-  // The charset parameter of Content-Type with every double quote removed;
-  // empty when there is none.
-  std::string ContentCharSet() const;
-  // The URL of the final attempt (after redirects).
-  const std::string& URL() const { return FURL; }
-
- private:
-  std::int32_t FStatusCode;
-  std::string FStatusText;
-  THTTPProtocolVersion FVersion;
-  THeaderList FHeaders;
-  std::string FURL;
-};
 
 class TRestHTTP;
 using TRestHTTPClass = std::unique_ptr<TRestHTTP> (*)();
