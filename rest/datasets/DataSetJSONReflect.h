@@ -23,18 +23,13 @@
 #include "data/DataSet.h"
 #include "data/MemTable.h"
 #include "platform/Classes.h"
+#include "rest/datasets/DataSetListExceptions.h"
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONValues.h"
 
 namespace qvr::rest {
 
 class TDataSetList;
-
-// Misuse of a dataset list's ownership rules (an owned dataset handed to a
-// list that does not own its datasets, and the reverse).
-class EDataSetListError : public Exception {
-  using Exception::Exception;
-};
 
 class TDataSetListBase : public TObject {
  public:

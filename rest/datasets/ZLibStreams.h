@@ -9,19 +9,9 @@
 #include <string_view>
 
 #include "platform/Streams.h"
-#include "platform/SysUtils.h"
+#include "rest/datasets/DataSetListExceptions.h"
 
 namespace qvr::rest {
-
-class EZLibError : public Exception {
-  using Exception::Exception;
-};
-class EZCompressionError : public EZLibError {
-  using EZLibError::EZLibError;
-};
-class EZDecompressionError : public EZLibError {
-  using EZLibError::EZLibError;
-};
 
 // Bytes are handed to zlib, and copied between streams, in blocks of this size.
 inline constexpr std::size_t kZBlockSize = 1048576;
