@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "data/DataSetSamples.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/uClientClasses.h"
 #include "rest/RestCommand.h"
 #include "support/BenchReport.h"

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "data/DataSetSamples.h"
-#include "rest/DataSetJSONReflect.h"
-#include "rest/JSONText.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestCommand.h"
 #include "support/BenchReport.h"
 #include "support/StandInServer.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "platform/Classes.h"
-#include "rest/JSONReflect.h"
+#include "rest/json/JSONReflect.h"
 #include "rest/RestCommand.h"
 #include "rest/RestConnection.h"
 

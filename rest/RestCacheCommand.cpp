@@ -3,7 +3,7 @@
 #include "rest/RestCacheCommand.h"
 
 #include "platform/Charset.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
 
 namespace qvr::rest {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "platform/Streams.h"
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 #include "rest/RestConnection.h"
 
 namespace qvr::rest {

@@ -30,8 +30,8 @@
 #include "platform/Interface.h"
 #include "platform/MaybeOwned.h"
 #include "platform/SysUtils.h"
-#include "rest/JSONReflect.h"
-#include "rest/JSONValues.h"
+#include "rest/json/JSONReflect.h"
+#include "rest/json/JSONValues.h"
 #include "rest/RestConnection.h"
 
 namespace qvr::rest {

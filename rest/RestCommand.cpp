@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "platform/SysUtils.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
 
 namespace qvr::rest {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "platform/Classes.h"
-#include "rest/JSONReflect.h"
+#include "rest/json/JSONReflect.h"
 #include "rest/RestConnection.h"
 #include "rest/RestParameters.h"
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "platform/Classes.h"
-#include "rest/RestHTTP.h"
 #include "rest/RestRequest.h"
 #include "rest/RestTypes.h"
+#include "rest/http/RestHTTP.h"
 
 namespace qvr::rest {
 

@@ -26,7 +26,7 @@
 
 #include "platform/MaybeOwned.h"
 #include "platform/Streams.h"
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::rest {
 

@@ -26,8 +26,8 @@
 #include <string>
 
 #include "platform/MaybeOwned.h"
-#include "rest/DataSetJSONReflect.h"
-#include "rest/JSONValues.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONValues.h"
 #include "rest/ProxyRest.h"
 #include "rest/RestCachedItem.h"
 

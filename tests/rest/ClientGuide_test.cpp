@@ -9,7 +9,7 @@
 
 #include "client/dBaseCliente.h"
 #include "data/DataSetSamples.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/uClientClasses.h"
 #include "support/ConfigFolder.h"
 #include "support/StandInServer.h"

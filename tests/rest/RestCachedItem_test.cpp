@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "data/DataSetSamples.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestCacheCommand.h"
 #include "rest/uClientClasses.h"
 #include "rest/RestCommand.h"

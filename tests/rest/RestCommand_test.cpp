@@ -12,8 +12,8 @@
 
 #include "data/DataSetSamples.h"
 #include "platform/SysUtils.h"
-#include "rest/DataSetJSONReflect.h"
-#include "rest/JSONText.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONText.h"
 #include "support/StandInServer.h"
 
 namespace qvr::rest {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/SysUtils.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestCommand.h"
 #include "rest/RestExceptions.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "data/DataSetSamples.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "support/StandInServer.h"
 
 namespace qvr::rest {
