@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "server/ServerCalls.h"
 #include "support/BenchReport.h"
 #include "support/HttpTestServers.h"

@@ -11,7 +11,7 @@
 #include <ctime>
 #include <optional>
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "server/SampleData.h"
 #include "server/ServerErrors.h"
 

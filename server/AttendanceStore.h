@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "data/MemTable.h"
-#include "rest/DataSetJSONReflect.h"
-#include "rest/JSONValues.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONValues.h"
 #include "server/Database.h"
 
 namespace qvr::server {

@@ -1,7 +1,7 @@
 // The cache area; see CacheArea.h.
 #include "server/CacheArea.h"
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "server/ServerErrors.h"
 
 namespace qvr::server {

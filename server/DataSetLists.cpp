@@ -1,7 +1,7 @@
 // Building, encoding and caching the list answers; see DataSetLists.h.
 #include "server/DataSetLists.h"
 
-#include "rest/JSONReflect.h"
+#include "rest/json/JSONReflect.h"
 
 namespace qvr::server {
 

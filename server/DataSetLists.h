@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "rest/DataSetJSONReflect.h"
+#include "rest/datasets/DataSetJSONReflect.h"
 #include "server/AttendanceStore.h"
 #include "server/MethodAnswer.h"
 

@@ -16,8 +16,8 @@
 
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "rest/Base64Encoding.h"
-#include "rest/JSONText.h"
+#include "rest/datasets/Base64Encoding.h"
+#include "rest/json/JSONText.h"
 #include "server/BoundedThreadPool.h"
 #include "server/CacheArea.h"
 #include "server/DataSetLists.h"

@@ -1,7 +1,7 @@
 // Building method answers; see MethodAnswer.h.
 #include "server/MethodAnswer.h"
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::server {
 

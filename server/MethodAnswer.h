@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::server {
 

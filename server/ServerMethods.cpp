@@ -8,8 +8,8 @@
 
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "rest/JSONReflect.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONReflect.h"
+#include "rest/json/JSONText.h"
 #include "server/ServerErrors.h"
 #include "server/UploadGuard.h"
 

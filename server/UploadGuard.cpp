@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rest/Base64Encoding.h"
+#include "rest/datasets/Base64Encoding.h"
 #include "server/ServerErrors.h"
 
 namespace qvr::server {

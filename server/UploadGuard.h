@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "rest/JSONValues.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::server {
 

@@ -3,7 +3,7 @@
 // cached commands.
 #include <gtest/gtest.h>
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
 #include "server/ServerCalls.h"
 #include "support/ServerProcess.h"

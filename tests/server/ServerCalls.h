@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "rest/DataSetJSONReflect.h"
-#include "rest/JSONValues.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONValues.h"
 #include "rest/RestConnection.h"
 
 namespace qvr::test {

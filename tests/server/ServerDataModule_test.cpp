@@ -6,8 +6,8 @@
 
 #include "client/dOpciones.h"
 #include "client/uGral.h"
-#include "rest/JSONReflect.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONReflect.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
 #include "server/ServerCalls.h"
 #include "support/ConfigFolder.h"

@@ -2,7 +2,7 @@
 // requests, against the real program with a freshly seeded database.
 #include <gtest/gtest.h>
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
 #include "server/ServerCalls.h"
 #include "support/ServerProcess.h"

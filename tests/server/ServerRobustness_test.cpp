@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
 #include "server/ServerCalls.h"
 #include "support/ServerProcess.h"
