@@ -1,6 +1,6 @@
 # The project's entry points. `make run` and `make test` do all set-up
 # themselves (packages, configure, build) on a fresh Debian 12 machine.
-.PHONY: run test asan fuzz bench build build-asan deps screenshot format clean
+.PHONY: run server test asan fuzz bench build build-asan deps screenshot format clean
 
 JOBS ?= $(shell nproc)
 BUILD_DIR := build
@@ -24,6 +24,16 @@ run: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) > /dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target QVROpciones
 	cd $(BUILD_DIR)/bin && ./QVROpciones
+
+# Starts the reference attendance server qvr-server in the foreground on
+# 127.0.0.1:8080, the address a fresh config.ini names. Its database lives in
+# $$XDG_DATA_HOME/qvr-server (~/.local/share/qvr-server), created and seeded on
+# first start; --anonymous lets the empty UID of a fresh config.ini in.
+# Ctrl-C stops it.
+server: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvr-server
+	$(BUILD_DIR)/bin/qvr-server --listen 127.0.0.1:8080 --anonymous
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
@@ -51,7 +61,7 @@ screenshot: build
 	scripts/screenshot $(BUILD_DIR)/bin/QVROpciones docs/screenshot.png
 
 format:
-	find app config client rest data platform tests bench tools \( -name '*.h' -o -name '*.cpp' \) | xargs clang-format -i
+	find app config client rest data platform server tests bench tools \( -name '*.h' -o -name '*.cpp' \) | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(FUZZ_DIR)

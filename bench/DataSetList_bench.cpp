@@ -21,10 +21,10 @@
 
 #include "data/BinStorage.h"
 #include "data/DataSetSamples.h"
-#include "rest/Base64Encoding.h"
-#include "rest/DataSetJSONReflect.h"
-#include "rest/JSONText.h"
-#include "rest/ZLibStreams.h"
+#include "rest/datasets/Base64Encoding.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/datasets/ZLibStreams.h"
+#include "rest/json/JSONText.h"
 #include "support/BenchReport.h"
 
 // --- Heap accounting for the peak memory of reading ---------------------------

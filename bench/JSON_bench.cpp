@@ -15,9 +15,9 @@
 #include <new>
 #include <string>
 
-#include "rest/JSONTestData.h"
-#include "rest/JSONText.h"
-#include "rest/JSONValues.h"
+#include "rest/json/JSONTestData.h"
+#include "rest/json/JSONText.h"
+#include "rest/json/JSONValues.h"
 #include "support/BenchReport.h"
 
 // Every operator new of this program is counted (usable size, as the

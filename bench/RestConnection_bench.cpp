@@ -10,13 +10,11 @@
 // Target: ratio <= 1.1.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <string>
-#include <vector>
 
 #include "rest/RestConnection.h"
 #include "support/BenchReport.h"
+#include "support/PairedTiming.h"
 #include "support/StandInServer.h"
 
 namespace {
@@ -70,34 +68,12 @@ void BM_ConnectionExchange(benchmark::State& state) {
 }
 BENCHMARK(BM_ConnectionExchange);
 
-// Alternates single calls of both kinds, so that load from other processes
-// on the machine hits both alike, and divides the median call times: a
-// scheduler hiccup on a loaded machine moves a mean, hardly a median.
+// Single calls of both kinds alternately, median against median
+// (support/PairedTiming.h).
 double ExchangeRatio() {
-  using TClock = std::chrono::steady_clock;
-  constexpr int kPairs = 3000;
   auto& setup = Setup();
-  for (int i = 0; i < 100; ++i) {  // warm up
-    setup.BareCall();
-    setup.ConnectionCall();
-  }
-  std::vector<double> bare, connection;
-  bare.reserve(kPairs);
-  connection.reserve(kPairs);
-  for (int i = 0; i < kPairs; ++i) {
-    const auto t0 = TClock::now();
-    setup.BareCall();
-    const auto t1 = TClock::now();
-    setup.ConnectionCall();
-    const auto t2 = TClock::now();
-    bare.push_back(std::chrono::duration<double>(t1 - t0).count());
-    connection.push_back(std::chrono::duration<double>(t2 - t1).count());
-  }
-  auto median = [](std::vector<double>& AValues) {
-    std::nth_element(AValues.begin(), AValues.begin() + AValues.size() / 2, AValues.end());
-    return AValues[AValues.size() / 2];
-  };
-  return median(connection) / median(bare);
+  return qvr::bench::PairedMedianRatio(
+      3000, 100, [&] { setup.ConnectionCall(); }, [&] { setup.BareCall(); });
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "rest/RestHTTP.h"
+#include "rest/http/RestHTTP.h"
 #include "support/BenchReport.h"
 #include "support/HttpTestServers.h"
 

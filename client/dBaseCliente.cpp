@@ -59,8 +59,25 @@ TdmBaseCliente::TdmBaseCliente() {
 
 TdmBaseCliente::~TdmBaseCliente() {
   Fconfig.reset();
+  FQVRServerMethodsClient.reset();
   FOpciones.reset();
   // The components go last, as members, in the reverse of their creation.
+}
+
+rest::TQVRServerMethodsClient& TdmBaseCliente::Client() {
+  if (!FQVRServerMethodsClient)
+    FQVRServerMethodsClient =
+        std::make_unique<rest::TQVRServerMethodsClient>(*Frest, FInstanceOwner);
+  return *FQVRServerMethodsClient;
+}
+
+void TdmBaseCliente::CargarOpciones() {
+  // An unmarshaller of its own, with its own rules; released on every path.
+  const auto unmarshal = std::make_unique<rest::TJSONUnMarshal>();
+  const TMaybeOwned<rest::TJSONObject> options = Client().Opciones();
+  std::unique_ptr<TObject> object = unmarshal->Unmarshal(options.get());
+  if (dynamic_cast<TOpciones*>(object.get()) == nullptr) throw EInvalidCast();
+  SetOpciones(std::unique_ptr<TOpciones>(static_cast<TOpciones*>(object.release())));
 }
 
 std::string TdmBaseCliente::RutaDatos() const {

@@ -1,6 +1,7 @@
 // The client data module: the non-visual heart that every client program of
 // the suite creates once at start-up. It owns the configuration, the REST
-// connection to the attendance server and the server's options record.
+// connection to the attendance server, the server's options record and,
+// created on first use, the proxy for the server's remote methods.
 #pragma once
 
 #include <memory>
@@ -12,6 +13,7 @@
 #include "platform/Classes.h"
 #include "platform/ComputerInfo.h"
 #include "rest/RestConnection.h"
+#include "rest/uClientClasses.h"
 
 namespace qvr::client {
 
@@ -22,7 +24,8 @@ class TdmBaseCliente : public TObject {
   // configuration, a fresh options record, and the connection's host, port and
   // user name from the configuration, in that order. Nothing is sent.
   TdmBaseCliente();
-  // Releases the configuration, then the options record, then the components.
+  // Releases the configuration, then the proxy (if one was created), then the
+  // options record, then the components.
   ~TdmBaseCliente() override;
   TdmBaseCliente(const TdmBaseCliente&) = delete;
   TdmBaseCliente& operator=(const TdmBaseCliente&) = delete;
@@ -31,6 +34,17 @@ class TdmBaseCliente : public TObject {
   config::TConfigClient& config() { return *Fconfig; }
   TOpciones& Opciones() { return *FOpciones; }
   rest::TRestConnection& rest() { return *Frest; }
+  // The proxy for the server's remote methods, created on the first call on
+  // the connection rest with InstanceOwner, and owned by the module.
+  rest::TQVRServerMethodsClient& Client();
+  // True once Client has created the proxy.
+  bool HasClient() const { return FQVRServerMethodsClient != nullptr; }
+  // Loads the server's options into Opciones through Client's Opciones call.
+  // Raises EConversionError "The input value is not a valid Object" when the
+  // answer holds no object, EInvalidCast "Invalid class typecast" when it is
+  // the object of another class, and what the call raises; Opciones is
+  // replaced only on success.
+  void CargarOpciones();
   // The registrations that make both dataset storage formats available.
   data::TBinStorageLink& BIN() { return *FBIN; }
   data::TJSONStorageLink& JSON() { return *FJSON; }
@@ -60,6 +74,7 @@ class TdmBaseCliente : public TObject {
   std::unique_ptr<TComputerInfo> FcieMain;
 
   bool FInstanceOwner = false;
+  std::unique_ptr<rest::TQVRServerMethodsClient> FQVRServerMethodsClient;
   std::unique_ptr<config::TConfigClient> Fconfig;
   std::unique_ptr<TOpciones> FOpciones;
 };

@@ -2,7 +2,7 @@
 // its field table with the literal wire names the server uses.
 #include "client/uGral.h"
 
-#include "rest/JSONReflect.h"
+#include "rest/json/JSONReflect.h"
 
 namespace qvr::client {
 

@@ -10,18 +10,10 @@
 #include <string_view>
 
 #include "data/DataSet.h"
+#include "data/DataSetExceptions.h"
 #include "platform/Streams.h"
 
 namespace qvr::data {
-
-// The storage error: the bytes are not a dataset in the binary storage format
-// (too short, another magic, or damaged). ErrorCode is 710.
-class EStorageError : public EDataSetError {
- public:
-  static constexpr int kInvalidBinaryFormat = 710;
-  EStorageError() : EDataSetError("Invalid binary storage format") {}
-  int ErrorCode() const noexcept { return kInvalidBinaryFormat; }
-};
 
 class TBinStorage {
  public:

@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "data/DataSetExceptions.h"
 #include "data/detail/NameIndex.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
@@ -44,12 +45,6 @@ bool IsValidFieldType(std::uint8_t AValue) noexcept;
 // the fraction (the OLE automation date). Date-time values travel as such.
 using TDateTime = double;
 using TBytes = std::vector<std::uint8_t>;
-
-// Every error of the dataset library: wrong state, unknown field, a value that
-// does not fit its column.
-class EDataSetError : public Exception {
-  using Exception::Exception;
-};
 
 // One value handed to or read from a dataset: null, an integer, a floating-point
 // number (also date-time), a Boolean, text (UTF-8) or bytes. The column decides

@@ -8,15 +8,10 @@
 #include <string_view>
 
 #include "data/DataSet.h"
+#include "data/DataSetExceptions.h"
 #include "platform/Streams.h"
 
 namespace qvr::data {
-
-// The bytes are not a dataset in the JSON storage format.
-class EJSONStorageError : public EDataSetError {
- public:
-  EJSONStorageError() : EDataSetError("Invalid JSON storage format") {}
-};
 
 class TJSONStorage {
  public:

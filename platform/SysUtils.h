@@ -44,6 +44,12 @@ class EArgumentOutOfRangeException : public EArgumentException {
   using EArgumentException::EArgumentException;
 };
 
+// An object is not of the class a caller needs.
+class EInvalidCast : public Exception {
+ public:
+  EInvalidCast() : Exception("Invalid class typecast") {}
+};
+
 class EEncodingError : public Exception {
   using Exception::Exception;
 };

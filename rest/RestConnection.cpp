@@ -10,7 +10,8 @@
 #include <typeinfo>
 
 #include "platform/SysUtils.h"
-#include "rest/JSONText.h"
+#include "rest/ProxyRest.h"
+#include "rest/RestCommand.h"
 
 namespace qvr::rest {
 
@@ -280,39 +281,9 @@ void TCustomRestConnection::AfterExecute() {
   if (FAfterExecute) FAfterExecute(this);
 }
 
-namespace {
-
-// The platform name as a text result: the first element of the answer's
-// "result" array (the only one when it has just one), converted as a text
-// result is: a string its characters, a number its text, true "-1", false
-// "0", an object or array its JSON text, null nothing. An answer without a
-// "result" array stores nothing.
-std::string PlatformNameOf(const std::string& AAnswer) {
-  const std::unique_ptr<TJSONValue> json = ParseJSON(AAnswer);
-  const TJSONObject* object = json ? json->AsObject() : nullptr;
-  const TJSONValue* result = object ? object->GetValue("result") : nullptr;
-  const TJSONArray* array = result ? result->AsArray() : nullptr;
-  if (array == nullptr) return {};
-  if (array->Count() == 0) throw EArgumentOutOfRangeException();
-  const TJSONValue& element = *array->Items(0);
-  switch (element.Kind()) {
-    case TJSONValue::TKind::String:
-    case TJSONValue::TKind::Number:
-      return element.AsString()->Value();
-    case TJSONValue::TKind::True:
-      return "-1";
-    case TJSONValue::TKind::False:
-      return "0";
-    case TJSONValue::TKind::Null:
-      return {};
-    case TJSONValue::TKind::Object:
-    case TJSONValue::TKind::Array:
-      return WriteJSON(element);
-  }
-  return {};
+std::unique_ptr<TRestCommand> TCustomRestConnection::CreateCommand() {
+  return std::make_unique<TRestCommand>(*this);
 }
-
-}  // namespace
 
 void TCustomRestConnection::TestConnection(TTestConnectionOptions AOptions) {
   const bool noPrompt = AOptions.Contains(TTestConnectionOption::toNoLoginPrompt);
@@ -326,12 +297,8 @@ void TCustomRestConnection::TestConnection(TTestConnectionOptions AOptions) {
   };
   std::string platformName;
   try {
-    ExecuteInFrame([&]() {
-      const auto response =
-          SessionExchange("GET", RestBaseURL() + "Admin/GetPlatformName/", "application/JSON", "",
-                          TSessionRule::ClearOnProtocolError);
-      platformName = PlatformNameOf(response->StringValue());
-    });
+    TAdminRestClient admin(*this);
+    platformName = admin.GetPlatformName();
   } catch (...) {
     try {
       finish();

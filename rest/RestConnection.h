@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "platform/Classes.h"
-#include "rest/RestHTTP.h"
 #include "rest/RestRequest.h"
 #include "rest/RestTypes.h"
+#include "rest/http/RestHTTP.h"
 
 namespace qvr::rest {
 
 class TCustomRestConnection;
+class TRestCommand;
 
 // AText as UTF-8 bytes with every byte below 0x21 or above 0x7E, and every one
 // of # % . / : ? \ ^ ` { | }, written as "%" and two upper-case hexadecimal
@@ -180,6 +181,9 @@ class TCustomRestConnection : public TObject {
   // store order; empty without an HTTP object.
   std::vector<std::string> GetSessionCredentials() const;
 
+  // A new command bound to this connection; the caller owns it.
+  std::unique_ptr<TRestCommand> CreateCommand();
+
   // The bases that remote calls and cached-item requests extend, composed
   // from the settings of the moment: scheme, "://", the percent-encoded host
   // ("localhost" when empty), ":" and Port when Port > 0, "/" and UrlPath
@@ -218,7 +222,8 @@ class TCustomRestConnection : public TObject {
   virtual void ClearSessionID() { FSessionID.clear(); }
 
   // Calls the server's administrative method "Admin.GetPlatformName" (GET, a
-  // text result) through the command execution frame; with toNoLoginPrompt
+  // text result) through an administration client's command, and so through
+  // the command execution frame; with toNoLoginPrompt
   // the login step is skipped for this call. Raises TRestException "Unexpected
   // server method result" when the name is empty, or what the exchange
   // raised. Afterwards, in every case, the HTTP object sends "Connection:

@@ -1,6 +1,8 @@
 // The exceptions of the REST layer: TRestException for failures of the
-// connection itself (an unknown request type, an unusable server answer), and
-// TRestProtocolException for every answer of the server outside 200 to 202.
+// connection itself (an unknown request type, an unusable server answer),
+// TRestProtocolException for every answer of the server outside 200 to 202,
+// and TValueError for a parameter value that cannot take the form a command
+// needs (a JSON result that does not fit its slot, a type without a form).
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,18 @@ class TRestProtocolException : public TRestException {
  private:
   std::int32_t FStatus;
   std::string FResponseText;
+};
+
+// A parameter value cannot be converted: ErrorCode is 0 for every conversion
+// the command layer makes.
+class TValueError : public Exception {
+ public:
+  explicit TValueError(std::string AMessage, std::int32_t AErrorCode = 0)
+      : Exception(std::move(AMessage)), FErrorCode(AErrorCode) {}
+  std::int32_t ErrorCode() const noexcept { return FErrorCode; }
+
+ private:
+  std::int32_t FErrorCode;
 };
 
 }  // namespace qvr::rest

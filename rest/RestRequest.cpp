@@ -6,7 +6,7 @@
 #include "platform/Charset.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 

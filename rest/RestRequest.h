@@ -13,7 +13,7 @@
 
 #include "platform/Streams.h"
 #include "rest/RestExceptions.h"
-#include "rest/RestHTTP.h"
+#include "rest/http/RestHTTP.h"
 
 namespace qvr::rest {
 

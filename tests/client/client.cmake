@@ -1,2 +1,4 @@
 qvr_test(dOpciones_test LABEL client SOURCES ${CMAKE_CURRENT_LIST_DIR}/dOpciones_test.cpp
          LIBS qvrtestsupport)
+qvr_test(dBaseCliente_test LABEL client SOURCES ${CMAKE_CURRENT_LIST_DIR}/dBaseCliente_test.cpp
+         LIBS qvrtestsupport TIMEOUT 60)

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "rest/JSONReflect.h"
-#include "rest/JSONText.h"
+#include "rest/json/JSONReflect.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::client {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/SysUtils.h"
-#include "rest/NetHTTPExceptions.h"
+#include "rest/http/NetHTTPExceptions.h"
 #include "support/StandInServer.h"
 
 namespace qvr::rest {

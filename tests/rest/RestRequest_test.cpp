@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/SysUtils.h"
-#include "rest/NetHTTPExceptions.h"
+#include "rest/http/NetHTTPExceptions.h"
 #include "support/StandInServer.h"
 
 namespace qvr::rest {

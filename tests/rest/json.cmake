@@ -1,5 +1,5 @@
 # JSON values, their text form and marshalled objects.
-qvr_test(JSONValues_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONValues_test.cpp)
-qvr_test(JSONText_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONText_test.cpp)
-qvr_test(JSONReflect_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONReflect_test.cpp)
+qvr_test(JSONValues_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONValues_test.cpp)
+qvr_test(JSONText_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONText_test.cpp)
+qvr_test(JSONReflect_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONReflect_test.cpp)
 qvr_test(uGral_test LABEL json SOURCES ${CMAKE_SOURCE_DIR}/tests/client/uGral_test.cpp)

@@ -8,3 +8,15 @@ qvr_test(Charset_test LABEL rest SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/platform/Ch
          TIMEOUT 60)
 qvr_test(StandInServer_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/StandInServer_test.cpp
          LIBS qvrtestsupport TIMEOUT 60)
+qvr_test(RestParameters_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestParameters_test.cpp
+         TIMEOUT 60)
+qvr_test(RestCommand_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCommand_test.cpp
+         LIBS qvrtestsupport TIMEOUT 120)
+qvr_test(ProxyRest_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/ProxyRest_test.cpp
+         LIBS qvrtestsupport TIMEOUT 60)
+qvr_test(RestCachedItem_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/RestCachedItem_test.cpp
+         LIBS qvrtestsupport TIMEOUT 120)
+qvr_test(uClientClasses_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/uClientClasses_test.cpp
+         LIBS qvrtestsupport TIMEOUT 120)
+qvr_test(ClientGuide_test LABEL rest SOURCES ${CMAKE_CURRENT_LIST_DIR}/ClientGuide_test.cpp
+         LIBS qvrtestsupport TIMEOUT 60)

@@ -1,0 +1,175 @@
+// A load run against qvr-server: 16 clients, each a REST connection of the
+// client core, for QVR_SERVER_LOAD_SECONDS seconds (20 by default), each
+// going round every remote method (the lists, look-ups, changes, uploads,
+// the cache area from the cache-mode call to DELETE). Reports requests per
+// second and the median and 99th-percentile latency; targets: no failed
+// request, and every uploaded record stored exactly once (counted in the
+// database after the server stopped).
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "rest/json/JSONText.h"
+#include "server/ServerCalls.h"
+#include "support/BenchReport.h"
+#include "support/HttpTestServers.h"
+#include "support/ServerProcess.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+using namespace qvr::test;
+
+constexpr int kClients = 16;
+constexpr int kRowsPerUpload = 25;
+
+double LoadSeconds() {
+  const char* text = std::getenv("QVR_SERVER_LOAD_SECONDS");
+  const double seconds = text != nullptr ? std::atof(text) : 20.0;
+  return seconds > 0 ? seconds : 20.0;
+}
+
+struct TClientFigures {
+  std::vector<double> Latencies;
+  long long Failures = 0;
+  long long Uploaded = 0;
+};
+
+// One round of every method by client number AClient_; a failed call counts
+// and the round goes on.
+void Round(TServerClient& AClient, int AClient_, long long& ARound, TClientFigures& AFigures) {
+  const auto timed = [&](auto&& ACall) {
+    const auto t0 = TClock::now();
+    try {
+      ACall();
+    } catch (const std::exception& AError) {
+      if (AFigures.Failures++ < 3) std::fprintf(stderr, "client %d: %s\n", AClient_, AError.what());
+    }
+    AFigures.Latencies.push_back(std::chrono::duration<double>(TClock::now() - t0).count());
+  };
+  const auto expect = [&](bool AOk) {
+    if (!AOk) throw std::runtime_error("unexpected answer");
+  };
+  const int codigo = 1001 + AClient_;
+  timed([&] { expect(StringOf(AClient.Result(calls::EchoString("eco")).get()) == "eco"); });
+  timed([&] { expect(StringOf(AClient.Result(calls::ReverseString("abc")).get()) == "cba"); });
+  timed([&] { expect(AClient.Result(calls::Opciones()) != nullptr); });
+  for (const auto& request : {calls::ListaRelojes(), calls::ListaEmpresas(),
+                              calls::ListaPersonalParcial(), calls::ListaPersonalCompleta()}) {
+    timed([&] { expect(UnmarshalList(*AClient.Result(request))->Count() > 0); });
+  }
+  timed([&] {
+    expect(AClient.Result(calls::ExisteEmpleado(codigo))->Kind() ==
+           qvr::rest::TJSONValue::TKind::True);
+  });
+  timed([&] { expect(AClient.Result(calls::InfoEmpleado(codigo))->AsObject()->Count() > 0); });
+  timed([&] {
+    expect(
+        AClient
+            .Result(calls::ActualizarEmpleado("{\"Codigo\":" + std::to_string(codigo) +
+                                              ",\"Tarjeta\":\"" + std::to_string(ARound) + "\"}"))
+            ->Kind() == qvr::rest::TJSONValue::TKind::True);
+  });
+  timed([&] {
+    // Codes unique to this client and round, so that the database shows
+    // every record exactly once.
+    const int first = 1 + static_cast<int>((ARound * kClients + AClient_) * kRowsPerUpload);
+    const auto list = AttendanceList(1, kRowsPerUpload, first);
+    expect(AClient.Result(calls::SubirAsistencia("carga.dat", MarshalList(*list)))->Kind() ==
+           qvr::rest::TJSONValue::TKind::True);
+    AFigures.Uploaded += kRowsPerUpload;
+  });
+  std::string item;
+  timed([&] {
+    const auto answer = AClient.Call(calls::InfoEmpleado(codigo), true);
+    item = StringOf(answer->AsObject()->GetValue("result")->AsArray()->Items(0));
+    expect(!item.empty());
+  });
+  timed([&] { expect(AClient.CacheRequest("GET", item) != nullptr); });
+  timed([&] { AClient.CacheRequest("DELETE", item.substr(0, item.rfind('/'))); });
+  timed([&] { expect(StringOf(AClient.Result(calls::GetPlatformName()).get()) == "Linux"); });
+  ++ARound;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  const double seconds = LoadSeconds();
+
+  TNoProxyEnvironment noProxy;
+  TTempDir folder;
+  TServerProcess server({}, folder.File("data"));
+  std::vector<TClientFigures> figures(kClients);
+  std::vector<std::thread> threads;
+  const auto start = TClock::now();
+  const auto end =
+      start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
+  for (int c = 0; c < kClients; ++c) {
+    threads.emplace_back([&, c] {
+      TServerClient client(server.Port(), c % 2 == 0 ? "kiosco" : "caja1");
+      long long round = 0;
+      while (TClock::now() < end) Round(client, c, round, figures[c]);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  const double elapsed = std::chrono::duration<double>(TClock::now() - start).count();
+  const int status = server.Stop();
+
+  std::vector<double> latencies;
+  long long failures = 0, uploaded = 0;
+  for (auto& f : figures) {
+    latencies.insert(latencies.end(), f.Latencies.begin(), f.Latencies.end());
+    failures += f.Failures;
+    uploaded += f.Uploaded;
+  }
+  std::sort(latencies.begin(), latencies.end());
+  const auto percentile = [&](double AP) {
+    return latencies.empty() ? 0.0
+                             : latencies[static_cast<std::size_t>(AP * (latencies.size() - 1))];
+  };
+
+  long long rows = -1, distinct = -1;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(server.DatabasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+      SQLITE_OK) {
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT codigo) FROM asistencia", -1, &query,
+                       nullptr);
+    if (sqlite3_step(query) == SQLITE_ROW) {
+      rows = sqlite3_column_int64(query, 0);
+      distinct = sqlite3_column_int64(query, 1);
+    }
+    sqlite3_finalize(query);
+  }
+  sqlite3_close(db);
+
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "%d clients, %.1f s, %zu requests, %.0f requests/s, p50 %.2f ms, p99 %.2f ms",
+                kClients, elapsed, latencies.size(),
+                static_cast<double>(latencies.size()) / elapsed, percentile(0.50) * 1000,
+                percentile(0.99) * 1000);
+  qvr::bench::ReportFigure("qvr-server load", text);
+  std::snprintf(text, sizeof text, "%lld uploaded, %lld stored, %lld distinct", uploaded, rows,
+                distinct);
+  qvr::bench::ReportFigure("qvr-server load records", text);
+  bool ok = qvr::bench::ReportTarget("qvr-server load: failed requests",
+                                     static_cast<double>(failures), "<=", 0, 0);
+  // Every record uploaded with success stored once, no record twice or lost.
+  const long long wrong = std::llabs(rows - uploaded) + (rows - distinct);
+  ok = qvr::bench::ReportTarget("qvr-server load: records lost or stored twice",
+                                static_cast<double>(wrong), "<=", 0, 0) &&
+       ok;
+  ok = ok && status == 0;
+  return ok ? 0 : 1;
+}

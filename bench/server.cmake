@@ -1,0 +1,12 @@
+# The reference attendance server: ListaPersonalCompleta with 200,000
+# employees against the same bytes served as a static file by the same HTTP
+# library, and a load run of 16 clients mixing every method. Both start the
+# real qvr-server (tests/support/ServerProcess.h).
+if(TARGET qvrservertestsupport)
+  qvr_bench(ServerList_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServerList_bench.cpp
+            LIBS qvrservertestsupport PkgConfig::HTTPLIB)
+  qvr_bench(ServerLoad_bench SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServerLoad_bench.cpp
+            LIBS qvrservertestsupport PkgConfig::SQLITE3)
+  add_dependencies(ServerList_bench qvr-server)
+  add_dependencies(ServerLoad_bench qvr-server)
+endif()

@@ -1,0 +1,48 @@
+// The response of an HTTP object (THTTPResponse): the status line and headers
+// of the last final answer, and the protocol version it came in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qvr::rest {
+
+enum class THTTPProtocolVersion { UNKNOWN_HTTP, HTTP_1_0, HTTP_1_1, HTTP_2_0 };
+
+// The last final answer an HTTP object received (status line and headers; the
+// body went into the caller's stream).
+class THTTPResponse {
+ public:
+  using THeaderList = std::vector<std::pair<std::string, std::string>>;
+
+  THTTPResponse(std::int32_t AStatusCode, std::string AStatusText, THTTPProtocolVersion AVersion,
+                THeaderList AHeaders, std::string AURL);
+
+  std::int32_t StatusCode() const { return FStatusCode; }
+  const std::string& StatusText() const { return FStatusText; }
+  THTTPProtocolVersion Version() const { return FVersion; }
+  // Headers in the order received; names as the server wrote them.
+  const THeaderList& Headers() const { return FHeaders; }
+  // The value of the last header named AName (compared without regard to
+  // case), or an empty text.
+  std::string HeaderValue(std::string_view AName) const;
+  bool ContainsHeader(std::string_view AName) const;
+  std::string ContentType() const { return HeaderValue("Content-Type"); }
+  // The charset parameter of Content-Type with every double quote removed;
+  // empty when there is none.
+  std::string ContentCharSet() const;
+  // The URL of the final attempt (after redirects).
+  const std::string& URL() const { return FURL; }
+
+ private:
+  std::int32_t FStatusCode;
+  std::string FStatusText;
+  THTTPProtocolVersion FVersion;
+  THeaderList FHeaders;
+  std::string FURL;
+};
+
+}  // namespace qvr::rest

@@ -1,0 +1,188 @@
+// The HTTP object of a REST connection: one HTTP client (a libcurl easy handle
+// behind a private implementation) together with what the connection's
+// exchanges share: the header set, the cookie store, the credential store, the
+// proxy information and the last response. Redirects, authentication and
+// certificate acceptance run in the object's own attempt loop so that their
+// rules hold exactly (see docs/http-client.md).
+//
+// Its parts have files of their own: HTTPRequestHeaders, ProxyConnectionInfo,
+// CredentialsStorage and HTTPResponse; RestHTTP.cpp holds the object itself,
+// AttemptLoop.cpp the attempt loop, HTTPCookies.cpp the cookies, and
+// detail/CurlTransfer the transfer over curl.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/Classes.h"
+#include "platform/Streams.h"
+#include "rest/RestTypes.h"
+#include "rest/http/CredentialsStorage.h"
+#include "rest/http/HTTPRequestHeaders.h"
+#include "rest/http/HTTPResponse.h"
+#include "rest/http/NetHTTPExceptions.h"
+#include "rest/http/ProxyConnectionInfo.h"
+
+namespace qvr::rest {
+
+class TRestHTTP;
+using TRestHTTPClass = std::unique_ptr<TRestHTTP> (*)();
+
+// The HTTP object. One request at a time, on the calling thread; not copyable.
+class TRestHTTP : public TObject {
+ public:
+  // The client's defaults: User-Agent "Kolvane URI Client/1.0", connect, send
+  // and read time-outs of 60000 ms, redirects followed (at most 5 per
+  // exchange), cookies kept, preemptive authentication off, empty header set,
+  // cookie store and credential store, Protocol "http". Raises
+  // ENetHTTPClientException "Error obtaining session handle" when libcurl
+  // cannot create its handles.
+  TRestHTTP();
+  ~TRestHTTP() override;
+  TRestHTTP(const TRestHTTP&) = delete;
+  TRestHTTP& operator=(const TRestHTTP&) = delete;
+
+  // One request each. The final answer's body is written into the given stream
+  // at its position; the answer becomes the last response. A final status of
+  // 300 or more raises EHTTPProtocolException after the body was written.
+  // Network, certificate and redirect failures raise the ENetHTTP... classes
+  // (docs/http-client.md lists them); cookies and credentials learnt before a
+  // failure stay. Request bodies are read from the start of ASource.
+  void Get(const std::string& AURL, TStream& AResponseContent);
+  void Put(const std::string& AURL, TStream& ASource, TStream& AResponseContent);
+  void Post(const std::string& AURL, TStream& ASource, TStream& AResponseContent);
+  void Delete(const std::string& AURL, TStream& AResponseStream);
+  void Patch(const std::string& AURL, TStream& ASource, TStream& AResponseContent);
+  // HEAD: no body is read. MERGE: the answer's body is discarded.
+  void Head(const std::string& AURL);
+  void Merge(const std::string& AURL, TStream& ARequestStream);
+
+  // The URL scheme of every request the connection builds.
+  std::string Protocol() const { return FProtocol; }
+  void SetProtocol(const std::string& AValue) { FProtocol = AValue; }
+
+  THTTPRequestHeaders& RequestHeaders() { return FRequestHeaders; }
+  const THTTPRequestHeaders& RequestHeaders() const { return FRequestHeaders; }
+  // Created on first use.
+  TProxyConnectionInfo& ProxyConnectionInfo();
+
+  // The last final answer. Raises Exception "HTTP Response Object not found or
+  // available yet" before any answer arrived.
+  const THTTPResponse& Response() const;
+  bool HasResponse() const { return FHTTPResponse != nullptr; }
+
+  // Empty: the platform's default TLS versions.
+  THTTPSecureProtocols SecureProtocols() const { return FSecureProtocols; }
+  void SetSecureProtocols(THTTPSecureProtocols AValue) { FSecureProtocols = AValue; }
+  // Milliseconds; each of name look-up and connection.
+  std::int32_t ConnectTimeout() const { return FConnectTimeout; }
+  void SetConnectTimeout(std::int32_t AValue) { FConnectTimeout = AValue; }
+  // Milliseconds; the longest wait for answer data (an idle limit, not a limit
+  // on the whole transfer).
+  std::int32_t ReadTimeout() const { return FReadTimeout; }
+  void SetReadTimeout(std::int32_t AValue) { FReadTimeout = AValue; }
+  // Milliseconds; the longest time sending may stall.
+  std::int32_t SendTimeout() const { return FSendTimeout; }
+
+  std::string UserAgent() const;
+  std::int32_t MaxRedirects() const { return FMaxRedirects; }
+  bool AllowCookies() const { return FAllowCookies; }
+  // Switched on by the first request whose header set holds a user name; stays
+  // on for the life of the object.
+  bool PreemptiveAuthentication() const { return FPreemptiveAuthentication; }
+
+  // Events, copied in by the connection. The Sender/Owner argument is this object.
+  const TValidateCertificateEvent& OnValidateCertificate() const { return FOnValidateCertificate; }
+  void SetOnValidateCertificate(TValidateCertificateEvent AValue) {
+    FOnValidateCertificate = std::move(AValue);
+  }
+  const TValidatePeerCertificateEvent& OnValidatePeerCertificate() const {
+    return FOnValidatePeerCertificate;
+  }
+  void SetOnValidatePeerCertificate(TValidatePeerCertificateEvent AValue) {
+    FOnValidatePeerCertificate = std::move(AValue);
+  }
+  const TValidatePeerCertificateErrEvent& OnValidatePeerCertificateErr() const {
+    return FOnValidatePeerCertificateErr;
+  }
+  void SetOnValidatePeerCertificateErr(TValidatePeerCertificateErrEvent AValue) {
+    FOnValidatePeerCertificateErr = std::move(AValue);
+  }
+  const TAuthEvent& OnAuthentication() const { return FOnAuthEvent; }
+  void SetOnAuthentication(TAuthEvent AValue) { FOnAuthEvent = std::move(AValue); }
+  const TSelectClientCertificateEvent& OnSelectClientCertificate() const {
+    return FOnSelectClientCertificate;
+  }
+  void SetOnSelectClientCertificate(TSelectClientCertificateEvent AValue) {
+    FOnSelectClientCertificate = std::move(AValue);
+  }
+
+  // Sets the header-set entry "Connection" to "close".
+  void Disconnect();
+  // The credential store.
+  void ClearClientCredentials() { FCredentials.Clear(); }
+  const std::vector<TCredential>& GetClientCredentials() const {
+    return FCredentials.Credentials();
+  }
+  // Adds a server credential for every realm and URL to the store.
+  void SetAuthentication(const std::string& AUserName, const std::string& APassword);
+  // Stores the cookies of a Set-Cookie value (attributes Domain, Path, Expires,
+  // Max-Age, Secure understood) as if AURL had answered with it. Does nothing
+  // while cookies are off or when AURL has no host.
+  void AddServerCookie(const std::string& ACookie, const std::string& AURL);
+  // The cookie store, one line per cookie in curl's cookie-file format, for
+  // inspection.
+  std::vector<std::string> CookieList() const;
+
+  // "http" and "https".
+  static std::vector<std::string> RegisteredProtocolList();
+  // The class for a scheme: TRestHTTPS for "https" (any case), else TRestHTTP.
+  static TRestHTTPClass ProtocolClass(const std::string& AName);
+  virtual bool HasPeerCertificate() const { return false; }
+
+  // The folder whose PEM certificate/key pairs are offered as client
+  // certificates: <per-user data folder>/QVR/certificados (docs/http-client.md).
+  static std::string ClientCertificateFolder();
+
+ private:
+  class TImpl;
+  friend class TImpl;
+
+  void Execute(const std::string& AMethod, const std::string& AURL, TStream* ASource,
+               TStream* AResponse);
+  // Offers a refused server certificate to the certificate events in their
+  // order; false when none is assigned or the one asked refuses it.
+  bool ServerCertificateAccepted(const std::string& AMethod, const std::string& AURL,
+                                 const TX509Certificate& ACertificate);
+
+  std::unique_ptr<TImpl> FHTTPClient;
+  std::shared_ptr<const THTTPResponse> FHTTPResponse;
+  THTTPRequestHeaders FRequestHeaders;
+  std::unique_ptr<TProxyConnectionInfo> FProxyConnectionInfo;
+  TValidateCertificateEvent FOnValidateCertificate;
+  TValidatePeerCertificateEvent FOnValidatePeerCertificate;
+  TValidatePeerCertificateErrEvent FOnValidatePeerCertificateErr;
+  TAuthEvent FOnAuthEvent;
+  TSelectClientCertificateEvent FOnSelectClientCertificate;
+  std::string FProtocol = "http";
+  TCredentialsStorage FCredentials;
+  THTTPSecureProtocols FSecureProtocols;
+  std::int32_t FConnectTimeout = 60000;
+  std::int32_t FReadTimeout = 60000;
+  std::int32_t FSendTimeout = 60000;
+  std::int32_t FMaxRedirects = 5;
+  bool FAllowCookies = true;
+  bool FPreemptiveAuthentication = false;
+};
+
+// The HTTP object for "https" connections.
+class TRestHTTPS : public TRestHTTP {
+ public:
+  bool HasPeerCertificate() const override { return true; }
+};
+
+}  // namespace qvr::rest

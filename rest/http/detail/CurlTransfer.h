@@ -1,0 +1,145 @@
+// The transfer over curl behind TRestHTTP (its private TImpl): one curl
+// transfer per attempt. One easy handle inside one multi handle serves every
+// request of the object, so curl's connection cache keeps connections alive
+// between exchanges. The multi handle lets this unit run the transfer loop
+// itself, which is what makes the read time-out an idle limit with
+// millisecond precision. What the attempts are (redirects, authentication,
+// certificate acceptance) is decided by the attempt loop (AttemptLoop.cpp);
+// curl's cookie engine keeps the cookies. Used only by the HTTP object's .cpp
+// files.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "platform/Streams.h"
+#include "rest/RestTypes.h"
+#include "rest/http/HTTPResponse.h"
+#include "rest/http/RestHTTP.h"
+#include "rest/http/detail/CurlErrors.h"
+#include "rest/http/detail/CurlHandles.h"
+#include "rest/http/detail/LazyLibs.h"
+
+namespace qvr::rest {
+
+namespace detail {
+
+// The client's own User-Agent text (TRestHTTP::UserAgent).
+inline constexpr const char* kUserAgent = "Kolvane URI Client/1.0";
+
+// Which proxy an attempt goes through: the environment's, none, or the named one.
+enum class TProxyMode { Environment, None, Named };
+
+// Everything one attempt sends.
+struct TAttemptSetup {
+  std::string Method;
+  std::string URL;
+  TStream* Body = nullptr;
+  std::vector<std::string> HeaderLines;
+  TProxyMode Proxy = TProxyMode::Environment;
+  std::string ProxyName;
+  bool ProxyCredentials = false;
+  std::string ProxyUserName;
+  std::string ProxyPassword;
+  bool VerifyPeer = true;
+  THTTPSecureProtocols Protocols;
+  std::int32_t ConnectTimeout = 60000;
+  std::int32_t ReadTimeout = 60000;
+  std::int32_t SendTimeout = 60000;
+};
+
+// What one attempt brought back.
+struct TAttemptResult {
+  CURLcode Code = CURLE_OK;
+  std::string ErrorText;
+  bool Receiving = false;
+  long ConnectCode = 0;
+  std::int32_t Status = 0;
+  std::string StatusText;
+  THTTPProtocolVersion Version = THTTPProtocolVersion::UNKNOWN_HTTP;
+  THTTPResponse::THeaderList Headers;
+  // The body of an answer of 300 or more (it may not be the final one).
+  std::string ErrorBody;
+  bool HaveServerCertificate = false;
+  TX509Certificate ServerCertificate;
+  bool ClientCertificateAsked = false;
+  std::size_t ClientCandidates = 0;
+  bool ClientCertificateSent = false;
+};
+
+}  // namespace detail
+
+// The curl handles of one HTTP object and the state of its running attempt.
+class TRestHTTP::TImpl {
+ public:
+  explicit TImpl(TRestHTTP& AOwner);
+  TImpl(const TImpl&) = delete;
+  TImpl& operator=(const TImpl&) = delete;
+
+  // Runs one attempt. Failures of the transfer come back in the result; only
+  // refused options and exceptions of the caller's stream or events raise.
+  detail::TAttemptResult Perform(const detail::TAttemptSetup& ASetup, TStream* ASink);
+
+  void AddCookieLine(const std::string& ALine) {
+    curl_easy_setopt(FEasy.Get(), CURLOPT_COOKIELIST, ALine.c_str());
+  }
+
+  std::vector<std::string> CookieList() const {
+    std::vector<std::string> result;
+    curl_slist* list = nullptr;
+    if (curl_easy_getinfo(FEasy.Get(), CURLINFO_COOKIELIST, &list) == CURLE_OK) {
+      for (curl_slist* item = list; item != nullptr; item = item->next)
+        result.push_back(item->data);
+      curl_slist_free_all(list);
+    }
+    return result;
+  }
+
+ private:
+  // Sets one option of the easy handle; a refusal raises the failure for AKind.
+  template <typename T>
+  void SetOption(CURLoption AOption, T AValue,
+                 detail::TCurlOptionKind AKind = detail::TCurlOptionKind::Request) {
+    detail::CheckOption(curl_easy_setopt(FEasy.Get(), AOption, AValue), AKind);
+  }
+
+  void Configure(const detail::TAttemptSetup& ASetup);
+  void ConfigureMethod(const detail::TAttemptSetup& ASetup);
+  void ConfigureTls(const detail::TAttemptSetup& ASetup);
+  void RunLoop(const detail::TAttemptSetup& ASetup);
+
+  static size_t OnHeader(char* ABuffer, size_t ASize, size_t ACount, void* AUser);
+  static size_t OnWrite(char* ABuffer, size_t ASize, size_t ACount, void* AUser);
+  static size_t OnRead(char* ABuffer, size_t ASize, size_t ACount, void* AUser);
+  static int OnSeek(void* AUser, curl_off_t AOffset, int AOrigin);
+  static int OnPrereq(void* AUser, char*, char*, int, int);
+  static CURLcode OnSslContext(CURL*, void* ASslContext, void* AUser);
+  static int OnVerify(int APreverifyOk, X509_STORE_CTX* AStore);
+  static int OnClientCertificate(SSL* ASsl, X509** ACert, EVP_PKEY** AKey);
+
+  void Touch() { FLastActivity = std::chrono::steady_clock::now(); }
+
+  TRestHTTP& FOwner;
+  detail::TCurlEasy FEasy;
+  detail::TCurlMulti FMulti;
+  detail::TCurlSlist FHeaders;
+  // The lines FHeaders was built from.
+  std::vector<std::string> FHeaderLines;
+  char FErrorBuffer[CURL_ERROR_SIZE] = {};
+
+  // State of the running attempt, reached from curl's callbacks.
+  detail::TAttemptResult* FResult = nullptr;
+  TStream* FBody = nullptr;
+  TStream* FSink = nullptr;
+  std::exception_ptr FFailure;
+  std::string FMethod;
+  std::string FURL;
+  bool FConnected = false;
+  bool FRequestSent = false;
+  std::chrono::steady_clock::time_point FLastActivity;
+};
+
+}  // namespace qvr::rest

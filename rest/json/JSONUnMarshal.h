@@ -1,0 +1,39 @@
+// The unmarshaller (TJSONUnMarshal): reads a JSON document that a marshaller
+// wrote back into a new object of the class it names, through the fields'
+// rules and interceptors where they have them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "rest/json/JSONValues.h"
+#include "rest/json/MarshalUnmarshalBase.h"
+#include "rest/json/RuleRegistry.h"
+
+namespace qvr::rest {
+
+// Reads JSON documents back into new objects. Serves one thread at a time.
+class TJSONUnMarshal : public TMarshalUnmarshalBase {
+ public:
+  // An unmarshaller with a reverter registry of its own holding the default
+  // rules.
+  TJSONUnMarshal();
+  explicit TJSONUnMarshal(std::shared_ptr<TReverterRegistry> ARegistry);
+
+  // A new object of the class the document names; the caller owns it. AData
+  // is not changed. Raises EConversionError or EConvertError (the messages
+  // of the unmarshalling failures); after a failure no object of the call
+  // is left alive.
+  std::unique_ptr<TObject> Unmarshal(const TJSONValue* AData);
+  std::unique_ptr<TObject> Unmarshal(const TJSONValue& AData) { return Unmarshal(&AData); }
+
+  void RegisterReverter(const std::string& AQualifiedClass, const std::string& AField,
+                        TReverterEvent AEvent);
+  const std::shared_ptr<TReverterRegistry>& Registry() const noexcept { return FRegistry; }
+
+ private:
+  class TReader;
+  std::shared_ptr<TReverterRegistry> FRegistry;
+};
+
+}  // namespace qvr::rest

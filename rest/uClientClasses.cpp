@@ -1,0 +1,235 @@
+// The server methods client; see uClientClasses.h. Every method's parameter
+// table stands here as the server declares the method: names, directions,
+// type codes and type names (letter case included).
+#include "rest/uClientClasses.h"
+
+#include "platform/SysUtils.h"
+
+namespace qvr::rest {
+
+namespace {
+
+using D = TParameterDirections;
+using V = TValueTypes;
+
+const TRestParameterMetaData kEchoString[] = {{"Value", D::In, V::WideString, "string"},
+                                              {"", D::Return, V::WideString, "string"}};
+const TRestParameterMetaData kReverseString[] = {{"Value", D::In, V::WideString, "string"},
+                                                 {"", D::Return, V::WideString, "string"}};
+const TRestParameterMetaData kOpciones[] = {{"", D::Return, V::JSON, "TJSONObject"}};
+const TRestParameterMetaData kDataSetList[] = {{"", D::Return, V::JSON, "TDataSetList"}};
+const TRestParameterMetaData kCacheHandle[] = {{"", D::Return, V::WideString, "String"}};
+const TRestParameterMetaData kExisteEmpleado[] = {{"ACodigo", D::In, V::INT32, "Integer"},
+                                                  {"", D::Return, V::BOOL, "Boolean"}};
+const TRestParameterMetaData kInfoEmpleado[] = {{"ACodigo", D::In, V::INT32, "Integer"},
+                                                {"", D::Return, V::JSON, "TJSONObject"}};
+const TRestParameterMetaData kInfoEmpleadoCache[] = {{"ACodigo", D::In, V::INT32, "Integer"},
+                                                     {"", D::Return, V::WideString, "String"}};
+const TRestParameterMetaData kActualizarEmpleado[] = {{"ADatos", D::In, V::JSON, "TJSONObject"},
+                                                      {"", D::Return, V::BOOL, "Boolean"}};
+const TRestParameterMetaData kSubirAsistencia[] = {{"AArchivo", D::In, V::WideString, "string"},
+                                                   {"ALista", D::In, V::JSON, "TDataSetList"},
+                                                   {"", D::Return, V::BOOL, "Boolean"}};
+
+TParameterValue& Slot(TRestCommand& ACommand, std::int32_t AIndex) {
+  return ACommand.Parameters()->GetParameterByOrdinal(AIndex).Value();
+}
+
+}  // namespace
+
+TQVRServerMethodsClient::~TQVRServerMethodsClient() {
+  FEchoStringCommand.reset();
+  FReverseStringCommand.reset();
+  FOpcionesCommand.reset();
+  FOpcionesCommand_Cache.reset();
+  FListaRelojesCommand.reset();
+  FListaRelojesCommand_Cache.reset();
+  FListaEmpresasCommand.reset();
+  FListaEmpresasCommand_Cache.reset();
+  FListaPersonalParcialCommand.reset();
+  FListaPersonalParcialCommand_Cache.reset();
+  FListaPersonalCompletaCommand.reset();
+  FListaPersonalCompletaCommand_Cache.reset();
+  FExisteEmpleadoCommand.reset();
+  FInfoEmpleadoCommand.reset();
+  FInfoEmpleadoCommand_Cache.reset();
+  FActualizarEmpleadoCommand.reset();
+  FSubirAsistenciaCommand.reset();
+}
+
+TMaybeOwned<TJSONObject> TQVRServerMethodsClient::ObjectResult(TRestCommand& ACommand,
+                                                               std::int32_t AIndex) {
+  TParameterValue& slot = Slot(ACommand, AIndex);
+  // Only an object is handed out; anything else stays with the slot.
+  if (slot.JSONValue() == nullptr || slot.JSONValue()->AsObject() == nullptr) return nullptr;
+  return slot.GetJSONValue(FInstanceOwner).StaticCast<TJSONObject>();
+}
+
+TMaybeOwned<TDataSetList> TQVRServerMethodsClient::DataSetListResult(
+    std::unique_ptr<TRestCommand>& AField, const char* AText, const std::string& AFilter) {
+  TRestCommand& command = CommandFor(AField, "GET", AText, kDataSetList);
+  command.Execute(AFilter);
+  TParameterValue& slot = Slot(command, 0);
+  if (slot.IsNull()) return nullptr;
+  const TConverterScope<TJSONUnMarshal> unmarshal(FUnMarshal, command.GetJSONUnMarshaler());
+  TMaybeOwned<TJSONValue> value = slot.GetJSONValue(true);
+  std::unique_ptr<TObject> object = (*unmarshal).Unmarshal(*value);
+  if (dynamic_cast<TDataSetList*>(object.get()) == nullptr) throw EInvalidCast();
+  std::unique_ptr<TDataSetList> list(static_cast<TDataSetList*>(object.release()));
+  if (FInstanceOwner) {
+    TDataSetList* kept = list.get();
+    // Released at the start of the command's next execution.
+    command.FreeOnExecute(std::move(list));
+    return TMaybeOwned<TDataSetList>::Borrow(kept);
+  }
+  return TMaybeOwned<TDataSetList>(std::move(list));
+}
+
+template <class TItem>
+std::shared_ptr<TItem> TQVRServerMethodsClient::CachedResult(TRestCommand& ACommand,
+                                                             const std::string& AFilter) {
+  ACommand.ExecuteCache(AFilter);
+  const TParameterList& parameters = *ACommand.Parameters();
+  return std::make_shared<TItem>(
+      parameters.GetParameterByOrdinal(parameters.Count() - 1).Value().GetWideString());
+}
+
+std::string TQVRServerMethodsClient::EchoString(const std::string& Value,
+                                                const std::string& ARequestFilter) {
+  TRestCommand& command =
+      CommandFor(FEchoStringCommand, "GET", "TQVRServerMethods.EchoString", kEchoString);
+  Slot(command, 0).SetWideString(Value);
+  command.Execute(ARequestFilter);
+  return Slot(command, 1).GetWideString();
+}
+
+std::string TQVRServerMethodsClient::ReverseString(const std::string& Value,
+                                                   const std::string& ARequestFilter) {
+  TRestCommand& command =
+      CommandFor(FReverseStringCommand, "GET", "TQVRServerMethods.ReverseString", kReverseString);
+  Slot(command, 0).SetWideString(Value);
+  command.Execute(ARequestFilter);
+  return Slot(command, 1).GetWideString();
+}
+
+TMaybeOwned<TJSONObject> TQVRServerMethodsClient::Opciones(const std::string& ARequestFilter) {
+  TRestCommand& command =
+      CommandFor(FOpcionesCommand, "GET", "TQVRServerMethods.Opciones", kOpciones);
+  command.Execute(ARequestFilter);
+  return ObjectResult(command, 0);
+}
+
+std::shared_ptr<IRestCachedJSONObject> TQVRServerMethodsClient::Opciones_Cache(
+    const std::string& ARequestFilter) {
+  TRestCommand& command =
+      CommandFor(FOpcionesCommand_Cache, "GET", "TQVRServerMethods.Opciones", kCacheHandle);
+  return CachedResult<TRestCachedJSONObject>(command, ARequestFilter);
+}
+
+TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaRelojes(const std::string& ARequestFilter) {
+  return DataSetListResult(FListaRelojesCommand, "TQVRServerMethods.ListaRelojes", ARequestFilter);
+}
+
+std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaRelojes_Cache(
+    const std::string& ARequestFilter) {
+  TRestCommand& command =
+      CommandFor(FListaRelojesCommand_Cache, "GET", "TQVRServerMethods.ListaRelojes", kCacheHandle);
+  return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
+}
+
+TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaEmpresas(
+    const std::string& ARequestFilter) {
+  return DataSetListResult(FListaEmpresasCommand, "TQVRServerMethods.ListaEmpresas",
+                           ARequestFilter);
+}
+
+std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaEmpresas_Cache(
+    const std::string& ARequestFilter) {
+  TRestCommand& command = CommandFor(FListaEmpresasCommand_Cache, "GET",
+                                     "TQVRServerMethods.ListaEmpresas", kCacheHandle);
+  return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
+}
+
+TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaPersonalParcial(
+    const std::string& ARequestFilter) {
+  return DataSetListResult(FListaPersonalParcialCommand, "TQVRServerMethods.ListaPersonalParcial",
+                           ARequestFilter);
+}
+
+std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaPersonalParcial_Cache(
+    const std::string& ARequestFilter) {
+  TRestCommand& command = CommandFor(FListaPersonalParcialCommand_Cache, "GET",
+                                     "TQVRServerMethods.ListaPersonalParcial", kCacheHandle);
+  return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
+}
+
+TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaPersonalCompleta(
+    const std::string& ARequestFilter) {
+  return DataSetListResult(FListaPersonalCompletaCommand, "TQVRServerMethods.ListaPersonalCompleta",
+                           ARequestFilter);
+}
+
+std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaPersonalCompleta_Cache(
+    const std::string& ARequestFilter) {
+  TRestCommand& command = CommandFor(FListaPersonalCompletaCommand_Cache, "GET",
+                                     "TQVRServerMethods.ListaPersonalCompleta", kCacheHandle);
+  return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
+}
+
+bool TQVRServerMethodsClient::ExisteEmpleado(std::int32_t ACodigo,
+                                             const std::string& ARequestFilter) {
+  TRestCommand& command = CommandFor(FExisteEmpleadoCommand, "GET",
+                                     "TQVRServerMethods.ExisteEmpleado", kExisteEmpleado);
+  Slot(command, 0).SetInt32(ACodigo);
+  command.Execute(ARequestFilter);
+  return Slot(command, 1).GetBoolean();
+}
+
+TMaybeOwned<TJSONObject> TQVRServerMethodsClient::InfoEmpleado(std::int32_t ACodigo,
+                                                               const std::string& ARequestFilter) {
+  TRestCommand& command =
+      CommandFor(FInfoEmpleadoCommand, "GET", "TQVRServerMethods.InfoEmpleado", kInfoEmpleado);
+  Slot(command, 0).SetInt32(ACodigo);
+  command.Execute(ARequestFilter);
+  return ObjectResult(command, 1);
+}
+
+std::shared_ptr<IRestCachedJSONObject> TQVRServerMethodsClient::InfoEmpleado_Cache(
+    std::int32_t ACodigo, const std::string& ARequestFilter) {
+  TRestCommand& command = CommandFor(FInfoEmpleadoCommand_Cache, "GET",
+                                     "TQVRServerMethods.InfoEmpleado", kInfoEmpleadoCache);
+  Slot(command, 0).SetInt32(ACodigo);
+  return CachedResult<TRestCachedJSONObject>(command, ARequestFilter);
+}
+
+bool TQVRServerMethodsClient::ActualizarEmpleado(TMaybeOwned<TJSONObject> ADatos,
+                                                 const std::string& ARequestFilter) {
+  TRestCommand& command =
+      CommandFor(FActualizarEmpleadoCommand, "POST", "TQVRServerMethods.\"ActualizarEmpleado\"",
+                 kActualizarEmpleado);
+  Slot(command, 0).SetJSONValue(std::move(ADatos));
+  command.Execute(ARequestFilter);
+  return Slot(command, 1).GetBoolean();
+}
+
+bool TQVRServerMethodsClient::SubirAsistencia(const std::string& AArchivo,
+                                              TMaybeOwned<TDataSetList> ALista,
+                                              const std::string& ARequestFilter) {
+  TRestCommand& command = CommandFor(FSubirAsistenciaCommand, "POST",
+                                     "TQVRServerMethods.\"SubirAsistencia\"", kSubirAsistencia);
+  Slot(command, 0).SetWideString(AArchivo);
+  if (ALista) {
+    {
+      const TConverterScope<TJSONMarshal> marshal(FMarshal, command.GetJSONMarshaler());
+      Slot(command, 1).SetJSONValue((*marshal).Marshal(ALista.get()));
+    }
+    // A list handed over is done with; a borrowed one stays with its owner.
+    ALista.Reset();
+  } else {
+    Slot(command, 1).SetNull();
+  }
+  command.Execute(ARequestFilter);
+  return Slot(command, 2).GetBoolean();
+}
+
+}  // namespace qvr::rest

@@ -1,0 +1,436 @@
+// The server's database and the queries of the remote methods; see
+// AttendanceStore.h.
+#include "server/AttendanceStore.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <optional>
+
+#include "rest/json/JSONText.h"
+#include "server/SampleData.h"
+#include "server/ServerErrors.h"
+
+namespace qvr::server {
+
+using data::TFieldDef;
+using data::TFieldType;
+using data::TMemTable;
+using rest::TJSONObject;
+using rest::TJSONValue;
+
+namespace {
+
+// Creates AFolder and its missing parents.
+void MakeFolders(const std::string& AFolder) {
+  for (std::size_t i = 1; i <= AFolder.size(); ++i) {
+    if (i != AFolder.size() && AFolder[i] != '/') continue;
+    const std::string part = AFolder.substr(0, i);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+      throw Exception("Cannot create the data folder " + part + ": " + std::strerror(errno));
+    }
+  }
+}
+
+// Days from 1970-01-01 to the civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+// "YYYY-MM-DD" as a TDateTime (days since 1899-12-30); null for other text.
+std::optional<double> DateSerial(std::string_view AText) {
+  unsigned y = 0, m = 0, d = 0;
+  const std::string text(AText);
+  if (std::sscanf(text.c_str(), "%4u-%2u-%2u", &y, &m, &d) != 3 || m < 1 || m > 12 || d < 1 ||
+      d > 31) {
+    return std::nullopt;
+  }
+  return static_cast<double>(DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30));
+}
+
+// "YYYY-MM-DD HH:MM:SS" (a "T" may stand for the blank) with every part in
+// its range, normalised with a blank; null otherwise.
+std::optional<std::string> NormalisedTimestamp(std::string_view AText) {
+  if (AText.size() != 19) return std::nullopt;
+  std::string text(AText);
+  if (text[10] == 'T') text[10] = ' ';
+  unsigned y, mo, d, h, mi, s;
+  char tail;
+  if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
+      6) {
+    return std::nullopt;
+  }
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return std::nullopt;
+  for (std::size_t i : {4u, 7u}) {
+    if (text[i] != '-') return std::nullopt;
+  }
+  for (std::size_t i : {13u, 16u}) {
+    if (text[i] != ':') return std::nullopt;
+  }
+  return text;
+}
+
+std::string NowText() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+  return text;
+}
+
+std::unique_ptr<TJSONValue> Number(std::int64_t AValue) {
+  return std::make_unique<rest::TJSONNumber>(AValue);
+}
+
+// The integer a JSON member holds: a number or a string with an integer text.
+std::optional<std::int64_t> IntegerOf(const TJSONValue& AValue) {
+  const auto* text = AValue.AsString();
+  if (text == nullptr || text->IsNullString()) return std::nullopt;
+  std::int32_t value = 0;
+  if (!TryStrToInt(text->Value(), value)) return std::nullopt;
+  // The integer rule also reads hexadecimal; members must be decimal.
+  for (char c : text->Value()) {
+    if (!(c == '-' || (c >= '0' && c <= '9'))) return std::nullopt;
+  }
+  return value;
+}
+
+constexpr std::size_t kMaxTextMember = 200;
+
+}  // namespace
+
+TAttendanceStore::TAttendanceStore(const std::string& ADataFolder, int ASeedEmployees,
+                                   std::size_t AMaxConnections)
+    : FPool((MakeFolders(ADataFolder), ADataFolder + "/" + kFileName), AMaxConnections) {
+  auto connection = FPool.Borrow();
+  TTransaction transaction(*connection);
+  const bool empty =
+      connection->QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'esquema'") == 0;
+  if (empty) {
+    CreateSchema(*connection);
+    SeedSampleData(*connection, ASeedEmployees);
+  } else if (connection->QueryInt("SELECT version FROM esquema") != 1) {
+    throw ESqliteError("The database " + Path() + " has a schema this server does not know");
+  }
+  transaction.Commit();
+  FSeeded = empty;
+}
+
+bool TAttendanceStore::UserAllowed(const std::string& AUserName, const std::string& APassword) {
+  auto connection = FPool.Borrow();
+  auto query = connection->Prepare("SELECT clave FROM usuarios WHERE uid = ?");
+  query.Bind(1, AUserName);
+  return query.Step() && query.Text(0) == APassword;
+}
+
+int TAttendanceStore::IDStatusDefault() {
+  auto connection = FPool.Borrow();
+  return static_cast<int>(connection->QueryInt("SELECT id_status_default FROM opciones"));
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::Query(const std::string& ASql,
+                                                   const std::vector<TFieldDef>& AColumns) {
+  auto table = std::make_unique<TMemTable>();
+  for (const auto& column : AColumns) {
+    table->FieldDefs().Add(column.Name, column.DataType, column.Required);
+  }
+  table->CreateDataSet();
+  auto connection = FPool.Borrow();
+  auto query = connection->Prepare(ASql);
+  std::vector<data::TValue> row(AColumns.size());
+  while (query.Step()) {
+    for (std::size_t i = 0; i < AColumns.size(); ++i) {
+      const int column = static_cast<int>(i);
+      if (query.IsNull(column)) {
+        row[i] = nullptr;
+        continue;
+      }
+      switch (AColumns[i].DataType) {
+        case TFieldType::ftInteger:
+        case TFieldType::ftLargeint:
+          row[i] = query.Int64(column);
+          break;
+        case TFieldType::ftBoolean:
+          row[i] = query.Int64(column) != 0;
+          break;
+        case TFieldType::ftDateTime:
+          if (auto serial = DateSerial(query.Text(column))) {
+            row[i] = *serial;
+          } else {
+            row[i] = nullptr;
+          }
+          break;
+        case TFieldType::ftFloat:
+          row[i] = query.Double(column);
+          break;
+        default:
+          row[i] = query.Text(column);
+          break;
+      }
+    }
+    table->AppendRecord(row);
+  }
+  table->First();
+  return table;
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::Relojes() {
+  return Query("SELECT id_reloj, nombre, ubicacion, id_empresa FROM relojes ORDER BY id_reloj",
+               {{"IDReloj", TFieldType::ftInteger, true},
+                {"Nombre", TFieldType::ftString},
+                {"Ubicacion", TFieldType::ftString},
+                {"IDEmpresa", TFieldType::ftInteger}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::Empresas() {
+  return Query("SELECT id_empresa, nombre, cif FROM empresas ORDER BY id_empresa",
+               {{"IDEmpresa", TFieldType::ftInteger, true},
+                {"Nombre", TFieldType::ftString},
+                {"CIF", TFieldType::ftString}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::PersonalParcial() {
+  return Query(
+      "SELECT codigo, nombre, apellido1 || ' ' || apellido2, tarjeta, id_reloj, id_status "
+      "FROM empleados ORDER BY codigo",
+      {{"Codigo", TFieldType::ftInteger, true},
+       {"Nombre", TFieldType::ftString},
+       {"Apellidos", TFieldType::ftString},
+       {"Tarjeta", TFieldType::ftString},
+       {"IDReloj", TFieldType::ftInteger},
+       {"IDStatus", TFieldType::ftInteger}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::PersonalCompleta() {
+  return Query(
+      "SELECT codigo, nombre, apellido1, apellido2, dni, tarjeta, email, telefono, id_empresa, "
+      "id_reloj, id_status, fecha_alta, id_status <> 2 FROM empleados ORDER BY codigo",
+      {{"Codigo", TFieldType::ftInteger, true},
+       {"Nombre", TFieldType::ftString},
+       {"Apellido1", TFieldType::ftString},
+       {"Apellido2", TFieldType::ftString},
+       {"DNI", TFieldType::ftString},
+       {"Tarjeta", TFieldType::ftString},
+       {"Email", TFieldType::ftString},
+       {"Telefono", TFieldType::ftString},
+       {"IDEmpresa", TFieldType::ftInteger},
+       {"IDReloj", TFieldType::ftInteger},
+       {"IDStatus", TFieldType::ftInteger},
+       {"FechaAlta", TFieldType::ftDateTime},
+       {"Activo", TFieldType::ftBoolean}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::Status() {
+  return Query("SELECT id_status, descripcion FROM estados ORDER BY id_status",
+               {{"IDStatus", TFieldType::ftInteger, true}, {"Descripcion", TFieldType::ftString}});
+}
+
+bool TAttendanceStore::EmployeeExists(std::int32_t ACodigo) {
+  auto connection = FPool.Borrow();
+  auto query = connection->Prepare("SELECT 1 FROM empleados WHERE codigo = ?");
+  query.Bind(1, std::int64_t{ACodigo});
+  return query.Step();
+}
+
+std::unique_ptr<TJSONObject> TAttendanceStore::EmployeeInfo(std::int32_t ACodigo) {
+  auto info = std::make_unique<TJSONObject>();
+  auto connection = FPool.Borrow();
+  auto query = connection->Prepare(
+      "SELECT e.codigo, e.nombre, e.apellido1, e.apellido2, e.dni, e.tarjeta, e.email, "
+      "e.telefono, e.id_empresa, c.nombre, e.id_reloj, r.nombre, e.id_status, s.descripcion, "
+      "e.fecha_alta FROM empleados e JOIN empresas c ON c.id_empresa = e.id_empresa "
+      "JOIN relojes r ON r.id_reloj = e.id_reloj JOIN estados s ON s.id_status = e.id_status "
+      "WHERE e.codigo = ?");
+  query.Bind(1, std::int64_t{ACodigo});
+  if (!query.Step()) return info;
+  info->AddPair("Codigo", Number(query.Int64(0)));
+  info->AddPair("Nombre", query.Text(1));
+  info->AddPair("Apellido1", query.Text(2));
+  info->AddPair("Apellido2", query.Text(3));
+  info->AddPair("DNI", query.Text(4));
+  info->AddPair("Tarjeta", query.Text(5));
+  info->AddPair("Email", query.Text(6));
+  info->AddPair("Telefono", query.Text(7));
+  info->AddPair("IDEmpresa", Number(query.Int64(8)));
+  info->AddPair("Empresa", query.Text(9));
+  info->AddPair("IDReloj", Number(query.Int64(10)));
+  info->AddPair("Reloj", query.Text(11));
+  info->AddPair("IDStatus", Number(query.Int64(12)));
+  info->AddPair("Status", query.Text(13));
+  info->AddPair("FechaAlta", query.Text(14));
+  return info;
+}
+
+bool TAttendanceStore::UpdateEmployee(const TJSONObject& ADatos) {
+  struct TColumnRule {
+    const char* Member;
+    const char* Column;
+    bool Integer;
+    const char* ReferencedTable;  // integers that name a row of another table
+  };
+  static constexpr TColumnRule kRules[] = {
+      {"Nombre", "nombre", false, nullptr},          {"Apellido1", "apellido1", false, nullptr},
+      {"Apellido2", "apellido2", false, nullptr},    {"DNI", "dni", false, nullptr},
+      {"Tarjeta", "tarjeta", false, nullptr},        {"Email", "email", false, nullptr},
+      {"Telefono", "telefono", false, nullptr},      {"FechaAlta", "fecha_alta", false, nullptr},
+      {"IDEmpresa", "id_empresa", true, "empresas"}, {"IDReloj", "id_reloj", true, "relojes"},
+      {"IDStatus", "id_status", true, "estados"},
+  };
+  // Members InfoEmpleado answers that follow from others; sending an
+  // InfoEmpleado answer back changed is allowed, so they are ignored.
+  static constexpr const char* kDerived[] = {"Empresa", "Reloj", "Status"};
+
+  const TJSONValue* code = ADatos.GetValue("Codigo");
+  if (code == nullptr) throw BadRequest("ActualizarEmpleado: the member Codigo is missing");
+  const auto codigo = IntegerOf(*code);
+  if (!codigo) throw BadRequest("ActualizarEmpleado: Codigo must be an integer");
+
+  struct TChange {
+    const TColumnRule* Rule;
+    std::int64_t Integer = 0;
+    std::string Text;
+  };
+  std::vector<TChange> changes;
+  for (const auto& pair : ADatos.Members()) {
+    const std::string& name = pair.Name();
+    if (name == "Codigo") continue;
+    if (std::find_if(std::begin(kDerived), std::end(kDerived),
+                     [&](const char* ADerived) { return name == ADerived; }) != std::end(kDerived))
+      continue;
+    const auto* rule = std::find_if(std::begin(kRules), std::end(kRules),
+                                    [&](const TColumnRule& ARule) { return name == ARule.Member; });
+    if (rule == std::end(kRules)) {
+      throw BadRequest("ActualizarEmpleado: unknown member " + name);
+    }
+    const TJSONValue& value = *pair.JsonValue();
+    TChange change{rule, 0, {}};
+    if (rule->Integer) {
+      const auto number = IntegerOf(value);
+      if (!number) throw BadRequest("ActualizarEmpleado: " + name + " must be an integer");
+      change.Integer = *number;
+    } else {
+      const auto* text = value.AsString();
+      if (text == nullptr || text->IsNullString() || value.Kind() != TJSONValue::TKind::String) {
+        throw BadRequest("ActualizarEmpleado: " + name + " must be a string");
+      }
+      if (text->Value().size() > kMaxTextMember) {
+        throw BadRequest("ActualizarEmpleado: " + name + " is longer than " +
+                         std::to_string(kMaxTextMember) + " bytes");
+      }
+      if (name == "FechaAlta" && !DateSerial(text->Value())) {
+        throw BadRequest("ActualizarEmpleado: FechaAlta must be a date YYYY-MM-DD");
+      }
+      change.Text = text->Value();
+    }
+    changes.push_back(std::move(change));
+  }
+
+  auto connection = FPool.Borrow();
+  TTransaction transaction(*connection);
+  {
+    auto exists = connection->Prepare("SELECT 1 FROM empleados WHERE codigo = ?");
+    exists.Bind(1, *codigo);
+    if (!exists.Step()) return false;
+  }
+  for (const auto& change : changes) {
+    if (change.Rule->ReferencedTable != nullptr) {
+      auto referenced =
+          connection->Prepare(std::string("SELECT 1 FROM ") + change.Rule->ReferencedTable +
+                              " WHERE " + change.Rule->Column + " = ?");
+      referenced.Bind(1, change.Integer);
+      if (!referenced.Step()) {
+        throw BadRequest("ActualizarEmpleado: " + std::string(change.Rule->Member) + " " +
+                         std::to_string(change.Integer) + " does not exist");
+      }
+    }
+    auto update = connection->Prepare(std::string("UPDATE empleados SET ") + change.Rule->Column +
+                                      " = ? WHERE codigo = ?");
+    if (change.Rule->Integer) {
+      update.Bind(1, change.Integer);
+    } else {
+      update.Bind(1, change.Text);
+    }
+    update.Bind(2, *codigo);
+    update.Step();
+  }
+  transaction.Commit();
+  if (!changes.empty()) ++FDataVersion;
+  return true;
+}
+
+std::size_t TAttendanceStore::AppendAttendance(const std::string& AArchivo,
+                                               const rest::TDataSetList& AList,
+                                               const std::string& AUserName) {
+  struct TRow {
+    const std::string* Set;
+    std::int64_t Codigo;
+    std::string FechaHora;
+    std::optional<std::int64_t> Reloj;
+    std::optional<std::int64_t> Tipo;
+  };
+  std::vector<TRow> rows;
+  const auto names = AList.Names();
+  for (int d = 0; d < AList.Count(); ++d) {
+    auto& dataset = AList.DataSet(d);
+    const std::string& name = names[static_cast<std::size_t>(d)];
+    const std::string where = "SubirAsistencia: dataset '" + name + "'";
+    if (!dataset.Active()) dataset.Open();
+    auto codigo = dataset.FindField("Codigo");
+    auto fecha = dataset.FindField("FechaHora");
+    if (!codigo || !fecha) throw BadRequest(where + " needs the columns Codigo and FechaHora");
+    auto reloj = dataset.FindField("IDReloj");
+    auto tipo = dataset.FindField("Tipo");
+    int number = 0;
+    for (dataset.First(); !dataset.Eof(); dataset.Next()) {
+      ++number;
+      const std::string at = where + ", row " + std::to_string(number) + ": ";
+      try {
+        if (codigo->IsNull()) throw BadRequest(at + "Codigo is empty");
+        TRow row{&name, codigo->AsLargeInt(), {}, std::nullopt, std::nullopt};
+        if (fecha->IsNull()) throw BadRequest(at + "FechaHora is empty");
+        const auto stamp = NormalisedTimestamp(fecha->AsString());
+        if (!stamp) throw BadRequest(at + "FechaHora is not a date and time");
+        row.FechaHora = *stamp;
+        if (reloj && !reloj->IsNull()) row.Reloj = reloj->AsLargeInt();
+        if (tipo && !tipo->IsNull()) row.Tipo = tipo->AsLargeInt();
+        rows.push_back(std::move(row));
+      } catch (const data::EDataSetError& AError) {
+        throw BadRequest(at + AError.Message());
+      }
+    }
+  }
+
+  const std::string received = NowText();
+  auto connection = FPool.Borrow();
+  TTransaction transaction(*connection);
+  auto insert = connection->Prepare(
+      "INSERT INTO asistencia (archivo, conjunto, codigo, fecha_hora, id_reloj, tipo, usuario, "
+      "recibido) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+  for (const auto& row : rows) {
+    insert.Bind(1, AArchivo).Bind(2, *row.Set).Bind(3, row.Codigo).Bind(4, row.FechaHora);
+    row.Reloj ? insert.Bind(5, *row.Reloj) : insert.BindNull(5);
+    row.Tipo ? insert.Bind(6, *row.Tipo) : insert.BindNull(6);
+    insert.Bind(7, AUserName).Bind(8, received);
+    insert.Step();
+    insert.Reset();
+  }
+  transaction.Commit();
+  return rows.size();
+}
+
+std::int64_t TAttendanceStore::AttendanceCount() {
+  auto connection = FPool.Borrow();
+  return connection->QueryInt("SELECT count(*) FROM asistencia");
+}
+
+}  // namespace qvr::server

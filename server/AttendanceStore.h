@@ -1,0 +1,80 @@
+// The server's storage: one SQLite database (WAL mode) in the data folder,
+// created with its schema and seeded with sample data on first start, and the
+// queries and changes the remote methods make. The schema and the meaning of
+// every column are described in docs/server.md.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/MemTable.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONValues.h"
+#include "server/Database.h"
+
+namespace qvr::server {
+
+class TAttendanceStore {
+ public:
+  // The most employees the seeding makes.
+  static constexpr int kMaxSeedEmployees = 200000;
+  // The file name of the database inside the data folder.
+  static constexpr const char* kFileName = "qvr-server.db";
+
+  // Opens ADataFolder/qvr-server.db, creating the folder and the database
+  // when missing; a new database gets the schema and sample data with
+  // ASeedEmployees employees. Raises ESqliteError (or EHttpError-free
+  // Exception for a folder that cannot be created) and then leaves no
+  // half-seeded database behind: seeding is one transaction.
+  TAttendanceStore(const std::string& ADataFolder, int ASeedEmployees, std::size_t AMaxConnections);
+
+  const std::string& Path() const { return FPool.Path(); }
+  // Whether this start created and seeded the database.
+  bool Seeded() const { return FSeeded; }
+  // Counts the writes that change what the lists hold; the list answers are
+  // cached until it moves.
+  std::uint64_t DataVersion() const { return FDataVersion.load(); }
+
+  // Whether AUserName may call the server with APassword (users table).
+  bool UserAllowed(const std::string& AUserName, const std::string& APassword);
+  int IDStatusDefault();
+
+  // The datasets of the list methods (names and columns in docs/server.md).
+  std::unique_ptr<data::TMemTable> Relojes();
+  std::unique_ptr<data::TMemTable> Empresas();
+  std::unique_ptr<data::TMemTable> PersonalParcial();
+  std::unique_ptr<data::TMemTable> PersonalCompleta();
+  std::unique_ptr<data::TMemTable> Status();
+
+  bool EmployeeExists(std::int32_t ACodigo);
+  // The employee's members, or an empty object when there is none.
+  std::unique_ptr<rest::TJSONObject> EmployeeInfo(std::int32_t ACodigo);
+  // Changes the members ADatos names of the employee ADatos["Codigo"].
+  // Returns false when no employee has that code. Raises EHttpError 400 for
+  // a missing code, an unknown member, a value of the wrong kind or a
+  // reference to a company, clock or status that does not exist; nothing is
+  // changed then.
+  bool UpdateEmployee(const rest::TJSONObject& ADatos);
+  // Appends every row of every dataset of AList to the attendance table in
+  // one transaction, all or nothing, and returns the number of rows. Raises
+  // EHttpError 400 (naming dataset and row) for a dataset without the
+  // columns Codigo and FechaHora or a row whose values do not fit; nothing
+  // is stored then.
+  std::size_t AppendAttendance(const std::string& AArchivo, const rest::TDataSetList& AList,
+                               const std::string& AUserName);
+  // Rows in the attendance table (for tests and the command line).
+  std::int64_t AttendanceCount();
+
+ private:
+  std::unique_ptr<data::TMemTable> Query(const std::string& ASql,
+                                         const std::vector<data::TFieldDef>& AColumns);
+
+  TConnectionPool FPool;
+  bool FSeeded = false;
+  std::atomic<std::uint64_t> FDataVersion{1};
+};
+
+}  // namespace qvr::server

@@ -1,0 +1,61 @@
+// The remote methods the server offers: the class TQVRServerMethods (echo,
+// options, the four dataset lists, employee look-up and change, attendance
+// upload) and the administrative Admin.GetPlatformName. Each call arrives as
+// its in-parameters: URL path segments first (text, decoded), then, for the
+// rest, the request body (the one remaining parameter's JSON alone, or
+// {"_parameters":[...]} for two or more), exactly as the client places them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/AttendanceStore.h"
+#include "server/DataSetLists.h"
+#include "server/MethodAnswer.h"
+
+namespace qvr::server {
+
+enum class TParamKind { Text, Integer, JSONObject, DataSetList };
+
+struct TParamInfo {
+  const char* Name;
+  TParamKind Kind;
+};
+
+struct TMethodInfo;
+
+// The in-parameters of one call as they arrived.
+struct TCallArguments {
+  std::vector<std::string> Segments;
+  std::string_view Body;
+};
+
+class TQVRServerMethods {
+ public:
+  // AMaxInflatedUpload bounds what the blobs of one upload may inflate to.
+  TQVRServerMethods(TAttendanceStore& AStore, TListAnswerCache& ALists,
+                    std::size_t AMaxInflatedUpload);
+
+  // The method AMethod of the class AClass, both compared without regard to
+  // case; AMethod may stand in double quotes. Null when there is none.
+  const TMethodInfo* Find(std::string_view AClass, std::string_view AMethod) const;
+  // "Class.Method" of a method Find returned.
+  static std::string QualifiedName(const TMethodInfo& AMethod);
+
+  // Runs AMethod for AUserName. Raises EHttpError 400 when the arguments do
+  // not match its parameters (count, kind, body form, JSON), 413 for an
+  // upload that inflates beyond the limit; ESqliteError for storage failures.
+  // AParametersJSON, when given, receives the in-parameters as a JSON array
+  // text (the cache area keeps it with a cached command).
+  TMethodAnswer Invoke(const TMethodInfo& AMethod, const TCallArguments& AArguments,
+                       const std::string& AUserName, std::string* AParametersJSON = nullptr);
+
+ private:
+  TAttendanceStore& FStore;
+  TListAnswerCache& FLists;
+  std::size_t FMaxInflatedUpload;
+};
+
+}  // namespace qvr::server

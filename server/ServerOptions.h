@@ -1,0 +1,48 @@
+// The command line of qvr-server: every option with its default, the parser
+// and the usage text. Bad options raise EServerOptionsError with a message
+// that names the option; the program prints it with the usage and exits.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "platform/SysUtils.h"
+
+namespace qvr::server {
+
+class EServerOptionsError : public Exception {
+  using Exception::Exception;
+};
+
+struct TServerOptions {
+  std::string ListenHost = "127.0.0.1";
+  // 0: any free port (the program prints the one it got).
+  int ListenPort = 8080;
+  // The data folder; empty: DefaultDataFolder().
+  std::string DataFolder;
+  // Employees of a newly created database.
+  int SeedEmployees = 300;
+  bool SeedEmployeesGiven = false;
+  // Idle time after which a session expires, in milliseconds.
+  long long SessionTimeoutMs = 20LL * 60 * 1000;
+  std::size_t MaxSessions = 10000;
+  // Requests without credentials are accepted (as the anonymous user).
+  bool Anonymous = false;
+  int Threads = 32;
+  std::size_t MaxBodyBytes = std::size_t{32} << 20;
+  std::size_t MaxInflatedUploadBytes = std::size_t{512} << 20;
+  std::size_t CacheCommandsPerSession = 64;
+  std::size_t CacheBytes = std::size_t{256} << 20;
+  bool Help = false;
+};
+
+// AArgs are the arguments after the program name. Options take their value
+// as the next argument or after "=" (--listen=127.0.0.1:9000).
+TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs);
+std::string ServerUsage();
+// qvr-server/ under the user's data home ($XDG_DATA_HOME when set and
+// absolute, else ~/.local/share).
+std::string DefaultDataFolder();
+
+}  // namespace qvr::server

@@ -1,0 +1,87 @@
+// qvr-server: the reference attendance server. Opens (creating and seeding
+// on first start) the database in the data folder, listens, prints the
+// address it listens on as one line on standard output, and serves until
+// SIGINT or SIGTERM; it then answers the requests in flight, closes the
+// database and exits 0. A second signal ends it at once.
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/AttendanceStore.h"
+#include "server/HttpFront.h"
+#include "server/ServerOptions.h"
+
+using namespace qvr::server;
+
+int main(int argc, char** argv) {
+  TServerOptions options;
+  try {
+    options = ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.Help) {
+      std::fputs(ServerUsage().c_str(), stdout);
+      return 0;
+    }
+    if (options.DataFolder.empty()) options.DataFolder = DefaultDataFolder();
+  } catch (const std::exception& AError) {
+    std::fprintf(stderr, "qvr-server: %s\n\n%s", AError.what(), ServerUsage().c_str());
+    return 2;
+  }
+
+  // The signals are taken by one thread with sigwait; every other thread,
+  // started after this, inherits the blocked mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A client that goes away mid-answer must not end the server.
+  signal(SIGPIPE, SIG_IGN);
+
+  try {
+    TAttendanceStore store(options.DataFolder, options.SeedEmployees,
+                           static_cast<std::size_t>(options.Threads) + 2);
+    if (store.Seeded()) {
+      std::fprintf(stderr, "qvr-server: created %s with %d employees\n", store.Path().c_str(),
+                   options.SeedEmployees);
+    } else if (options.SeedEmployeesGiven) {
+      std::fprintf(stderr, "qvr-server: %s exists; --seed-employees applies to a new database\n",
+                   store.Path().c_str());
+    }
+    TAttendanceServer server(options, store);
+    const int port = server.Bind();
+    std::printf("Listening on %s:%d\n", options.ListenHost.c_str(), port);
+    std::fflush(stdout);
+
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+      bool stopping = false;
+      for (;;) {
+        int received = 0;
+        sigwait(&signals, &received);
+        if (done) return;
+        if (stopping) std::_Exit(130);
+        stopping = true;
+        std::fprintf(stderr, "qvr-server: stopping (%s)\n",
+                     received == SIGINT ? "SIGINT" : "SIGTERM");
+        server.Stop();
+      }
+    });
+    server.Run();
+    // Wakes the watcher, which is waiting for a first or second signal.
+    done = true;
+    pthread_kill(watcher.native_handle(), SIGTERM);
+    watcher.join();
+    std::fprintf(stderr, "qvr-server: stopped\n");
+  } catch (const std::exception& AError) {
+    std::fprintf(stderr, "qvr-server: %s\n", AError.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,216 @@
+// Every remote method of qvr-server, called as the client core forms the
+// requests, against the real program with a freshly seeded database.
+#include <gtest/gtest.h>
+
+#include "rest/json/JSONText.h"
+#include "rest/RestExceptions.h"
+#include "server/ServerCalls.h"
+#include "support/ServerProcess.h"
+
+namespace qvr::test {
+namespace {
+
+using rest::TJSONValue;
+
+class ServerMethodsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { GServer = new TServerProcess(); }
+  static void TearDownTestSuite() {
+    EXPECT_EQ(GServer->Stop(), 0);
+    delete GServer;
+  }
+  static TServerProcess* GServer;
+  TServerClient Client{GServer->Port()};
+
+  std::string Member(const TJSONValue& AObject, const char* AName) {
+    const auto* value = AObject.AsObject()->GetValue(AName);
+    return value == nullptr ? "<none>" : rest::WriteJSON(*value);
+  }
+  int Status(const TMethodRequest& ARequest) {
+    try {
+      Client.Call(ARequest);
+      return 200;
+    } catch (const rest::TRestProtocolException& AError) {
+      EXPECT_NE(AError.ResponseText().find("\"error\":"), std::string::npos)
+          << AError.ResponseText();
+      return AError.Status();
+    }
+  }
+};
+TServerProcess* ServerMethodsTest::GServer = nullptr;
+
+TEST_F(ServerMethodsTest, EchoAndReverseGiveTheTextBackAsEncodedByTheClient) {
+  // Texts whose segments carry every escape of the client's encoding.
+  const struct {
+    std::string Text, Reversed;
+  } kCases[] = {
+      {"hola", "aloh"},
+      {"a b.c/d", "d/c.b a"},
+      {"%41", "14%"},
+      {"", ""},
+      {"null", "llun"},
+      {"año ñandú", "údnañ oña"},
+      {"x😀y", "y😀x"},
+      {"#?:\\^`{|}+&=", "=&+}|{`^\\:?#"},
+      {"\"quoted\"", "\"detouq\""},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(StringOf(Client.Result(calls::EchoString(c.Text)).get()), c.Text) << c.Text;
+    EXPECT_EQ(StringOf(Client.Result(calls::ReverseString(c.Text)).get()), c.Reversed) << c.Text;
+  }
+}
+
+TEST_F(ServerMethodsTest, OpcionesAnswersTheMarshalledOptionsRecord) {
+  EXPECT_EQ(Client.CallText(calls::Opciones()),
+            R"({"result":[{"type":"uGral.TOpciones","id":1,"fields":{"IDStatusDefault":1}}]})");
+}
+
+TEST_F(ServerMethodsTest, TheListsCarryTheirDataSetsInTheClientsForm) {
+  const struct {
+    TMethodRequest Request;
+    std::vector<std::string> Names;
+    std::vector<int> Rows;
+    std::vector<std::string> FirstColumns;
+  } kCases[] = {
+      {calls::ListaRelojes(), {"Relojes"}, {7}, {"IDReloj"}},
+      {calls::ListaEmpresas(), {"Empresas"}, {4}, {"IDEmpresa"}},
+      {calls::ListaPersonalParcial(), {"Personal"}, {300}, {"Codigo"}},
+      {calls::ListaPersonalCompleta(), {"Personal", "Status"}, {300, 5}, {"Codigo", "IDStatus"}},
+  };
+  for (const auto& c : kCases) {
+    const auto result = Client.Result(c.Request);
+    ASSERT_TRUE(result) << c.Request.Path;
+    const auto list = UnmarshalList(*result);
+    ASSERT_EQ(list->Names(), c.Names) << c.Request.Path;
+    for (int i = 0; i < list->Count(); ++i) {
+      auto& dataset = list->DataSet(i);
+      EXPECT_EQ(dataset.RecordCount(), c.Rows[static_cast<std::size_t>(i)]) << c.Request.Path;
+      EXPECT_EQ(dataset.Fields(0).FieldName(), c.FirstColumns[static_cast<std::size_t>(i)]);
+    }
+    // Every blob is zlib in base64.
+    EXPECT_NE(rest::WriteJSON(*result).find("\"FValue\":\"eJ"), std::string::npos);
+  }
+}
+
+TEST_F(ServerMethodsTest, TheFullStaffListHoldsEveryColumn) {
+  const auto list = UnmarshalList(*Client.Result(calls::ListaPersonalCompleta()));
+  auto& personal = list->DataSet(0);
+  std::vector<std::string> columns;
+  for (int i = 0; i < personal.FieldCount(); ++i) columns.push_back(personal.Fields(i).FieldName());
+  EXPECT_EQ(columns, (std::vector<std::string>{"Codigo", "Nombre", "Apellido1", "Apellido2", "DNI",
+                                               "Tarjeta", "Email", "Telefono", "IDEmpresa",
+                                               "IDReloj", "IDStatus", "FechaAlta", "Activo"}));
+  personal.First();
+  EXPECT_EQ(personal.FieldByName("Codigo").AsInteger(), 1001);
+  EXPECT_EQ(personal.FieldByName("DNI").AsString().size(), 9u);
+  EXPECT_EQ(personal.FieldByName("FechaAlta").DataType(), data::TFieldType::ftDateTime);
+  EXPECT_GT(personal.FieldByName("FechaAlta").AsDateTime(), 38000.0);  // after 2004
+}
+
+TEST_F(ServerMethodsTest, ExisteEmpleadoAndInfoEmpleadoReadTheStaff) {
+  const struct {
+    int Codigo;
+    bool Exists;
+  } kCases[] = {{1001, true}, {1300, true}, {1301, false}, {1000, false}, {-5, false}};
+  for (const auto& c : kCases) {
+    const auto exists = Client.Result(calls::ExisteEmpleado(c.Codigo));
+    ASSERT_TRUE(exists);
+    EXPECT_EQ(exists->Kind(), c.Exists ? TJSONValue::TKind::True : TJSONValue::TKind::False)
+        << c.Codigo;
+    const auto info = Client.Result(calls::InfoEmpleado(c.Codigo));
+    ASSERT_TRUE(info && info->AsObject());
+    EXPECT_EQ(info->AsObject()->Count() > 0, c.Exists) << c.Codigo;
+  }
+  const auto info = Client.Result(calls::InfoEmpleado(1002));
+  EXPECT_EQ(Member(*info, "Codigo"), "1002");
+  for (const char* name : {"Nombre", "Apellido1", "Apellido2", "DNI", "Tarjeta", "Email",
+                           "Telefono", "Empresa", "Reloj", "Status", "FechaAlta"}) {
+    EXPECT_EQ(Member(*info, name).front(), '"') << name;
+  }
+}
+
+TEST_F(ServerMethodsTest, ActualizarEmpleadoChangesTheEmployeeAndTheLists) {
+  const auto changed = Client.Result(calls::ActualizarEmpleado(
+      R"({"Codigo":1010,"Nombre":"Begoña","IDStatus":3,"IDReloj":"5","Empresa":"ignored"})"));
+  ASSERT_TRUE(changed);
+  EXPECT_EQ(changed->Kind(), TJSONValue::TKind::True);
+  const auto info = Client.Result(calls::InfoEmpleado(1010));
+  EXPECT_EQ(Member(*info, "Nombre"), "\"Bego\\u00F1a\"");
+  EXPECT_EQ(Member(*info, "IDStatus"), "3");
+  EXPECT_EQ(Member(*info, "Status"), "\"Vacaciones\"");
+  EXPECT_EQ(Member(*info, "IDReloj"), "5");
+
+  // The encoded lists follow the change.
+  const auto after = UnmarshalList(*Client.Result(calls::ListaPersonalParcial()));
+  auto& personal = after->DataSet(0);
+  personal.SetRecNo(10);
+  EXPECT_EQ(personal.FieldByName("Codigo").AsInteger(), 1010);
+  EXPECT_EQ(personal.FieldByName("Nombre").AsString(), "Begoña");
+  EXPECT_EQ(personal.FieldByName("IDStatus").AsInteger(), 3);
+
+  // The method name without quotes reaches the same method.
+  TMethodRequest unquoted{"POST", "TQVRServerMethods/ActualizarEmpleado/",
+                          R"({"Codigo":1010,"Tarjeta":"77"})"};
+  EXPECT_EQ(Client.Result(unquoted)->Kind(), TJSONValue::TKind::True);
+  EXPECT_EQ(Member(*Client.Result(calls::InfoEmpleado(1010)), "Tarjeta"), "\"77\"");
+
+  // No employee with that code: false, nothing changed.
+  EXPECT_EQ(Client.Result(calls::ActualizarEmpleado(R"({"Codigo":99999,"Nombre":"X"})"))->Kind(),
+            TJSONValue::TKind::False);
+}
+
+TEST_F(ServerMethodsTest, ActualizarEmpleadoRefusesWhatItCannotStore) {
+  const char* const kBodies[] = {
+      R"({"Nombre":"sin codigo"})",
+      R"({"Codigo":"uno","Nombre":"x"})",
+      R"({"Codigo":1011,"Sueldo":1})",
+      R"({"Codigo":1011,"Nombre":5})",
+      R"({"Codigo":1011,"Nombre":null})",
+      R"({"Codigo":1011,"IDEmpresa":99})",
+      R"({"Codigo":1011,"IDStatus":"x"})",
+      R"({"Codigo":1011,"FechaAlta":"ayer"})",
+      R"([1011])",
+      R"("texto")",
+      R"({"Codigo":1011,"Nombre":"x")",
+  };
+  const auto before = Client.CallText(calls::InfoEmpleado(1011));
+  for (const char* body : kBodies) {
+    EXPECT_EQ(Status(calls::ActualizarEmpleado(body)), 400) << body;
+  }
+  EXPECT_EQ(Client.CallText(calls::InfoEmpleado(1011)), before);
+}
+
+TEST_F(ServerMethodsTest, ParameterPlacementFollowsTheClientsRules) {
+  // Both parameters of SubirAsistencia in the body, as {"_parameters":[...]}.
+  const std::string list = MarshalList(*AttendanceList(1, 2, 500));
+  TMethodRequest both{"POST", "TQVRServerMethods/%22SubirAsistencia%22/",
+                      R"({"_parameters":["reloj1.dat",)" + list + "]}"};
+  EXPECT_EQ(Client.Result(both)->Kind(), TJSONValue::TKind::True);
+  // A request filter is accepted and changes nothing.
+  const auto filtered = Client.Call(calls::EchoString("abc"), false, "ss.r=1");
+  EXPECT_EQ(rest::WriteJSON(*filtered), R"({"result":["abc"]})");
+
+  const TMethodRequest kBad[] = {
+      {"GET", "TQVRServerMethods/EchoString/", ""},           // missing parameter
+      {"GET", "TQVRServerMethods/EchoString/a/b/", ""},       // one too many
+      {"GET", "TQVRServerMethods/ExisteEmpleado/abc/", ""},   // not an integer
+      {"GET", "TQVRServerMethods/ExisteEmpleado/0x10/", ""},  // decimal only
+      {"GET", "TQVRServerMethods/ExisteEmpleado/99999999999/", ""},
+      {"POST", "TQVRServerMethods/Opciones/", "{}"},  // no body parameter
+      {"POST", "TQVRServerMethods/%22SubirAsistencia%22/", R"({"_parameters":["a"]})"},
+      {"POST", "TQVRServerMethods/%22SubirAsistencia%22/f/", "[1]"},
+      {"GET", "TQVRServerMethods/%22ActualizarEmpleado%22/x/", ""},  // body-only in the URL
+  };
+  for (const auto& request : kBad) EXPECT_EQ(Status(request), 400) << request.Path;
+  EXPECT_EQ(Status({"GET", "TQVRServerMethods/NoSuchMethod/", ""}), 404);
+  EXPECT_EQ(Status({"GET", "TOtraClase/EchoString/x/", ""}), 404);
+  EXPECT_EQ(Status({"GET", "TQVRServerMethods/", ""}), 404);
+}
+
+TEST_F(ServerMethodsTest, GetPlatformNameAnswersTheConnectionTest) {
+  EXPECT_EQ(StringOf(Client.Result(calls::GetPlatformName()).get()), "Linux");
+  EXPECT_NO_THROW(Client.Connection().TestConnection({}));
+}
+
+}  // namespace
+}  // namespace qvr::test

@@ -1,0 +1,116 @@
+// Units of the server that the tests against the running program reach only
+// partly: the command line, the cache area's bounds and the sessions' expiry.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "server/CacheArea.h"
+#include "server/ServerErrors.h"
+#include "server/ServerOptions.h"
+#include "server/Sessions.h"
+
+namespace qvr::server {
+namespace {
+
+TEST(ServerOptionsTest, OptionsAndTheirDefaults) {
+  const auto defaults = ParseServerOptions({});
+  EXPECT_EQ(defaults.ListenHost, "127.0.0.1");
+  EXPECT_EQ(defaults.ListenPort, 8080);
+  EXPECT_FALSE(defaults.Anonymous);
+  EXPECT_EQ(defaults.SeedEmployees, 300);
+
+  const auto options = ParseServerOptions(
+      {"--listen", "0.0.0.0:9000", "--data=/tmp/x", "--seed-employees", "200000", "--anonymous",
+       "--session-timeout", "1.5", "--max-body", "2M", "--cache-size=1G", "--threads", "4"});
+  EXPECT_EQ(options.ListenHost, "0.0.0.0");
+  EXPECT_EQ(options.ListenPort, 9000);
+  EXPECT_EQ(options.DataFolder, "/tmp/x");
+  EXPECT_EQ(options.SeedEmployees, 200000);
+  EXPECT_TRUE(options.SeedEmployeesGiven);
+  EXPECT_TRUE(options.Anonymous);
+  EXPECT_EQ(options.SessionTimeoutMs, 1500);
+  EXPECT_EQ(options.MaxBodyBytes, std::size_t{2} << 20);
+  EXPECT_EQ(options.CacheBytes, std::size_t{1} << 30);
+  EXPECT_EQ(options.Threads, 4);
+  EXPECT_EQ(ParseServerOptions({"--listen", ":0"}).ListenHost, "127.0.0.1");
+  EXPECT_EQ(ParseServerOptions({"--listen", "[::1]:80"}).ListenHost, "::1");
+}
+
+TEST(ServerOptionsTest, BadOptionsNameTheOption) {
+  const struct {
+    std::vector<std::string> Args;
+    const char* Message;
+  } kCases[] = {
+      {{"--listen", "8080"}, "--listen needs ADDRESS:PORT"},
+      {{"--listen", "a:65536"}, "--listen must be between 0 and 65535"},
+      {{"--listen", "a:-1"}, "--listen needs a whole number"},
+      {{"--seed-employees", "200001"}, "--seed-employees must be between 0 and 200000"},
+      {{"--session-timeout", "-3"}, "--session-timeout needs a positive number"},
+      {{"--session-timeout", "nan"}, "--session-timeout needs a positive number"},
+      {{"--max-body", "0"}, "--max-body must be between"},
+      {{"--threads"}, "--threads needs a value"},
+      {{"--anonymous=yes"}, "--anonymous takes no value"},
+      {{"--port", "1"}, "Unknown option '--port'"},
+  };
+  for (const auto& c : kCases) {
+    try {
+      ParseServerOptions(c.Args);
+      ADD_FAILURE() << c.Args[0] << " was accepted";
+    } catch (const EServerOptionsError& AError) {
+      EXPECT_NE(AError.Message().find(c.Message), std::string::npos) << AError.Message();
+    }
+  }
+}
+
+TMethodAnswer AnswerOf(const std::string& AValue) { return MakeAnswerFromText(AValue); }
+
+TEST(CacheAreaTest, BoundedPerSessionAndInTotal) {
+  TCacheArea area(2, 100);
+  const auto a1 = area.Store("A", "m", "[]", AnswerOf("\"1\""));
+  const auto a2 = area.Store("A", "m", "[]", AnswerOf("\"2\""));
+  const auto b1 = area.Store("B", "m", "[]", AnswerOf("\"3\""));
+  const auto a3 = area.Store("A", "m", "[]", AnswerOf("\"4\""));
+  EXPECT_FALSE(area.Value("A", a1[0]));  // the session's oldest went
+  EXPECT_EQ(area.Value("A", a3[0])->Text, "\"4\"");
+  EXPECT_EQ(area.Value("B", b1[0])->Text, "\"3\"");
+  EXPECT_FALSE(area.Value("B", a2[0]));  // not B's
+
+  // 60 bytes more push the oldest commands of any session out.
+  const auto big = area.Store("B", "m", "[]", AnswerOf("\"" + std::string(80, 'x') + "\""));
+  EXPECT_LE(area.Bytes(), 100u);
+  EXPECT_TRUE(area.Value("B", big[0]));
+  EXPECT_FALSE(area.Value("A", a2[0]));
+
+  try {
+    area.Store("A", "m", "[]", AnswerOf("\"" + std::string(200, 'x') + "\""));
+    ADD_FAILURE() << "a value larger than the area was kept";
+  } catch (const EHttpError& AError) {
+    EXPECT_EQ(AError.Status(), 507);
+  }
+  area.DropSessions({"A", "B"});
+  EXPECT_EQ(area.CommandCount(), 0u);
+  EXPECT_EQ(area.Bytes(), 0u);
+}
+
+TEST(SessionStoreTest, IdleSessionsExpireAndTheirDataGoes) {
+  std::vector<std::string> dropped;
+  TSessionStore store(std::chrono::milliseconds(100), 100,
+                      [&](const std::vector<std::string>& AIds) {
+                        dropped.insert(dropped.end(), AIds.begin(), AIds.end());
+                      });
+  const std::string kept = store.Create("kiosco");
+  const std::string idle = store.Create("kiosco");
+  EXPECT_NE(kept, idle);
+  for (int i = 0; i < 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_EQ(store.Touch(kept, "kiosco"), TSessionStore::TLookup::Found);
+  }
+  EXPECT_EQ(store.Touch(idle, "kiosco"), TSessionStore::TLookup::Unknown);
+  EXPECT_EQ(dropped, std::vector<std::string>{idle});
+  EXPECT_EQ(store.Touch(kept, "caja1"), TSessionStore::TLookup::OtherUser);
+  EXPECT_EQ(store.Count(), 1u);
+}
+
+}  // namespace
+}  // namespace qvr::server

@@ -1,0 +1,24 @@
+# Tests of the reference attendance server (label server). Most start the real
+# qvr-server program (tests/support/ServerProcess.h) on an ephemeral port of
+# 127.0.0.1 with a temporary data folder and talk to it through a
+# TRestConnection; the unit tests link the server's library.
+target_compile_definitions(qvrtestsupport PRIVATE QVR_SERVER_EXE="$<TARGET_FILE:qvr-server>")
+add_dependencies(qvrtestsupport qvr-server)
+
+add_library(qvrservertestsupport STATIC ${CMAKE_CURRENT_LIST_DIR}/ServerCalls.cpp)
+target_include_directories(qvrservertestsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests)
+target_link_libraries(qvrservertestsupport PUBLIC qvrtestsupport qvrcore)
+
+foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test
+             ServerRobustness_test ServerDataModule_test)
+  qvr_test(${name} LABEL server SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp
+           LIBS qvrservertestsupport PkgConfig::SQLITE3 PkgConfig::HTTPLIB TIMEOUT 300)
+endforeach()
+qvr_test(ServerUnits_test LABEL server SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServerUnits_test.cpp
+         LIBS qvrserver qvrtestsupport)
+
+# The server uses nothing of client/ or config/: none of their classes may
+# appear among the program's symbols.
+add_test(NAME qvr-server_links_no_client_code
+         COMMAND sh -c "! nm -C '$<TARGET_FILE:qvr-server>' | grep -E 'TConfigClient|TBaseConfig|TdmBaseCliente|TdmOpciones|TOpciones|TVorelFileVersion|uConfig'")
+set_tests_properties(qvr-server_links_no_client_code PROPERTIES LABELS server)
