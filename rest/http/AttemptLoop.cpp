@@ -33,8 +33,6 @@ using detail::UrlPart;
 
 namespace {
 
-constexpr std::int64_t kExpectThreshold = 1024 * 1024;
-
 std::string BasicAuthorization(const std::string& AUserName, const std::string& APassword) {
   return "Basic " + TBase64Encoding::Base64().EncodeLine(AUserName + ":" + APassword);
 }
@@ -172,11 +170,11 @@ std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, const 
   }
   // No form content type that curl would otherwise add to a body without one.
   if (ABody != nullptr && !contentType) lines.emplace_back("Content-Type:");
-  // Only a body over 1 MB is announced with "Expect: 100-continue": a server
-  // that answers 401 or 407 at once then spares an upload that would have to
-  // be sent again, while small bodies never wait for a server that ignores
-  // the announcement (curl would announce every PUT body).
-  if (ABody != nullptr && ABody->Size() <= kExpectThreshold) lines.emplace_back("Expect:");
+  // No "Expect: 100-continue", which curl adds to large bodies: ordinary
+  // servers never answer it with a 100 (the body would wait a second for
+  // it) and some refuse it with 417. The request carries what the exchange
+  // lists and nothing else.
+  if (ABody != nullptr) lines.emplace_back("Expect:");
   return lines;
 }
 
