@@ -59,6 +59,11 @@ std::string ChallengeRealm(const THTTPResponse::THeaderList& AHeaders, std::stri
   return {};
 }
 
+// A Pragma entry that carries a session id, which is a credential.
+bool IsSessionPragma(std::string_view AName, std::string_view AValue) {
+  return SameText(AName, "Pragma") && AValue.find("sessionid=") != std::string_view::npos;
+}
+
 bool IsRedirect(std::int32_t AStatus) {
   return AStatus == 300 || AStatus == 301 || AStatus == 302 || AStatus == 303 || AStatus == 307 ||
          AStatus == 308;
@@ -131,7 +136,8 @@ void CheckRequestUrl(const std::string& AURL) {
 }
 
 // The headers of one attempt, in order: the header set's custom entries, then
-// its standard ones, then the attempt's credentials.
+// its standard ones, then the attempt's credentials. An attempt to another
+// origin than the request's carries no credentials.
 std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, const TStream* ABody,
                                      bool ABodyDropped, bool ASameOrigin,
                                      const std::optional<TPair>& AServerPair) {
@@ -149,7 +155,11 @@ std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, const 
   bool contentType = false;
   for (const auto& [name, value] : AHeaders.CustomHeaders()) {
     if (ABodyDropped && SameText(name, "Content-Type")) continue;
-    if (!ASameOrigin && (SameText(name, "Authorization"))) continue;
+    // Credentials go only to the origin of the request: the Authorization
+    // entry and the Pragma entry that carries the session id.
+    if (!ASameOrigin && (SameText(name, "Authorization") || IsSessionPragma(name, value))) {
+      continue;
+    }
     contentType = contentType || SameText(name, "Content-Type");
     add(name, value);
   }

@@ -733,6 +733,32 @@ TEST(AuthenticationTest, CredentialsNeverGoToAnotherOrigin) {
   EXPECT_FALSE(seen[0].HasHeader("Authorization"));
 }
 
+TEST(AuthenticationTest, SessionIdNeverGoesToAnotherOrigin) {
+  TRawHttpServer other([](const TRawRequest& r) {
+    return Answer("HTTP/1.1 200 OK", "[" + r.Header("Pragma") + "]");
+  });
+  TRawHttpServer origin([&](const TRawRequest& r) {
+    if (r.Target == "/same")
+      return Answer("HTTP/1.1 307 Temporary Redirect", "", "Location: /end\r\n");
+    if (r.Target == "/end") return Answer("HTTP/1.1 200 OK", "[" + r.Header("Pragma") + "]");
+    return Answer("HTTP/1.1 302 Found", "", "Location: " + other.Url("/x") + "\r\n");
+  });
+  // The Pragma entry as the exchange writes it, in any letter case, and a
+  // Pragma value that holds the session id among other directives.
+  for (const auto& [name, value] : {std::pair<std::string, std::string>{"Pragma", "sessionid=s1"},
+                                    {"PRAGMA", "no-cache, sessionid=s1"}}) {
+    TRestHTTP http;
+    http.RequestHeaders().SetHeader(name, value);
+    EXPECT_EQ(GetText(http, origin.Url("/same")), "[" + value + "]");
+    EXPECT_EQ(GetText(http, origin.Url("/away")), "[]");
+  }
+  for (const TRawRequest& r : other.Requests()) EXPECT_FALSE(r.HasHeader("Pragma"));
+  // An ordinary Pragma without a session id is no credential and follows.
+  TRestHTTP http;
+  http.RequestHeaders().SetHeader("Pragma", "no-cache");
+  EXPECT_EQ(GetText(http, origin.Url("/away")), "[no-cache]");
+}
+
 // ---------------------------------------------------------------------------
 // Proxy
 
