@@ -280,6 +280,9 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
   TStream* body = ASource;
   bool bodyDropped = false;
   bool verifyPeer = true;
+  // The public key of the certificate an event accepted, the only one that
+  // the retry accepts.
+  std::string pinnedKey;
   bool offerDue = true;
   std::int32_t redirects = 0;
   std::optional<TPair> serverPair;
@@ -303,6 +306,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
     setup.URL = url;
     setup.Body = body;
     setup.VerifyPeer = verifyPeer;
+    setup.PinnedPublicKey = pinnedKey;
     setup.ProxyCredentials = proxyPair.has_value() && setup.Proxy != TProxyMode::None;
     setup.ProxyUserName = proxyPair ? proxyPair->UserName : std::string();
     setup.ProxyPassword = proxyPair ? proxyPair->Password : std::string();
@@ -312,14 +316,21 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
     TAttemptResult r = FHTTPClient->Perform(setup, AResponse);
 
     if (r.Code == CURLE_PEER_FAILED_VERIFICATION && verifyPeer) {
-      if (!r.HaveServerCertificate) {
+      // Without the key's pin the retry could not be held to this certificate.
+      if (!r.HaveServerCertificate || r.ServerPublicKeyPin.empty()) {
         throw ENetHTTPCertificateException("Error getting Server Certificate");
       }
       if (!ServerCertificateAccepted(method, url, r.ServerCertificate)) {
         throw ENetHTTPCertificateException("Server Certificate not accepted");
       }
       verifyPeer = false;
+      pinnedKey = r.ServerPublicKeyPin;
       continue;
+    }
+    if (r.Code == CURLE_SSL_PINNEDPUBKEYNOTMATCH && !pinnedKey.empty()) {
+      // The retry met another certificate than the one accepted; it was
+      // refused before anything was sent over it.
+      throw ENetHTTPCertificateException("Server Certificate not accepted");
     }
     if (r.Code != CURLE_OK) {
       // A proxy that refused to open a tunnel answered like a server would.
@@ -375,6 +386,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
           }
           url = next;
           verifyPeer = true;
+          pinnedKey.clear();
           offerDue = true;
           serverChallenge = {};
           proxyChallenge = {};

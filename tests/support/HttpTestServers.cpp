@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -138,6 +139,56 @@ std::unique_ptr<THttpTestServer> MakeTlsServer(const TTestCertificate& ACertific
   });
   if (!server->is_valid()) throw std::runtime_error("TLS test server could not load its files");
   return std::make_unique<THttpTestServer>(std::move(server), "https");
+}
+
+namespace {
+
+// The certificates a presenting server hands out, and how many handshakes
+// it has served.
+struct TPresentedCertificates {
+  std::vector<X509*> Certificates;
+  std::vector<EVP_PKEY*> Keys;
+  std::atomic<std::size_t> Handshakes{0};
+  ~TPresentedCertificates() {
+    for (X509* c : Certificates) X509_free(c);
+    for (EVP_PKEY* k : Keys) EVP_PKEY_free(k);
+  }
+};
+
+int PresentNextCertificate(SSL* ASsl, void* AState) {
+  auto* state = static_cast<TPresentedCertificates*>(AState);
+  const std::size_t n = std::min(state->Handshakes++, state->Certificates.size() - 1);
+  return SSL_use_certificate(ASsl, state->Certificates[n]) == 1 &&
+                 SSL_use_PrivateKey(ASsl, state->Keys[n]) == 1
+             ? 1
+             : 0;
+}
+
+}  // namespace
+
+std::unique_ptr<THttpTestServer> MakeTlsServerPresenting(
+    const std::vector<TTestCertificate>& ACertificates) {
+  auto state = std::make_shared<TPresentedCertificates>();
+  for (const TTestCertificate& c : ACertificates) {
+    FILE* in = std::fopen(c.CertificateFile.c_str(), "r");
+    X509* cert = in != nullptr ? PEM_read_X509(in, nullptr, nullptr, nullptr) : nullptr;
+    if (in != nullptr) std::fclose(in);
+    in = std::fopen(c.KeyFile.c_str(), "r");
+    EVP_PKEY* key = in != nullptr ? PEM_read_PrivateKey(in, nullptr, nullptr, nullptr) : nullptr;
+    if (in != nullptr) std::fclose(in);
+    if (cert == nullptr || key == nullptr) throw std::runtime_error("certificate files unreadable");
+    state->Certificates.push_back(cert);
+    state->Keys.push_back(key);
+  }
+  if (state->Certificates.empty()) throw std::runtime_error("no certificate to present");
+  auto server = std::make_unique<httplib::SSLServer>([&](SSL_CTX& ACtx) {
+    SSL_CTX_set_cert_cb(&ACtx, &PresentNextCertificate, state.get());
+    return true;
+  });
+  if (!server->is_valid()) throw std::runtime_error("TLS test server could not be set up");
+  auto result = std::make_unique<THttpTestServer>(std::move(server), "https");
+  result->KeepAlive(state);
+  return result;
 }
 
 // ---------------------------------------------------------------------------

@@ -43,7 +43,11 @@ class THttpTestServer {
   void NoteConnection(const httplib::Request& ARequest);
   std::size_t ConnectionCount() const;
 
+  // Keeps AState (what the server's callbacks use) alive as long as the server.
+  void KeepAlive(std::shared_ptr<void> AState) { FKeptAlive.push_back(std::move(AState)); }
+
  private:
+  std::vector<std::shared_ptr<void>> FKeptAlive;
   std::unique_ptr<httplib::Server> FServer;
   std::string FScheme;
   int FPort = 0;
@@ -68,6 +72,12 @@ TTestCertificate MakeSelfSignedCertificate(const std::string& AFolder, const std
 std::unique_ptr<THttpTestServer> MakeTlsServer(const TTestCertificate& ACertificate,
                                                const std::string& AClientCAFile = "",
                                                int AMaxTlsVersion = 0);
+
+// A TLS server that presents ACertificates in turn: the first TLS handshake
+// gets the first certificate, the second the second, and every later one the
+// last (a server that changes its certificate between two connections).
+std::unique_ptr<THttpTestServer> MakeTlsServerPresenting(
+    const std::vector<TTestCertificate>& ACertificates);
 
 // A forward proxy for plain HTTP. With a user name set it answers 407 with a
 // Basic challenge until a request carries those credentials.

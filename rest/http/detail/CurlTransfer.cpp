@@ -196,6 +196,7 @@ int TRestHTTP::TImpl::OnVerify(int APreverifyOk, X509_STORE_CTX* AStore) {
   if (!self->FResult->HaveServerCertificate) {
     if (X509* leaf = X509_STORE_CTX_get0_cert(AStore)) {
       self->FResult->ServerCertificate = detail::DescribeCertificate(leaf);
+      self->FResult->ServerPublicKeyPin = detail::PublicKeyPin(leaf);
       self->FResult->HaveServerCertificate = true;
     }
   }
@@ -259,6 +260,9 @@ void TRestHTTP::TImpl::ConfigureTls(const TAttemptSetup& ASetup) {
   CURL* h = FEasy.Get();
   SetOption(CURLOPT_SSL_VERIFYPEER, ASetup.VerifyPeer ? 1L : 0L);
   SetOption(CURLOPT_SSL_VERIFYHOST, ASetup.VerifyPeer ? 2L : 0L);
+  // curl checks the pin whether or not it verifies, before anything is sent.
+  SetOption(CURLOPT_PINNEDPUBLICKEY,
+            ASetup.PinnedPublicKey.empty() ? nullptr : ASetup.PinnedPublicKey.c_str());
   const THTTPSecureProtocols& p = ASetup.Protocols;
   long minimum = CURL_SSLVERSION_DEFAULT;
   long maximum = CURL_SSLVERSION_MAX_DEFAULT;

@@ -45,6 +45,9 @@ struct TAttemptSetup {
   std::string ProxyUserName;
   std::string ProxyPassword;
   bool VerifyPeer = true;
+  // With verification off: the one server public key accepted (a pin as
+  // detail::PublicKeyPin makes it); empty when verification is on.
+  std::string PinnedPublicKey;
   THTTPSecureProtocols Protocols;
   std::int32_t ConnectTimeout = 60000;
   std::int32_t ReadTimeout = 60000;
@@ -65,6 +68,8 @@ struct TAttemptResult {
   std::string ErrorBody;
   bool HaveServerCertificate = false;
   TX509Certificate ServerCertificate;
+  // The pin of ServerCertificate's public key (detail::PublicKeyPin).
+  std::string ServerPublicKeyPin;
   bool ClientCertificateAsked = false;
   std::size_t ClientCandidates = 0;
   bool ClientCertificateSent = false;

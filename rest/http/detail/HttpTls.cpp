@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <memory>
 
+#include "rest/datasets/Base64Encoding.h"
+
 namespace qvr::rest::detail {
 
 namespace {
@@ -95,6 +97,21 @@ TX509Certificate DescribeCertificate(X509* ACert) {
   TBio bio(BIO_new(BIO_s_mem()));
   if (bio && PEM_write_bio_X509(bio.get(), ACert) == 1) info.Encoded = BioText(bio.get());
   return info;
+}
+
+std::string PublicKeyPin(X509* ACert) {
+  X509_PUBKEY* key = ACert != nullptr ? X509_get_X509_PUBKEY(ACert) : nullptr;
+  if (key == nullptr) return {};
+  const int size = i2d_X509_PUBKEY(key, nullptr);
+  if (size <= 0) return {};
+  std::string der(static_cast<std::size_t>(size), '\0');
+  auto* out = reinterpret_cast<unsigned char*>(der.data());
+  if (i2d_X509_PUBKEY(key, &out) != size) return {};
+  unsigned char hash[EVP_MAX_MD_SIZE];
+  unsigned int hashSize = 0;
+  if (EVP_Digest(der.data(), der.size(), hash, &hashSize, EVP_sha256(), nullptr) != 1) return {};
+  return "sha256//" + TBase64Encoding::Base64().EncodeLine(
+                          std::string(reinterpret_cast<const char*>(hash), hashSize));
 }
 
 std::vector<TX509Certificate> LoadClientCertificates(const std::string& AFolder,

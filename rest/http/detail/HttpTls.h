@@ -15,6 +15,11 @@ namespace qvr::rest::detail {
 // Subject, issuer, serial number, validity, common name and PEM form of ACert.
 TX509Certificate DescribeCertificate(X509* ACert);
 
+// The pin of ACert's public key as curl takes it (CURLOPT_PINNEDPUBLICKEY):
+// "sha256//" and the base64 form of the SHA-256 hash of its DER-encoded
+// SubjectPublicKeyInfo. Empty when the key cannot be encoded.
+std::string PublicKeyPin(X509* ACert);
+
 // The certificate/key pairs of AFolder, in file-name order: every "*.crt" or
 // "*.pem" file with a certificate and a private key that belongs to it, the key
 // taken from "<name>.key" when that file exists, else from the same file.

@@ -915,6 +915,48 @@ TEST_F(TlsTest, AcceptingEventReachesTheServerWithTheCertificateData) {
   EXPECT_EQ(requests[0].URL, FServer->Url("/"));
 }
 
+TEST(TlsPinningTest, TheRetryAcceptsOnlyTheCertificateTheEventAccepted) {
+  test::TTempDir dir;
+  const auto a = test::MakeSelfSignedCertificate(dir.Path(), "a");
+  const auto b = test::MakeSelfSignedCertificate(dir.Path(), "b");
+  struct Row {
+    std::vector<test::TTestCertificate> Presented;
+    bool Reached;
+  };
+  // The first handshake shows the event A; the retry meets A again, or B.
+  const Row rows[] = {{{a, a}, true}, {{a, b}, false}};
+  for (const Row& row : rows) {
+    auto server = test::MakeTlsServerPresenting(row.Presented);
+    std::vector<std::string> authorizations;
+    server->Server().Get("/", [&](const httplib::Request& r, httplib::Response& res) {
+      authorizations.push_back(r.get_header_value("Authorization"));
+      res.set_content("secret", "text/plain");
+    });
+    server->Start();
+    TRestHTTPS http;
+    http.RequestHeaders().SetBasicAuthentication("ana", "pw");
+    int asked = 0;
+    http.SetOnValidateCertificate(
+        [&](TObject*, const THTTPRequestInfo&, const TX509Certificate&, bool& AAccepted) {
+          ++asked;
+          AAccepted = true;
+        });
+    TMemoryStream body;
+    if (row.Reached) {
+      http.Get(server->Url("/"), body);
+      EXPECT_EQ(body.Bytes(), "secret");
+      EXPECT_EQ(authorizations.size(), 1u);
+    } else {
+      const auto e =
+          Raised<ENetHTTPCertificateException>([&] { http.Get(server->Url("/"), body); });
+      EXPECT_EQ(e.Message(), "Server Certificate not accepted");
+      // Nothing, and no credentials, went over the other certificate.
+      EXPECT_TRUE(authorizations.empty());
+    }
+    EXPECT_EQ(asked, 1);
+  }
+}
+
 TEST_F(TlsTest, PeerEventsAskedInTurnWithDepthAndError) {
   {
     TRestHTTPS http;
