@@ -64,6 +64,18 @@ bool IsSessionPragma(std::string_view AName, std::string_view AValue) {
   return SameText(AName, "Pragma") && AValue.find("sessionid=") != std::string_view::npos;
 }
 
+// Where curl reaches a named proxy. The scheme of the proxy's name says which
+// requests it serves (a connection names it with its own Protocol, so
+// "https" for https requests), not how it is spoken to: the connection to
+// the proxy is plain HTTP, and curl opens a CONNECT tunnel through it for an
+// https request. (Given "https://", curl would speak TLS to the proxy
+// itself, which an ordinary proxy never answers.)
+std::string PlainProxyAddress(const TProxyConnectionInfo& AProxy) {
+  std::string address = "http://" + AProxy.Host();
+  if (AProxy.Port() != 0) address += ":" + std::to_string(AProxy.Port());
+  return address;
+}
+
 bool IsRedirect(std::int32_t AStatus) {
   return AStatus == 300 || AStatus == 301 || AStatus == 302 || AStatus == 303 || AStatus == 307 ||
          AStatus == 308;
@@ -213,7 +225,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
       setup.Proxy = TProxyMode::None;
     } else {
       setup.Proxy = TProxyMode::Named;
-      setup.ProxyName = FProxyConnectionInfo->ProxyName();
+      setup.ProxyName = PlainProxyAddress(*FProxyConnectionInfo);
       proxyRequestPair = {FProxyConnectionInfo->UserName(), FProxyConnectionInfo->Password()};
     }
   }

@@ -4,3 +4,10 @@ qvr_test(RestHTTP_test LABEL http
   LIBS qvrtestsupport
   TIMEOUT 120)
 qvr_test_as_user(RestHTTP_test)
+# https through a real forward proxy (tinyproxy, which scripts/install-deps
+# installs; the test skips with a message without it).
+qvr_test(RestHTTPProxyTunnel_test LABEL http
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/http/RestHTTPProxyTunnel_test.cpp
+  LIBS qvrtestsupport
+  TIMEOUT 120)
+qvr_test_as_user(RestHTTPProxyTunnel_test)

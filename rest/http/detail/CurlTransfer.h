@@ -40,6 +40,7 @@ struct TAttemptSetup {
   TStream* Body = nullptr;
   std::vector<std::string> HeaderLines;
   TProxyMode Proxy = TProxyMode::Environment;
+  // The named proxy as curl reaches it (always plain HTTP).
   std::string ProxyName;
   bool ProxyCredentials = false;
   std::string ProxyUserName;
