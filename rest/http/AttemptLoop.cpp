@@ -219,6 +219,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
   setup.ConnectTimeout = FConnectTimeout;
   setup.ReadTimeout = FReadTimeout;
   setup.SendTimeout = FSendTimeout;
+  setup.MaxHeldBodySize = FMaxHeldBodySize;
   TPair proxyRequestPair;
   if (FProxyConnectionInfo && !FProxyConnectionInfo->Host().empty()) {
     if (FProxyConnectionInfo->IsDirect()) {
@@ -326,6 +327,9 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
     if (body != nullptr) body->SetPosition(0);
 
     TAttemptResult r = FHTTPClient->Perform(setup, AResponse);
+    if (r.BodyTooLarge) {
+      throw ENetHTTPClientException(Format("Response body exceeds %d bytes", FMaxHeldBodySize));
+    }
 
     if (r.Code == CURLE_PEER_FAILED_VERIFICATION && verifyPeer) {
       // Without the key's pin the retry could not be held to this certificate.

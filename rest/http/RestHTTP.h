@@ -88,6 +88,16 @@ class TRestHTTP : public TObject {
   // Milliseconds; the longest time sending may stall.
   std::int32_t SendTimeout() const { return FSendTimeout; }
 
+  // The most bytes of a response body the object lets a server put into
+  // memory: an answer's body written into a TMemoryStream (as every exchange
+  // of a REST connection receives it), and the body of every answer of 300 or
+  // more, which the object itself holds. One byte more ends the exchange with
+  // ENetHTTPClientException "Response body exceeds %d bytes". A body written
+  // into any other kind of stream (a file, a caller's stream that passes the
+  // bytes on) is not bounded. 256 MiB by default; 0 or less sets no bound.
+  std::int64_t MaxHeldBodySize() const { return FMaxHeldBodySize; }
+  void SetMaxHeldBodySize(std::int64_t AValue) { FMaxHeldBodySize = AValue; }
+
   std::string UserAgent() const;
   std::int32_t MaxRedirects() const { return FMaxRedirects; }
   bool AllowCookies() const { return FAllowCookies; }
@@ -175,6 +185,7 @@ class TRestHTTP : public TObject {
   std::int32_t FReadTimeout = 60000;
   std::int32_t FSendTimeout = 60000;
   std::int32_t FMaxRedirects = 5;
+  std::int64_t FMaxHeldBodySize = std::int64_t{256} * 1024 * 1024;
   bool FAllowCookies = true;
   bool FPreemptiveAuthentication = false;
 };

@@ -11,3 +11,8 @@ qvr_test(RestHTTPProxyTunnel_test LABEL http
   LIBS qvrtestsupport
   TIMEOUT 120)
 qvr_test_as_user(RestHTTPProxyTunnel_test)
+# What a server can make the HTTP object hold.
+qvr_test(RestHTTPLimits_test LABEL http
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/http/RestHTTPLimits_test.cpp
+  LIBS qvrtestsupport
+  TIMEOUT 120)

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/SysUtils.h"
 #include "rest/http/NetHTTPExceptions.h"
 #include "rest/http/detail/HttpText.h"
 #include "rest/http/detail/HttpTls.h"
@@ -125,10 +126,26 @@ size_t TRestHTTP::TImpl::OnWrite(char* ABuffer, size_t ASize, size_t ACount, voi
   auto* self = static_cast<TImpl*>(AUser);
   const size_t size = ASize * ACount;
   self->Touch();
+  self->FBodyStarted = true;
+  TAttemptResult& result = *self->FResult;
+  // Beyond the bound the transfer stops (curl ends it with a write error);
+  // what arrived up to the bound stays.
+  const auto exceeds = [&](std::int64_t AHeld) {
+    if (self->FHeldLimit <= 0 || AHeld + static_cast<std::int64_t>(size) <= self->FHeldLimit) {
+      return false;
+    }
+    result.BodyTooLarge = true;
+    return true;
+  };
   try {
-    if (self->FResult->Status >= 300) {
-      self->FResult->ErrorBody.append(ABuffer, size);
+    if (result.Status >= 300) {
+      if (exceeds(static_cast<std::int64_t>(result.ErrorBody.size()))) return 0;
+      result.ErrorBody.append(ABuffer, size);
     } else if (self->FSink != nullptr) {
+      if (self->FSinkHeld) {
+        if (exceeds(self->FSinkBytes)) return 0;
+        self->FSinkBytes += static_cast<std::int64_t>(size);
+      }
       return self->FSink->Write(ABuffer, size);
     }
     return size;
@@ -406,6 +423,10 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
   FResult = &result;
   FBody = ASetup.Body;
   FSink = ASink;
+  FSinkHeld = dynamic_cast<TMemoryStream*>(ASink) != nullptr;
+  FHeldLimit = ASetup.MaxHeldBodySize;
+  FSinkBytes = 0;
+  FBodyStarted = false;
   FFailure = nullptr;
   FMethod = ASetup.Method;
   FURL = ASetup.URL;
@@ -418,6 +439,14 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
   FBody = nullptr;
   FSink = nullptr;
   if (FFailure) std::rethrow_exception(std::exchange(FFailure, nullptr));
+  if (result.Code == CURLE_OUT_OF_MEMORY && FRequestSent && !FBodyStarted) {
+    // curl refuses a status or header line longer than CURL_MAX_HTTP_HEADER
+    // as "out of memory": what failed is the answer, not this process (a
+    // header section too large in all curl reports as a receive error).
+    result.Code = CURLE_RECV_ERROR;
+    result.ErrorText =
+        Format("Too large response header line: more than %d bytes", CURL_MAX_HTTP_HEADER);
+  }
   if (result.Code != CURLE_OK && result.ErrorText.empty()) result.ErrorText = FErrorBuffer;
   curl_easy_getinfo(FEasy.Get(), CURLINFO_HTTP_CONNECTCODE, &result.ConnectCode);
   return result;

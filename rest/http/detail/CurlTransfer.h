@@ -53,6 +53,8 @@ struct TAttemptSetup {
   std::int32_t ConnectTimeout = 60000;
   std::int32_t ReadTimeout = 60000;
   std::int32_t SendTimeout = 60000;
+  // TRestHTTP::MaxHeldBodySize.
+  std::int64_t MaxHeldBodySize = 0;
 };
 
 // What one attempt brought back.
@@ -67,6 +69,9 @@ struct TAttemptResult {
   THTTPResponse::THeaderList Headers;
   // The body of an answer of 300 or more (it may not be the final one).
   std::string ErrorBody;
+  // The transfer was stopped because a held body grew beyond
+  // MaxHeldBodySize.
+  bool BodyTooLarge = false;
   bool HaveServerCertificate = false;
   TX509Certificate ServerCertificate;
   // The pin of ServerCertificate's public key (detail::PublicKeyPin).
@@ -140,6 +145,12 @@ class TRestHTTP::TImpl {
   detail::TAttemptResult* FResult = nullptr;
   TStream* FBody = nullptr;
   TStream* FSink = nullptr;
+  // The sink keeps the body in memory, so it is bounded (FHeldLimit > 0).
+  bool FSinkHeld = false;
+  std::int64_t FHeldLimit = 0;
+  std::int64_t FSinkBytes = 0;
+  // Set by the first byte of a body.
+  bool FBodyStarted = false;
   std::exception_ptr FFailure;
   std::string FMethod;
   std::string FURL;
