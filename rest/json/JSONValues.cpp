@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "platform/SysUtils.h"
 #include "rest/json/JSONText.h"
@@ -54,86 +57,253 @@ TJSONValueRef Held(std::unique_ptr<TJSONValue> AValue) {
 
 // ---------------------------------------------------------------------------
 // Node pool
+//
+// Values are blocks of 16, 32, 48 or 64 bytes. Each thread keeps free lists
+// of its own, so that making and releasing values takes no lock. A block
+// released on another thread than the one that made it joins the releasing
+// thread's list; since a thread may only release (a consumer of documents
+// that another thread parses), a list that grows beyond kKeep blocks goes
+// whole to the depot, where every thread looks for blocks before it takes new
+// memory. A thread that ends hands its lists to the depot too. So the memory
+// held is bounded by the most values alive at once plus the lists of the
+// threads, whatever thread releases what.
+//
+// Where a new block comes from is the one difference between the builds.
+// Normally blocks are carved from 256 KiB slabs, which are kept for the life
+// of the process (reachable from SlabList, so that leak checkers see them as
+// held). Under AddressSanitizer each block is a heap allocation of its own,
+// so that LeakSanitizer reports a leaked value with the stack that made it,
+// and a block on a free list is poisoned, so that a use after release is
+// caught; the free lists, the depot and the hand-over between threads are the
+// same code in both.
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QVR_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QVR_POOL_ASAN 1
+#endif
+#endif
+#ifndef QVR_POOL_ASAN
+#define QVR_POOL_ASAN 0
+#endif
+#if QVR_POOL_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace {
 
-// Blocks of 16, 32, 48 and 64 bytes carved from 256 KiB slabs. Each thread
-// keeps its own free lists; a block freed on another thread joins that
-// thread's list. Slabs are kept for the life of the process (bounded by the
-// most values alive at once) and stay reachable from SlabList so that leak
-// checkers see them as held. Under AddressSanitizer values use the ordinary
-// allocator so that every misuse is still caught.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kUsePool = false;
-#else
-constexpr bool kUsePool = true;
-#endif
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = 4;
 constexpr std::size_t kSlabBytes = 256 * 1024;
+// The most free blocks of a class that a thread keeps for itself.
+constexpr std::size_t kKeep = 4096;
+
+constexpr std::size_t ClassOf(std::size_t ASize) { return (ASize + kGranule - 1) / kGranule - 1; }
+constexpr std::size_t BytesOf(std::size_t AClass) { return (AClass + 1) * kGranule; }
 
 struct TFreeBlock {
   TFreeBlock* Next;
 };
 
-// Trivially destructible, so that values released during the process's
-// final clean-up still find it.
-struct TThreadPool {
-  TFreeBlock* Free[kClasses] = {};
-  char* Next = nullptr;
-  char* End = nullptr;
+void Poison([[maybe_unused]] void* APointer, [[maybe_unused]] std::size_t ASize) {
+#if QVR_POOL_ASAN
+  __asan_poison_memory_region(APointer, ASize);
+#endif
+}
+void Unpoison([[maybe_unused]] void* APointer, [[maybe_unused]] std::size_t ASize) {
+#if QVR_POOL_ASAN
+  __asan_unpoison_memory_region(APointer, ASize);
+#endif
+}
+// The link of a free (poisoned) block.
+TFreeBlock* NextOf(TFreeBlock* ABlock) {
+  Unpoison(ABlock, sizeof(TFreeBlock));
+  TFreeBlock* next = ABlock->Next;
+  Poison(ABlock, sizeof(TFreeBlock));
+  return next;
+}
+// Makes ABlock (AClass) a free block linked to ANext.
+void MakeFree(TFreeBlock* ABlock, std::size_t AClass, TFreeBlock* ANext) {
+  ABlock->Next = ANext;
+  Poison(ABlock, BytesOf(AClass));
+}
+
+// A list of free blocks on its way between threads.
+struct TChain {
+  TFreeBlock* Head;
+  std::size_t Count;
 };
 
-thread_local TThreadPool GPool;
+// Free blocks that no thread keeps, and the unused ends of the slabs of
+// threads that ended; shared by every thread under its lock.
+struct TDepot {
+  std::mutex Lock;
+  std::vector<TChain> Chains[kClasses];
+  std::vector<std::pair<char*, char*>> Tails;
+};
+
+TDepot& Depot() {
+  static auto* depot = new TDepot();  // never released: values may go at process exit
+  return *depot;
+}
 
 std::vector<void*>& SlabList() {
   static auto* slabs = new std::vector<void*>();  // never released, see above
   return *slabs;
 }
-std::mutex& SlabLock() {
-  static auto* lock = new std::mutex();
-  return *lock;
+
+// What a thread keeps. Trivially destructible, so that values released
+// during the thread's or the process's final clean-up still find it.
+struct TThreadPool {
+  TFreeBlock* Free[kClasses] = {};
+  std::size_t Count[kClasses] = {};
+  char* Next = nullptr;
+  char* End = nullptr;
+  // The lease below is in place: this thread's lists go to the depot when
+  // it ends.
+  bool Leased = false;
+  // The lease has run: the thread is ending, and every block it makes or
+  // releases from now on goes through the depot.
+  bool Ended = false;
+};
+
+thread_local TThreadPool GPool;
+
+void HandOver(TThreadPool& APool, std::size_t AClass) {
+  if (APool.Free[AClass] == nullptr) return;
+  const TChain chain{APool.Free[AClass], APool.Count[AClass]};
+  APool.Free[AClass] = nullptr;
+  APool.Count[AClass] = 0;
+  TDepot& depot = Depot();
+  std::scoped_lock guard(depot.Lock);
+  depot.Chains[AClass].push_back(chain);
+}
+
+// Hands the thread's free blocks and the rest of its slab to the depot when
+// the thread ends.
+struct TPoolLease {
+  bool Active = false;
+  ~TPoolLease() {
+    if (!Active) return;
+    TThreadPool& pool = GPool;
+    for (std::size_t cls = 0; cls < kClasses; ++cls) HandOver(pool, cls);
+    if (pool.Next != pool.End) {
+      TDepot& depot = Depot();
+      std::scoped_lock guard(depot.Lock);
+      depot.Tails.emplace_back(pool.Next, pool.End);
+    }
+    pool.Next = pool.End = nullptr;
+    pool.Ended = true;
+  }
+};
+
+thread_local TPoolLease GLease;
+
+void TakeLease(TThreadPool& APool) {
+  if (APool.Leased || APool.Ended) return;
+  GLease.Active = true;
+  APool.Leased = true;
+}
+
+// New memory for a block of AClass; called under the depot's lock.
+void* CarveBlock(TThreadPool& APool, std::size_t AClass, TDepot& ADepot) {
+  const std::size_t bytes = BytesOf(AClass);
+#if QVR_POOL_ASAN
+  (void)APool;
+  (void)ADepot;
+  return ::operator new(bytes);
+#else
+  if (static_cast<std::size_t>(APool.End - APool.Next) < bytes) {
+    if (!ADepot.Tails.empty()) {
+      // What is left of an ended thread's slab (the rest of the current
+      // one is too small for the class and is dropped).
+      std::tie(APool.Next, APool.End) = ADepot.Tails.back();
+      ADepot.Tails.pop_back();
+    }
+    if (static_cast<std::size_t>(APool.End - APool.Next) < bytes) {
+      void* slab = ::operator new(kSlabBytes);
+      SlabList().push_back(slab);
+      APool.Next = static_cast<char*>(slab);
+      APool.End = APool.Next + kSlabBytes;
+    }
+  }
+  void* block = APool.Next;
+  APool.Next += bytes;
+  return block;
+#endif
+}
+
+// A block for a thread whose list of AClass is empty: a chain of the depot,
+// else new memory.
+void* AllocateSlow(TThreadPool& APool, std::size_t AClass) {
+  TakeLease(APool);
+  TDepot& depot = Depot();
+  std::scoped_lock guard(depot.Lock);
+  std::vector<TChain>& chains = depot.Chains[AClass];
+  if (!chains.empty()) {
+    TFreeBlock* block = chains.back().Head;
+    const std::size_t count = chains.back().Count;
+    chains.pop_back();
+    if (APool.Ended) {
+      // An ending thread keeps nothing: the rest of the chain stays shared.
+      if (count > 1) chains.push_back({NextOf(block), count - 1});
+    } else {
+      APool.Free[AClass] = NextOf(block);
+      APool.Count[AClass] = count - 1;
+    }
+    Unpoison(block, BytesOf(AClass));
+    return block;
+  }
+  if (APool.Ended) {
+    // Carving for an ending thread: the rest of its slab goes back at once.
+    TThreadPool carver;
+    void* block = CarveBlock(carver, AClass, depot);
+    if (carver.Next != carver.End) depot.Tails.emplace_back(carver.Next, carver.End);
+    return block;
+  }
+  return CarveBlock(APool, AClass, depot);
 }
 
 void* AllocateBlock(std::size_t ASize) {
-  const std::size_t cls = (ASize + kGranule - 1) / kGranule - 1;
+  const std::size_t cls = ClassOf(ASize);
   TThreadPool& pool = GPool;
   if (TFreeBlock* block = pool.Free[cls]) {
-    pool.Free[cls] = block->Next;
+    pool.Free[cls] = NextOf(block);
+    --pool.Count[cls];
+    Unpoison(block, BytesOf(cls));
     return block;
   }
-  const std::size_t bytes = (cls + 1) * kGranule;
-  if (static_cast<std::size_t>(pool.End - pool.Next) < bytes) {
-    void* slab = ::operator new(kSlabBytes);
-    {
-      std::scoped_lock guard(SlabLock());
-      SlabList().push_back(slab);
-    }
-    pool.Next = static_cast<char*>(slab);
-    pool.End = pool.Next + kSlabBytes;
-  }
-  void* block = pool.Next;
-  pool.Next += bytes;
-  return block;
+  return AllocateSlow(pool, cls);
 }
 
 void ReleaseBlock(void* APointer, std::size_t ASize) noexcept {
-  const std::size_t cls = (ASize + kGranule - 1) / kGranule - 1;
+  const std::size_t cls = ClassOf(ASize);
   auto* block = static_cast<TFreeBlock*>(APointer);
-  block->Next = GPool.Free[cls];
-  GPool.Free[cls] = block;
+  TThreadPool& pool = GPool;
+  if (pool.Ended) {
+    MakeFree(block, cls, nullptr);
+    TDepot& depot = Depot();
+    std::scoped_lock guard(depot.Lock);
+    depot.Chains[cls].push_back({block, 1});
+    return;
+  }
+  TakeLease(pool);
+  MakeFree(block, cls, pool.Free[cls]);
+  pool.Free[cls] = block;
+  if (++pool.Count[cls] > kKeep) HandOver(pool, cls);
 }
 
 }  // namespace
 
 void* TJSONValue::operator new(std::size_t ASize) {
-  if (!kUsePool || ASize > kGranule * kClasses) return ::operator new(ASize);
+  if (ASize > kGranule * kClasses) return ::operator new(ASize);
   return AllocateBlock(ASize);
 }
 
 void TJSONValue::operator delete(void* APointer, std::size_t ASize) noexcept {
   if (APointer == nullptr) return;
-  if (!kUsePool || ASize > kGranule * kClasses) {
+  if (ASize > kGranule * kClasses) {
     ::operator delete(APointer);
     return;
   }

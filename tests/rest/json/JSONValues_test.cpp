@@ -1,13 +1,25 @@
 // The JSON value classes: member look-up, ownership (owned and borrowed
-// children, the Owned flag), deep copies and number formatting.
+// children, the Owned flag), deep copies, values released on other threads
+// than the one that made them, and number formatting.
 #include "rest/json/JSONValues.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <thread>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QVR_TEST_ASAN 1
+#include <sanitizer/allocator_interface.h>
+#else
+#define QVR_TEST_ASAN 0
+#endif
 
 #include "platform/SysUtils.h"
 #include "rest/json/JSONText.h"
@@ -125,6 +137,75 @@ TEST(JSONValues, ValuesMayBeReleasedOnAnotherThread) {
   TJSONArray reuse;
   for (int i = 0; i < 5000; ++i) reuse.Add(std::make_unique<TJSONString>("x"));
   EXPECT_EQ(WriteJSON(*reuse.Items(4999)), R"("x")");
+}
+
+// Bytes the process's allocator has handed out and not taken back (under
+// AddressSanitizer, its allocator's count).
+std::size_t AllocatedBytes() {
+#if QVR_TEST_ASAN
+  return __sanitizer_get_current_allocated_bytes();
+#else
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+#endif
+}
+
+// One thread makes documents and hands them over, another releases them:
+// with a constant number alive the memory in use stays the same, round after
+// round, whether the maker lives on or a new thread makes each document.
+TEST(JSONValues, ValuesReleasedOnAnotherThreadAreReused) {
+  std::string text = "[";
+  for (int i = 0; i < 100000; ++i) text += std::to_string(i) + (i + 1 < 100000 ? "," : "]");
+  constexpr int kRounds = 10;
+  constexpr int kWarmUp = 2;
+  for (const bool freshThreads : {false, true}) {
+    SCOPED_TRACE(freshThreads ? "a new maker thread per round" : "one maker thread");
+    std::mutex lock;
+    std::condition_variable changed;
+    std::unique_ptr<TJSONValue> handed;
+    int made = 0;
+    int released = 0;
+    // Makes one document and waits until it was released.
+    const auto makeOne = [&] {
+      auto doc = ParseJSON(text);
+      std::unique_lock guard(lock);
+      handed = std::move(doc);
+      ++made;
+      changed.notify_all();
+      changed.wait_for(guard, std::chrono::seconds(30), [&] { return released == made; });
+    };
+    std::thread maker;
+    if (!freshThreads) {
+      maker = std::thread([&] {
+        for (int round = 0; round < kRounds; ++round) makeOne();
+      });
+    }
+    std::size_t afterWarmUp = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      if (freshThreads) maker = std::thread(makeOne);
+      std::unique_ptr<TJSONValue> doc;
+      {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(
+            changed.wait_for(guard, std::chrono::seconds(30), [&] { return made == round + 1; }));
+        doc = std::move(handed);
+      }
+      ASSERT_NE(doc, nullptr);
+      doc.reset();  // released on this thread
+      {
+        std::scoped_lock guard(lock);
+        released = made;
+      }
+      changed.notify_all();
+      if (freshThreads) maker.join();
+      if (round == kWarmUp - 1) afterWarmUp = AllocatedBytes();
+    }
+    if (!freshThreads) maker.join();
+    const std::size_t growth = AllocatedBytes() - std::min(afterWarmUp, AllocatedBytes());
+    // The 100,000 values of one document take at least 1.6 MB (16 bytes
+    // each); what leaked would grow by that much every round.
+    EXPECT_LT(growth, 1000000u);
+  }
 }
 
 // General format, 15 significant digits, "." separator; expected texts worked
