@@ -6,11 +6,10 @@
 
 namespace qvr::client {
 
-TOpciones::~TOpciones() = default;
-
-namespace {
-const rest::TJSONClass<TOpciones> RegOpciones{
-    "uGral.TOpciones", {rest::Field<&TOpciones::IDStatusDefault>("IDStatusDefault")}};
-}  // namespace
+bool RegisterGralClasses() {
+  static const rest::TJSONClass<TOpciones> opciones{
+      "uGral.TOpciones", {rest::Field<&TOpciones::IDStatusDefault>("IDStatusDefault")}};
+  return true;
+}
 
 }  // namespace qvr::client

@@ -9,17 +9,27 @@
 namespace qvr::client {
 
 // Travels as the marshalled object "uGral.TOpciones" with its one field
-// "IDStatusDefault" (registered in uGral.cpp).
+// "IDStatusDefault" (registered by RegisterGralClasses below).
 class TOpciones : public TObject {
  public:
   TOpciones() = default;
   TOpciones(const TOpciones&) = default;
   TOpciones& operator=(const TOpciones&) = default;
-  // Defined in uGral.cpp so that every program that creates a TOpciones
-  // also links its marshalling registration.
-  ~TOpciones() override;
+  ~TOpciones() override = default;
 
   std::int32_t IDStatusDefault = 0;
 };
+
+// Registers TOpciones with the class registry, once (later calls only return
+// true). Every translation unit that includes this header calls it while the
+// program starts (the hook below), so the class is registered in every
+// program that can name it, whatever the linker keeps of the static core
+// library; the data module, which holds the options record, includes it in
+// every client program (docs/json.md).
+bool RegisterGralClasses();
+
+namespace detail {
+inline const bool kGralClassesRegistered = RegisterGralClasses();
+}  // namespace detail
 
 }  // namespace qvr::client

@@ -30,12 +30,13 @@ struct TDataSetListRegistration {
   }
 };
 
-namespace {
-const TJSONClass<TDataSetListBase> GDataSetListBaseClass{"Data.DataSetJSONReflect.TDataSetListBase",
-                                                         TDataSetListRegistration::BaseFields()};
-const TJSONClass<TDataSetList, TDataSetListBase> GDataSetListClass{
-    "Data.DataSetJSONReflect.TDataSetList", {}};
-}  // namespace
+bool RegisterDataSetListClasses() {
+  static const TJSONClass<TDataSetListBase> base{"Data.DataSetJSONReflect.TDataSetListBase",
+                                                 TDataSetListRegistration::BaseFields()};
+  static const TJSONClass<TDataSetList, TDataSetListBase> list{
+      "Data.DataSetJSONReflect.TDataSetList", {}};
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // TItemList

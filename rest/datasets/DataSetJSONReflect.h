@@ -176,4 +176,16 @@ class TDataSetListInterceptor : public TJSONInterceptor {
   std::vector<std::unique_ptr<TObject>> FFreeObjects;
 };
 
+// Registers TDataSetListBase and TDataSetList with the class registry, once
+// (later calls only return true). Every translation unit that includes this
+// header calls it while the program starts (the hook below), so the two
+// classes are registered in every program that can name them, whatever the
+// linker keeps of the static core library: the call itself makes the linker
+// take the unit that holds the registration (docs/json.md).
+bool RegisterDataSetListClasses();
+
+namespace detail {
+inline const bool kDataSetListClassesRegistered = RegisterDataSetListClasses();
+}  // namespace detail
+
 }  // namespace qvr::rest

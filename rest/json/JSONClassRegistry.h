@@ -64,8 +64,10 @@ class TJSONClassRegistry {
 };
 
 // Registers class C (base TBase, which is TObject for a plain object) under
-// AQualifiedName with its own fields. Declare one at namespace scope beside
-// the class's definition. C's parameterless constructor is used when it has
+// AQualifiedName with its own fields. Declare one as a function-local static
+// in the registration function that the unit's header calls from its hook
+// (see JSONReflect.h), so that registering does not depend on what the
+// linker keeps. C's parameterless constructor is used when it has
 // one and is not abstract.
 template <class C, class TBase = TObject>
 class TJSONClass {

@@ -8,7 +8,7 @@
 // Field kinds come from the member's C++ type (see TypeInfoOf). Creating an
 // object from a "type" only ever instantiates registered classes.
 //
-// Registration example (in the class's .cpp, at namespace scope):
+// Registration example (in the unit's registration function, see below):
 //
 //   // class TItemList : public TObject { ... };      // the list, a TObject
 //   // class TDataSetListBase : public TObject {
@@ -17,7 +17,7 @@
 //   //   bool FOwnsDataSets = true;
 //   // };
 //   // class TDataSetList : public TDataSetListBase {};
-//   const qvr::rest::TJSONClass<TDataSetListBase> RegBase{
+//   static const qvr::rest::TJSONClass<TDataSetListBase> RegBase{
 //       "Data.DataSetJSONReflect.TDataSetListBase",
 //       {qvr::rest::Field<&TDataSetListBase::FDataSets>("FDataSets")
 //            .DeclaredType("TDataSetListBase.TItemList")
@@ -27,16 +27,25 @@
 //            .JSONOwned(false),
 //        qvr::rest::Field<&TDataSetListBase::FOwnsDataSets>("FOwnsDataSets")
 //            .JSONMarshalled(false)}};
-//   const qvr::rest::TJSONClass<TDataSetList, TDataSetListBase> RegList{
+//   static const qvr::rest::TJSONClass<TDataSetList, TDataSetListBase> RegList{
 //       "Data.DataSetJSONReflect.TDataSetList", {}};
 //
 // where TDataSetListInterceptor derives from TJSONInterceptor and overrides
 // TypeObjectConverter (list -> new TJSONObject it keeps alive) and
 // TypeObjectReverter (TJSONObject it takes -> new list).
 //
-// The core is a static library: put the registration in the .cpp that also
-// defines the class's first out-of-line virtual function (its destructor, for
-// example), so that every program that creates the class links it too.
+// The core is a static library, whose units a program links only when it
+// refers to them. So the registrations of a unit go into one function,
+// declared in its header and defined in its .cpp, and the header calls it
+// from an inline variable that every includer initialises at start-up:
+//
+//   bool RegisterDataSetListClasses();                  // the header
+//   namespace detail {
+//   inline const bool kDataSetListClassesRegistered = RegisterDataSetListClasses();
+//   }
+//
+// Every program that can name the classes then links and runs their
+// registration (docs/json.md).
 //
 // This header gathers the marshalling library; each part has a header of its
 // own: TypeInfo (type descriptions), JSONInterceptor, FieldInfo (field tables),
