@@ -102,9 +102,15 @@ constexpr std::size_t kKeep = 4096;
 constexpr std::size_t ClassOf(std::size_t ASize) { return (ASize + kGranule - 1) / kGranule - 1; }
 constexpr std::size_t BytesOf(std::size_t AClass) { return (AClass + 1) * kGranule; }
 
+// A free block. The link is its second word, so that the first, a value's
+// virtual table pointer, can stay poisoned while the block is free (a
+// release or a call through a released value is caught), while the link
+// stays visible to LeakSanitizer, which ignores pointers in poisoned memory.
 struct TFreeBlock {
+  void* Unused;
   TFreeBlock* Next;
 };
+static_assert(sizeof(TFreeBlock) == kGranule);
 
 void Poison([[maybe_unused]] void* APointer, [[maybe_unused]] std::size_t ASize) {
 #if QVR_POOL_ASAN
@@ -116,17 +122,13 @@ void Unpoison([[maybe_unused]] void* APointer, [[maybe_unused]] std::size_t ASiz
   __asan_unpoison_memory_region(APointer, ASize);
 #endif
 }
-// The link of a free (poisoned) block.
-TFreeBlock* NextOf(TFreeBlock* ABlock) {
-  Unpoison(ABlock, sizeof(TFreeBlock));
-  TFreeBlock* next = ABlock->Next;
-  Poison(ABlock, sizeof(TFreeBlock));
-  return next;
-}
-// Makes ABlock (AClass) a free block linked to ANext.
+TFreeBlock* NextOf(const TFreeBlock* ABlock) { return ABlock->Next; }
+// Makes ABlock (of AClass) a free block linked to ANext: all of it but the
+// link is poisoned.
 void MakeFree(TFreeBlock* ABlock, std::size_t AClass, TFreeBlock* ANext) {
   ABlock->Next = ANext;
-  Poison(ABlock, BytesOf(AClass));
+  Poison(ABlock, sizeof(void*));
+  Poison(reinterpret_cast<char*>(ABlock) + kGranule, BytesOf(AClass) - kGranule);
 }
 
 // A list of free blocks on its way between threads.
@@ -148,10 +150,12 @@ TDepot& Depot() {
   return *depot;
 }
 
+#if !QVR_POOL_ASAN
 std::vector<void*>& SlabList() {
   static auto* slabs = new std::vector<void*>();  // never released, see above
   return *slabs;
 }
+#endif
 
 // What a thread keeps. Trivially destructible, so that values released
 // during the thread's or the process's final clean-up still find it.

@@ -16,7 +16,9 @@
 
 #if defined(__SANITIZE_ADDRESS__)
 #define QVR_TEST_ASAN 1
-#include <sanitizer/allocator_interface.h>
+// The sanitizer allocator's count of bytes in use (g++ ships no header for
+// it; the runtime defines it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #else
 #define QVR_TEST_ASAN 0
 #endif
