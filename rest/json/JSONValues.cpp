@@ -95,7 +95,9 @@ namespace {
 
 constexpr std::size_t kGranule = 16;
 constexpr std::size_t kClasses = 4;
+#if !QVR_POOL_ASAN
 constexpr std::size_t kSlabBytes = 256 * 1024;
+#endif
 // The most free blocks of a class that a thread keeps for itself.
 constexpr std::size_t kKeep = 4096;
 
@@ -412,6 +414,8 @@ std::string FormatJSONFloat(double AValue) {
 // ---------------------------------------------------------------------------
 // TJSONPair
 
+TJSONPair::TJSONPair() : FJsonValue(Held(nullptr)) {}
+
 TJSONPair::TJSONPair(std::string AName, std::unique_ptr<TJSONValue> AValue)
     : FJsonString(std::move(AName)), FJsonValue(Held(std::move(AValue))) {}
 
@@ -433,10 +437,10 @@ std::unique_ptr<TJSONValue> TJSONPair::TakeJsonValue() {
 }
 
 std::unique_ptr<TJSONPair> TJSONPair::Clone() const {
-  auto copy = std::make_unique<TJSONPair>();
+  auto copy = std::make_unique<TJSONPair>(
+      std::string(), Held(FJsonValue.Get() != nullptr ? FJsonValue.Get()->Clone() : nullptr));
   copy->FOwned = FOwned;
   copy->FJsonString = FJsonString;
-  if (FJsonValue.Get() != nullptr) copy->FJsonValue = TJSONValueRef(FJsonValue.Get()->Clone());
   return copy;
 }
 

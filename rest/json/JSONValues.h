@@ -165,7 +165,9 @@ class TJSONNull : public TJSONValue {
 // releases its value when the value entered it owned.
 class TJSONPair : public TJSONAncestor {
  public:
-  TJSONPair() = default;
+  // A pair with an empty name and a null value (as the unmarshaller makes it
+  // before it reads the form, which may name neither).
+  TJSONPair();
   TJSONPair(std::string AName, std::unique_ptr<TJSONValue> AValue);
   TJSONPair(std::string AName, TJSONValueRef AValue);
   // A pair whose name is the ALength bytes at AName (UTF-8).
@@ -177,7 +179,7 @@ class TJSONPair : public TJSONAncestor {
   const TJSONString& JsonString() const noexcept { return FJsonString; }
   TJSONString& JsonString() noexcept { return FJsonString; }
   const std::string& Name() const noexcept { return FJsonString.Value(); }
-  // Null only for a pair built empty (as the unmarshaller does before filling).
+  // Null only after TakeJsonValue.
   TJSONValue* JsonValue() const noexcept { return FJsonValue.Get(); }
   void SetJsonValue(std::unique_ptr<TJSONValue> AValue);
   void SetJsonValue(TJSONValueRef AValue) { FJsonValue = std::move(AValue); }
