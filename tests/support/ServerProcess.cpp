@@ -12,6 +12,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/ChildProcess.h"
+
 extern char** environ;
 
 namespace qvr::test {
@@ -96,22 +98,9 @@ std::string TServerProcess::Log() const { return ReadFileBytes(FLogFile); }
 
 int TServerProcess::Stop(int ASignal) {
   if (FPid <= 0) return -1;
-  ::kill(FPid, ASignal);
-  int status = 0;
-  const auto deadline = TClock::now() + std::chrono::seconds(30);
-  for (;;) {
-    const pid_t done = ::waitpid(FPid, &status, WNOHANG);
-    if (done == FPid) break;
-    if (TClock::now() > deadline) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  const int status = StopChild(FPid, ASignal, std::chrono::seconds(30));
   FPid = -1;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + WTERMSIG(status);
+  return status;
 }
 
 }  // namespace qvr::test

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/ChildProcess.h"
 #include "support/HttpTestServers.h"
 
 extern char** environ;
@@ -111,17 +112,7 @@ bool TTinyProxy::Start() {
 
 void TTinyProxy::Stop() {
   if (FPid <= 0) return;
-  ::kill(FPid, SIGTERM);
-  int status = 0;
-  const auto deadline = TClock::now() + std::chrono::seconds(10);
-  while (::waitpid(FPid, &status, WNOHANG) != FPid) {
-    if (TClock::now() > deadline) {
-      ::kill(FPid, SIGKILL);
-      ::waitpid(FPid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  StopChild(FPid, SIGTERM, std::chrono::seconds(10));
   FPid = -1;
 }
 
