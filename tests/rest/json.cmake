@@ -3,3 +3,6 @@ qvr_test(JSONValues_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONV
 qvr_test(JSONText_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONText_test.cpp)
 qvr_test(JSONReflect_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONReflect_test.cpp)
 qvr_test(uGral_test LABEL json SOURCES ${CMAKE_SOURCE_DIR}/tests/client/uGral_test.cpp)
+# The parser against the RapidJSON-based reader it replaced.
+qvr_test(JSONParser_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONParser_test.cpp)
+target_include_directories(JSONParser_test PRIVATE ${RAPIDJSON_INCLUDE_DIR})
