@@ -148,9 +148,9 @@ std::string ZCompress(std::string_view ASource) { return ToString(ZCompressBytes
 TZBytes ZDecompressBytes(std::string_view ASource, TInflationBudget& ABudget) {
   libdeflate_decompressor& decompressor = Decompressor();
   const std::size_t limit = ABudget.Remaining();
-  // Tables shrink to between a third and a tenth; memory that the first try
-  // leaves untouched is never paged in, so the guess can be generous.
-  std::size_t capacity = std::min(limit, std::max<std::size_t>(ASource.size() * 8, 65536));
+  // Stored tables shrink to about a third; a guess of four times the input
+  // mostly fits at once.
+  std::size_t capacity = std::min(limit, std::max<std::size_t>(ASource.size() * 4, 65536));
   for (;;) {
     std::unique_ptr<char[]> out = Allocate(capacity);
     std::size_t consumed = 0;
