@@ -175,8 +175,11 @@ std::unique_ptr<TMemTable> TDataSetListInterceptor::BlobToDataSet(std::string_vi
                                                                   TInflationBudget& ABudget) {
   TZBytes storage;
   {
-    const std::string compressed = TBase64Encoding::Base64().Decode(ABlob);
-    storage = ZDecompressBytes(compressed, ABudget);
+    // Not cleared first: the decoder writes every byte that counts.
+    const auto compressed =
+        std::make_unique_for_overwrite<char[]>(TBase64Encoding::DecodedCapacity(ABlob.size()));
+    const std::size_t size = TBase64Encoding::Base64().DecodeTo(ABlob, compressed.get());
+    storage = ZDecompressBytes(std::string_view(compressed.get(), size), ABudget);
   }
   auto table = std::make_unique<TMemTable>();
   data::TBinStorage::Load(*table, storage.View());

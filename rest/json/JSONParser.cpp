@@ -377,7 +377,7 @@ class TParser {
     char* o = FScratch.get() + plain;
     for (;;) {
       // s is at a backslash: one escape, which writes at most four bytes.
-      o = Room(o, 16);
+      o = Room(o, 16, s);
       if (FEnd - s < 2) return false;
       const char e = s[1];
       s += 2;
@@ -492,7 +492,7 @@ class TParser {
     char* o = AOut;
     unsigned high = 0;
     for (;;) {
-      o = Room(o, 16);
+      o = Room(o, 16, s);
       if (FEnd - s >= 16) {
 #if defined(__SSE2__)
         const __m128i w = Load16(s);
@@ -534,11 +534,18 @@ class TParser {
     return true;
   }
 
-  // AOut (in FScratch) with room for ABytes after it, FScratch grown if need be.
-  char* Room(char* AOut, std::size_t ABytes) {
+  // AOut (in FScratch) with room for ABytes after it, FScratch grown if need
+  // be. Beyond a megabyte it grows at once to what the rest of the text at
+  // AText can decode to, so a string of megabytes is not copied again and
+  // again.
+  char* Room(char* AOut, std::size_t ABytes, const char* AText) {
     const auto used = static_cast<std::size_t>(AOut - FScratch.get());
     if (FScratchSize - used >= ABytes) return AOut;
-    Reserve(used, used + ABytes);
+    std::size_t size = std::max(used + ABytes, FScratchSize * 2);
+    if (size > (std::size_t{1} << 20)) {
+      size = std::max(size, used + static_cast<std::size_t>(FEnd - AText) + 32);
+    }
+    Reserve(used, size);
     return FScratch.get() + used;
   }
 
