@@ -185,9 +185,26 @@ std::string Utf8Prefix(std::string_view AText, std::size_t AMaxUnits) {
 }
 
 std::string Latin1ToUtf8(std::string_view ABytes) {
+  // ASCII, what nearly every such text is, stays as it is: runs of it are
+  // copied whole.
   std::string out;
   out.reserve(ABytes.size() + ABytes.size() / 4);
-  for (const char c : ABytes) AppendUtf8(out, static_cast<unsigned char>(c));
+  const auto* s = reinterpret_cast<const unsigned char*>(ABytes.data());
+  const std::size_t n = ABytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t run = i;
+    while (run + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, s + run, 8);
+      if ((word & 0x8080808080808080ull) != 0) break;
+      run += 8;
+    }
+    while (run < n && s[run] < 0x80) ++run;
+    out.append(ABytes.data() + i, run - i);
+    if (run < n) AppendUtf8(out, s[run++]);
+    i = run;
+  }
   return out;
 }
 

@@ -84,6 +84,18 @@ TEST(UtfTest, ValidatorAgreesWithTheDecoderOnEverySequenceKind) {
   EXPECT_EQ(0, mismatches);
 }
 
+TEST(UtfTest, Latin1ToUtf8KeepsAsciiRunsAndConvertsEveryOtherByte) {
+  for (std::size_t offset : {0u, 1u, 7u, 8u, 9u, 20u}) {
+    for (int b = 0; b < 256; ++b) {
+      const std::string text = std::string(offset, 'a') + static_cast<char>(b) + "bcdefghijk";
+      std::string expected = std::string(offset, 'a');
+      AppendUtf8(expected, static_cast<unsigned char>(b));
+      expected += "bcdefghijk";
+      ASSERT_EQ(Latin1ToUtf8(text), expected) << offset << " " << b;
+    }
+  }
+}
+
 TEST(UtfTest, Utf16RoundTripAndCounting) {
   const std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
   const std::u16string units = Utf8ToUtf16(text);
