@@ -10,6 +10,10 @@
 
 #include "platform/Utf.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qvr::rest {
 
 // ---------------------------------------------------------------------------
@@ -48,6 +52,79 @@ void AppendUnit(std::string& AOut, unsigned AUnit) {
   AOut.append(buf, 6);
 }
 
+#if defined(__SSE2__)
+// One bit per byte of the sixteen at AText that the writer escapes when the
+// text is ASCII: '"', '\\', '/' and controls; AHigh gets the bytes beyond
+// ASCII and AControls the controls.
+inline unsigned EscapedBits(const char* AText, unsigned& AHigh, unsigned& AControls) noexcept {
+  const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AText));
+  const __m128i limit = _mm_set1_epi8(0x1F);
+  const __m128i controls = _mm_cmpeq_epi8(_mm_max_epu8(w, limit), limit);
+  const __m128i marks = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('"')), _mm_cmpeq_epi8(w, _mm_set1_epi8('\\'))),
+      _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('/')), controls));
+  AHigh = static_cast<unsigned>(_mm_movemask_epi8(w));
+  AControls = static_cast<unsigned>(_mm_movemask_epi8(controls));
+  return static_cast<unsigned>(_mm_movemask_epi8(marks));
+}
+
+// Appends the escaped form of AText sixteen bytes at a time while it is
+// ASCII, straight into the output's place; returns how much of AText it took
+// (all of it, or up to its first byte beyond ASCII).
+// AWhole says that AText is a whole string, which gets room for all of it at
+// once; later parts (after a letter beyond ASCII, where more may follow) get
+// room as they grow, so a text of many such letters is not prepared for over
+// and over.
+std::size_t AppendAsciiRun(std::string& AOut, std::string_view AText, bool AWhole) {
+  const char* const s = AText.data();
+  const std::size_t n = AText.size();
+  const std::size_t start = AOut.size();
+  AOut.resize(start + (AWhole ? n + n / 8 : std::min<std::size_t>(n, 64)) + 32);
+  char* base = AOut.data();
+  char* o = base + start;
+  std::size_t i = 0;
+  for (;;) {
+    // Room for a block of sixteen and an escape of six after it.
+    if (static_cast<std::size_t>(base + AOut.size() - o) < 32) {
+      const auto used = static_cast<std::size_t>(o - base);
+      AOut.resize(AOut.size() + std::min(n - i, std::max<std::size_t>(used - start, 64)) + 32);
+      base = AOut.data();
+      o = base + used;
+    }
+    if (i + 16 <= n) {
+      unsigned high = 0, controls = 0;
+      const unsigned stops = EscapedBits(s + i, high, controls) | high;
+      std::memcpy(o, s + i, 16);
+      if (stops == 0) {
+        i += 16;
+        o += 16;
+        continue;
+      }
+      const auto k = static_cast<unsigned>(__builtin_ctz(stops));
+      i += k;
+      o += k;
+    } else {
+      while (i < n && kEscape[static_cast<unsigned char>(s[i])] == 0) *o++ = s[i++];
+      if (i == n) break;
+    }
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) break;  // the character decides: the caller's part
+    ++i;
+    const char e = kEscape[c];
+    *o++ = '\\';
+    if (e == 'u') {
+      const char unit[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+      std::memcpy(o, unit, 5);
+      o += 5;
+    } else {
+      *o++ = e;
+    }
+  }
+  AOut.resize(static_cast<std::size_t>(o - base));
+  return i;
+}
+#endif
+
 template <bool AEscapeAll>
 void AppendString(std::string& AOut, std::string_view AText) {
   AOut += '"';
@@ -55,6 +132,16 @@ void AppendString(std::string& AOut, std::string_view AText) {
   const std::size_t n = AText.size();
   std::size_t i = 0;
   while (i < n) {
+#if defined(__SSE2__)
+    if constexpr (AEscapeAll) {
+      // Long stretches of ASCII (a dataset blob is megabytes of it) go the
+      // fast way; short texts and what lies beyond ASCII go below.
+      if (n - i >= 32) {
+        i += AppendAsciiRun(AOut, AText.substr(i), i == 0);
+        if (i >= n) break;
+      }
+    }
+#endif
     std::size_t run = i;
     while (run < n && kEscape[static_cast<unsigned char>(s[run])] == 0) ++run;
     AOut.append(s + i, run - i);

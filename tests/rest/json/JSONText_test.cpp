@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/Utf.h"
 #include "rest/json/JSONTestData.h"
 
 namespace qvr::rest {
@@ -67,6 +68,97 @@ TEST(JSONTextWriter, WritesCompactStructure) {
   o.AddPair("a", std::make_unique<TJSONString>(""));
   EXPECT_EQ(WriteJSON(o), R"({"a":1.50,"b":[true,false,null,null,{},[]],"a":""})");
   EXPECT_EQ(o.ToJSON(), WriteJSON(o));
+}
+
+// The escaping rule applied one character at a time, as the reference.
+std::string EscapedByTheRule(const std::string& AText) {
+  static const char kHex[] = "0123456789ABCDEF";
+  auto unit = [](std::string& AOut, unsigned AUnit) {
+    AOut += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) AOut += kHex[(AUnit >> shift) & 0xF];
+  };
+  std::string out = "\"";
+  std::size_t pos = 0;
+  while (pos < AText.size()) {
+    const char32_t cp = DecodeUtf8(AText, pos);
+    switch (cp) {
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '/':
+        out += "\\/";
+        break;
+      default:
+        if (cp < 0x20 || (cp > 0x7F && cp < 0x10000)) {
+          unit(out, static_cast<unsigned>(cp));
+        } else if (cp >= 0x10000) {
+          unit(out, 0xD800 + ((cp - 0x10000) >> 10));
+          unit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+          out += static_cast<char>(cp);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// Texts of every length up to 300 from pieces of every kind (plain letters
+// in runs, escapes, controls, letters of two to four bytes, invalid bytes),
+// so that each piece falls at every place of the writer's sixteen-byte steps.
+TEST(JSONTextWriter, EscapesLongAndMixedTextsAsTheRuleSays) {
+  const char* const pieces[] = {"abcdefghijklmnopqrstuvwxyz0123",
+                                "x",
+                                "/",
+                                "\r\n",
+                                "\"",
+                                "\\",
+                                "\x01",
+                                "\x1F",
+                                "\x7F",
+                                "\xC3\xA9",
+                                "\xE2\x82\xAC",
+                                "\xF0\x9F\x98\x80",
+                                "\xFF",
+                                "\xE2\x82"};
+  std::uint32_t seed = 7;
+  int mismatches = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const std::size_t length = round % 300;
+    while (text.size() < length) {
+      seed = seed * 1664525u + 1013904223u;
+      // Mostly plain runs, as real texts are.
+      text += pieces[(seed >> 8) % 4 == 0 ? (seed >> 12) % std::size(pieces) : 0];
+    }
+    const std::string expected = EscapedByTheRule(text);
+    if (WriteJSON(TJSONString(text)) != expected && ++mismatches <= 3) {
+      ADD_FAILURE() << testing::PrintToString(text);
+    }
+    std::string appended = "[";
+    WriteJSONString(text, appended);
+    if (appended != "[" + expected && ++mismatches <= 3) {
+      ADD_FAILURE() << "appended: " << testing::PrintToString(text);
+    }
+  }
+  EXPECT_EQ(0, mismatches);
 }
 
 TEST(JSONTextWriter, NumberTextThatIsNoNumberStaysValidJSON) {
