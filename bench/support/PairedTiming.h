@@ -36,21 +36,31 @@ inline double PairClockSeconds(TPairClock AClock) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// AWarmUp unmeasured pairs first, then APairs measured ones.
+// AWarmUp unmeasured pairs first, then APairs measured ones. AAfter, when
+// given, runs unmeasured after each run of either side (to release what the
+// run made, when releasing is not what is measured).
 inline TPairedMedians PairedMedians(int APairs, int AWarmUp, const std::function<void()>& ASubject,
                                     const std::function<void()>& AReference,
-                                    TPairClock AClock = TPairClock::Wall) {
+                                    TPairClock AClock = TPairClock::Wall,
+                                    const std::function<void()>& AAfter = {}) {
+  auto after = [&AAfter] {
+    if (AAfter) AAfter();
+  };
   for (int i = 0; i < AWarmUp; ++i) {
     AReference();
+    after();
     ASubject();
+    after();
   }
   std::vector<double> subject, reference;
   subject.reserve(static_cast<std::size_t>(APairs));
   reference.reserve(static_cast<std::size_t>(APairs));
-  auto timed = [AClock](const std::function<void()>& AWork) {
+  auto timed = [AClock, &after](const std::function<void()>& AWork) {
     const double begin = PairClockSeconds(AClock);
     AWork();
-    return PairClockSeconds(AClock) - begin;
+    const double seconds = PairClockSeconds(AClock) - begin;
+    after();
+    return seconds;
   };
   for (int i = 0; i < APairs; ++i) {
     if (i % 2 == 0) {
