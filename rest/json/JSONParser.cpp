@@ -372,9 +372,9 @@ class TParser {
     }
     if (*s != '\\') return false;  // a raw control byte
     const std::size_t plain = static_cast<std::size_t>(s - begin);
-    Reserve(0, plain + 32);
-    std::memcpy(FScratch.get(), begin, plain);
-    char* o = FScratch.get() + plain;
+    Reserve(plain + 32);
+    std::memcpy(FScratch.data(), begin, plain);
+    char* o = FScratch.data() + plain;
     for (;;) {
       // s is at a backslash: one escape, which writes at most four bytes.
       o = Room(o, 16, s);
@@ -433,7 +433,17 @@ class TParser {
       if (*s != '\\') return false;  // a raw control byte
     }
     FPos = s + 1;
-    std::string text(FScratch.get(), static_cast<std::size_t>(o - FScratch.get()));
+    const auto decoded = static_cast<std::size_t>(o - FScratch.data());
+    std::string text;
+    if (decoded >= (std::size_t{1} << 20) && FScratch.size() - decoded <= decoded / 4) {
+      // A long string: the buffer it was decoded into becomes its value, as
+      // it hardly holds more than the text.
+      text = std::move(FScratch);
+      text.resize(decoded);
+      FScratch = std::string();
+    } else {
+      text.assign(FScratch.data(), decoded);
+    }
     if (!ascii && !IsValidUtf8(text)) text = RepairText(text);
     ADecoded(std::move(text));
     return true;
@@ -539,24 +549,20 @@ class TParser {
   // AText can decode to, so a string of megabytes is not copied again and
   // again.
   char* Room(char* AOut, std::size_t ABytes, const char* AText) {
-    const auto used = static_cast<std::size_t>(AOut - FScratch.get());
-    if (FScratchSize - used >= ABytes) return AOut;
-    std::size_t size = std::max(used + ABytes, FScratchSize * 2);
+    const auto used = static_cast<std::size_t>(AOut - FScratch.data());
+    if (FScratch.size() - used >= ABytes) return AOut;
+    std::size_t size = std::max(used + ABytes, FScratch.size() * 2);
     if (size > (std::size_t{1} << 20)) {
       size = std::max(size, used + static_cast<std::size_t>(FEnd - AText) + 32);
     }
-    Reserve(used, size);
-    return FScratch.get() + used;
+    Reserve(size);
+    return FScratch.data() + used;
   }
 
-  // Makes FScratch hold at least ASize bytes, keeping its first AUsed.
-  void Reserve(std::size_t AUsed, std::size_t ASize) {
-    if (ASize <= FScratchSize) return;
-    const std::size_t size = std::max(ASize, FScratchSize * 2);
-    auto bigger = std::make_unique_for_overwrite<char[]>(size);
-    if (AUsed != 0) std::memcpy(bigger.get(), FScratch.get(), AUsed);
-    FScratch = std::move(bigger);
-    FScratchSize = size;
+  // Makes FScratch hold at least ASize bytes, keeping what it holds.
+  void Reserve(std::size_t ASize) {
+    if (ASize <= FScratch.size()) return;
+    FScratch.resize(std::max(ASize, FScratch.size() * 2));
   }
 
   bool Open(bool AIsObject) {
@@ -628,9 +634,9 @@ class TParser {
   std::vector<TFrame> FFrames;
   std::vector<std::size_t> FShapes;
   std::unique_ptr<TJSONValue> FRoot;
-  // Where strings with escapes are decoded (grown as needed, kept for the parse).
-  std::unique_ptr<char[]> FScratch;
-  std::size_t FScratchSize = 0;
+  // Where strings with escapes are decoded (grown as needed, kept for the
+  // parse; a long string takes it along as its value).
+  std::string FScratch;
 };
 
 std::unique_ptr<TJSONValue> Parse(std::string_view AText) {
