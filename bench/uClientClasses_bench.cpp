@@ -18,6 +18,7 @@
 #include "data/DataSetSamples.h"
 #include "data/MemTable.h"
 #include "rest/datasets/Base64Encoding.h"
+#include "rest/datasets/DocumentBlobs.h"
 #include "rest/datasets/ZLibStreams.h"
 #include "rest/json/JSONText.h"
 #include "rest/uClientClasses.h"
@@ -50,25 +51,7 @@ struct TSetup {
     Url = Connection.RestBaseURL() + "TQVRServerMethods/ListaPersonalCompleta/";
 
     // The blob's compressed bytes and the storage they inflate to.
-    const auto json = ParseJSON(Document);
-    const TJSONObject& members = *json->AsObject()
-                                      ->GetValue("fields")
-                                      ->AsObject()
-                                      ->GetValue("FDataSets")
-                                      ->AsObject()
-                                      ->GetValue("fields")
-                                      ->AsObject();
-    const TJSONValue& pair = *members.GetValue("FMembers")->AsArray()->Items(0);
-    Blob = pair.AsObject()
-               ->GetValue("fields")
-               ->AsObject()
-               ->GetValue("FJsonValue")
-               ->AsObject()
-               ->GetValue("fields")
-               ->AsObject()
-               ->GetValue("FValue")
-               ->AsString()
-               ->Value();
+    Blob = qvr::test::DocumentBlobs(Document).front();
     Compressed = TBase64Encoding::Base64().Decode(Blob);
     Storage.resize(64u << 20);
     StorageSize = Inflate();

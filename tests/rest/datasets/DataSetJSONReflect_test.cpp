@@ -12,6 +12,7 @@
 #include "data/BinStorage.h"
 #include "data/DataSetSamples.h"
 #include "rest/datasets/Base64Encoding.h"
+#include "rest/datasets/DocumentBlobs.h"
 #include "rest/datasets/ZLibStreams.h"
 #include "rest/json/JSONText.h"
 
@@ -583,35 +584,6 @@ std::string SampleText(const char* AName) {
   return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// The blob texts of a document, in order.
-std::vector<std::string> Blobs(std::string_view AText) {
-  const auto doc = ParseJSON(AText);
-  const TJSONArray* members = doc->AsObject()
-                                  ->GetValue("fields")
-                                  ->AsObject()
-                                  ->GetValue("FDataSets")
-                                  ->AsObject()
-                                  ->GetValue("fields")
-                                  ->AsObject()
-                                  ->GetValue("FMembers")
-                                  ->AsArray();
-  std::vector<std::string> blobs;
-  for (const TJSONValueRef& pair : members->Elements()) {
-    blobs.push_back(pair.Get()
-                        ->AsObject()
-                        ->GetValue("fields")
-                        ->AsObject()
-                        ->GetValue("FJsonValue")
-                        ->AsObject()
-                        ->GetValue("fields")
-                        ->AsObject()
-                        ->GetValue("FValue")
-                        ->AsString()
-                        ->Value());
-  }
-  return blobs;
-}
-
 // What zlib itself inflates a blob to.
 std::string ZlibInflatedBlob(const std::string& ABlob, std::size_t AExpectedSize) {
   const std::string compressed = TBase64Encoding::Base64().Decode(ABlob);
@@ -631,7 +603,7 @@ void ExpectSampleTables(std::string_view AText) {
   const TDataSetList& expected = *sample;
   const auto back = Read(AText);
   ASSERT_EQ(expected.Names(), back->Names());
-  const std::vector<std::string> blobs = Blobs(AText);
+  const std::vector<std::string> blobs = test::DocumentBlobs(AText);
   ASSERT_EQ(3u, blobs.size());
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
@@ -651,8 +623,8 @@ TEST(DataSetListDocument, DocumentsWrittenNowInflateWithZlibAndReadTheSame) {
   const std::string fresh = Document(*SampleList());
   ExpectSampleTables(fresh);
   // Same shape as the stored one; every blob a zlib stream on standard lines.
-  const std::vector<std::string> blobs = Blobs(fresh);
-  const std::vector<std::string> before = Blobs(SampleText("list-zlib.json"));
+  const std::vector<std::string> blobs = test::DocumentBlobs(fresh);
+  const std::vector<std::string> before = test::DocumentBlobs(SampleText("list-zlib.json"));
   for (std::size_t i = 0; i < blobs.size(); ++i) {
     EXPECT_EQ("eJ", blobs[i].substr(0, 2));
     EXPECT_EQ(TBase64Encoding::Base64().Encode(TBase64Encoding::Base64().Decode(blobs[i])),

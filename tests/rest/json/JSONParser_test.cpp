@@ -12,6 +12,7 @@
 #include "rest/json/JSONTestData.h"
 #include "rest/json/JSONText.h"
 #include "rest/json/ReferenceParser.h"
+#include "support/XorShift.h"
 
 namespace qvr::rest {
 namespace {
@@ -77,13 +78,7 @@ TEST(JSONParser, AgreesWithTheReferenceOnTheSeeds) {
 
 TEST(JSONParser, AgreesWithTheReferenceOnMutatedDocuments) {
   static const char kAlphabet[] = "\"\\u[]{},:09-.eE+ tnfD8FCc\x01\xC3\xA9\xED\xA0\xFF";
-  std::uint64_t seed = 0x9E3779B97F4A7C15ull;
-  auto next = [&seed] {
-    seed ^= seed << 13;
-    seed ^= seed >> 7;
-    seed ^= seed << 17;
-    return seed;
-  };
+  test::TXorShift next(0x9E3779B97F4A7C15ull);
   std::vector<std::string> texts;
   constexpr int kMutations = 20000;
   texts.reserve(kMutations);
@@ -117,13 +112,7 @@ TEST(JSONParser, AgreesWithTheReferenceOnMutatedDocuments) {
 }
 
 TEST(JSONParser, AgreesWithTheReferenceOnTheRangeOfNumbers) {
-  std::uint64_t seed = 88172645463325252ull;
-  auto next = [&seed] {
-    seed ^= seed << 13;
-    seed ^= seed >> 7;
-    seed ^= seed << 17;
-    return seed;
-  };
+  test::TXorShift next(88172645463325252ull);
   auto digits = [&](std::size_t ACount) {
     std::string d;
     for (std::size_t k = 0; k < ACount; ++k) d += static_cast<char>('0' + next() % 10);
