@@ -1,6 +1,6 @@
 # The project's entry points. `make run` and `make test` do all set-up
 # themselves (packages, configure, build) on a fresh Debian 12 machine.
-.PHONY: run server test asan bench build build-asan deps screenshot format clean
+.PHONY: run server test asan bench build build-asan deps package screenshot format clean
 
 JOBS ?= $(shell nproc)
 BUILD_DIR := build
@@ -35,6 +35,11 @@ server: deps
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian packages qvr-opciones, qvr-server and libqvrcore-dev, made by
+# CPack from the release build into build/packages/ (docs/packaging.md).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # All tests built and run under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps
