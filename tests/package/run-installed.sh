@@ -60,12 +60,18 @@ wait "$pid" 2>/dev/null || true
 
 # 2. Under Xvfb: the window appears with its title and the desktop entry's
 # StartupWMClass, and "Guardar" writes the port in decimal through the link.
-display=91
-while [[ -e /tmp/.X11-unix/X$display || -e /tmp/.X$display-lock ]]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and writes its number once it accepts
+# clients, so tests running side by side cannot collide.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 pids+=("$!")
+display=
+for _ in $(seq 100); do
+  display=$(cat "$work/display")
+  [[ -n $display ]] && break
+  sleep 0.1
+done
+[[ -n $display ]] || fail "Xvfb did not start"
 export DISPLAY=":$display"
-for _ in $(seq 100); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 env -u QT_QPA_PLATFORM qvr-opciones >"$work/xvfb.log" 2>&1 &
 pids+=("$!")
 window=$(timeout 30 xdotool search --sync --name '^Opciones de conexíón a servidor web$' | head -1 || true)
