@@ -118,8 +118,10 @@ TArguments ParseArguments(const std::vector<std::string>& AArgs) {
   bool optionsEnded = false;
   for (std::size_t i = 0; i < AArgs.size(); ++i) {
     const std::string& word = AArgs[i];
-    // A lone "-" is an operand (standard input), as is every word after "--".
-    if (optionsEnded || word.size() < 2 || word[0] != '-') {
+    // A lone "-" is an operand (standard input), as are a negative number
+    // (an employee code) and every word after "--".
+    const bool negative = word.size() >= 2 && word[0] == '-' && word[1] >= '0' && word[1] <= '9';
+    if (optionsEnded || word.size() < 2 || word[0] != '-' || negative) {
       result.Words.push_back(word);
       continue;
     }

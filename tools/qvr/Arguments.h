@@ -1,5 +1,6 @@
 // The command line of qvr: the options (anywhere on the line, "--name VALUE"
-// or "--name=VALUE", until a "--" after which every word is an operand) and
+// or "--name=VALUE", until a "--" after which every word is an operand; "-"
+// and negative numbers are operands) and
 // the words that name the command and its operands. Which options a command
 // takes is the command table's business (CommandTable.h); this unit only
 // reads the line.

@@ -39,6 +39,7 @@ TEST(ParseArgumentsTest, DashesAsOperands) {
   const TArguments b = ParseArguments({"actualizar-empleado", "-", "-h"});
   EXPECT_EQ(b.Words, (TWords{"actualizar-empleado", "-"}));
   EXPECT_TRUE(b.Help);
+  EXPECT_EQ(ParseArguments({"existe", "-7"}).Words, (TWords{"existe", "-7"}));
   EXPECT_TRUE(ParseArguments({"--version"}).Version);
 }
 
