@@ -11,7 +11,7 @@
 #include "app/QVRApplication.h"
 #include "app/uMensajesXE.h"
 #include "client/dOpciones.h"
-#include "config/uGuardarConexion.h"
+#include "client/uGuardarConexion.h"
 
 namespace qvr::app {
 
@@ -107,11 +107,11 @@ TfrmMainOpciones::~TfrmMainOpciones() {
 }
 
 void TfrmMainOpciones::btnAceptarClick() {
-  const config::TConexionTextos textos{fraConexionWeb->edServidor->text().toStdString(),
+  const client::TConexionTextos textos{fraConexionWeb->edServidor->text().toStdString(),
                                        fraConexionWeb->edPuerto->text().toStdString(),
                                        fraConexionWeb->edUID->text().toStdString()};
-  if (!config::GuardarConexion(client::dmOpciones->config(), textos))
-    MostrarError(QString::fromUtf8(config::kPuertoNoNumerico));
+  if (!client::GuardarConexion(client::dmOpciones->config(), textos))
+    MostrarError(QString::fromUtf8(client::kPuertoNoNumerico));
 }
 
 void TfrmMainOpciones::resizeEvent(QResizeEvent* AEvent) {

@@ -1,6 +1,3 @@
 qvr_test(uConfigClient_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/uConfigClient_test.cpp
          LIBS qvrtestsupport)
 qvr_test_as_user(uConfigClient_test)
-qvr_test(uGuardarConexion_test LABEL config
-         SOURCES ${CMAKE_CURRENT_LIST_DIR}/uGuardarConexion_test.cpp LIBS qvrtestsupport)
-qvr_test_as_user(uGuardarConexion_test)

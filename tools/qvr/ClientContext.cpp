@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "config/uGuardarConexion.h"
+#include "client/uGuardarConexion.h"
 #include "platform/SysUtils.h"
 
 namespace qvr::cli {
@@ -85,7 +85,7 @@ void TClientContext::BeginCall() {
   if (FArgs.Host) connection.SetHost(*FArgs.Host);
   if (FArgs.Port) {
     std::int32_t port = 0;
-    if (!TryStrToInt(*FArgs.Port, port)) throw EUsageError(config::kPuertoNoNumerico);
+    if (!TryStrToInt(*FArgs.Port, port)) throw EUsageError(client::kPuertoNoNumerico);
     connection.SetPort(port);
   }
   if (FArgs.Uid) connection.SetUserName(*FArgs.Uid);

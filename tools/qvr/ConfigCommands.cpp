@@ -1,9 +1,9 @@
 // qvr config show and qvr config set: the connection settings of config.ini
 // through the data module's configuration, saved by the options window's
-// own rule (config/uGuardarConexion.h).
+// own rule (client/uGuardarConexion.h).
 #include <sys/stat.h>
 
-#include "config/uGuardarConexion.h"
+#include "client/uGuardarConexion.h"
 #include "rest/json/JSONValues.h"
 #include "tools/qvr/Commands.h"
 
@@ -32,7 +32,7 @@ void RunConfigShow(TCommandRun& ARun) {
 }
 
 void RunConfigSet(TCommandRun& ARun) {
-  config::TConexionTextos textos;
+  client::TConexionTextos textos;
   for (const std::string& operand : ARun.Operands) {
     const auto equals = operand.find('=');
     if (equals == std::string::npos) {
@@ -49,8 +49,8 @@ void RunConfigSet(TCommandRun& ARun) {
     if (slot->has_value()) throw EUsageError(key + " is given twice");
     *slot = operand.substr(equals + 1);
   }
-  if (!config::GuardarConexion(ARun.Context.dm().config(), textos)) {
-    throw EUsageError(config::kPuertoNoNumerico);
+  if (!client::GuardarConexion(ARun.Context.dm().config(), textos)) {
+    throw EUsageError(client::kPuertoNoNumerico);
   }
 }
 

@@ -1,13 +1,13 @@
 // The save rule of the connection settings; see uGuardarConexion.h.
-#include "config/uGuardarConexion.h"
+#include "client/uGuardarConexion.h"
 
 #include <cstdint>
 
 #include "platform/SysUtils.h"
 
-namespace qvr::config {
+namespace qvr::client {
 
-bool GuardarConexion(TConfigClient& AConfig, const TConexionTextos& ATextos) {
+bool GuardarConexion(config::TConfigClient& AConfig, const TConexionTextos& ATextos) {
   // The port is converted before anything is written, so that a bad one
   // leaves the file as it was.
   std::int32_t puerto = 0;
@@ -18,4 +18,4 @@ bool GuardarConexion(TConfigClient& AConfig, const TConexionTextos& ATextos) {
   return true;
 }
 
-}  // namespace qvr::config
+}  // namespace qvr::client

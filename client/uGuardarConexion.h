@@ -8,7 +8,7 @@
 
 #include "config/uConfigClient.h"
 
-namespace qvr::config {
+namespace qvr::client {
 
 // What is shown when the port text does not convert (no accent, as the
 // suite has always shown it).
@@ -29,6 +29,6 @@ struct TConexionTextos {
 // refused write raises EIniFileException "Unable to write to %s" and ends
 // the save there: the values written before it stay on disk, the later ones
 // are not written.
-bool GuardarConexion(TConfigClient& AConfig, const TConexionTextos& ATextos);
+bool GuardarConexion(config::TConfigClient& AConfig, const TConexionTextos& ATextos);
 
-}  // namespace qvr::config
+}  // namespace qvr::client

@@ -1,7 +1,7 @@
 // The save rule of the connection settings that the options window and qvr
 // config set share: the port converted first by the integer rule, nothing
 // written when it does not convert, then IP, Puerto and UID in this order.
-#include "config/uGuardarConexion.h"
+#include "client/uGuardarConexion.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,9 +9,10 @@
 #include "platform/IniFile.h"
 #include "support/ConfigFolder.h"
 
-namespace qvr::config {
+namespace qvr::client {
 namespace {
 
+using config::TConfigClient;
 using test::TConfigFolder;
 
 struct TSaveCase {
@@ -95,4 +96,4 @@ TEST(GuardarConexionTest, AReadOnlyFileRefusesTheFirstWriteAndStaysAsItWas) {
 }
 
 }  // namespace
-}  // namespace qvr::config
+}  // namespace qvr::client
