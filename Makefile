@@ -1,6 +1,6 @@
 # The project's entry points. `make run` and `make test` do all set-up
 # themselves (packages, configure, build) on a fresh Debian 12 machine.
-.PHONY: run server test asan bench build build-asan deps screenshot format clean
+.PHONY: run server qvr test asan bench build build-asan deps screenshot format clean
 
 JOBS ?= $(shell nproc)
 BUILD_DIR := build
@@ -32,6 +32,12 @@ server: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) > /dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvr-server
 	$(BUILD_DIR)/bin/qvr-server --listen 127.0.0.1:8080 --anonymous
+
+# Builds the command-line client build/bin/qvr (docs/qvr.md); it reads and
+# writes build/bin/config.ini, the file make run's window writes too.
+qvr: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvr
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
