@@ -75,7 +75,8 @@ void RunCacheCommand(TCommandRun& ARun);
 void RunCacheDelete(TCommandRun& ARun);
 
 // The whole text of a file, or of standard input for "-". Raises
-// EUsageError "Cannot read FILE: <reason>".
+// EUsageError "Cannot read FILE: <reason>", and "FILE is larger than 512 MB"
+// beyond that.
 std::string ReadInput(TCommandRun& ARun, const std::string& AName);
 
 }  // namespace qvr::cli

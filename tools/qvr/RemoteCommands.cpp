@@ -1,11 +1,11 @@
 // The commands that call the server's remote methods, each through the data
 // module's Client (the proxy with InstanceOwner true: what a call returns
 // stays with the proxy and is printed before the next call).
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONText.h"
@@ -20,6 +20,10 @@ using rest::TMaybeOwned;
 using rest::TQVRServerMethodsClient;
 
 namespace {
+
+// What a file named on the line may hold: far beyond any upload a server
+// takes, and a bound for a name such as /dev/zero.
+constexpr std::size_t kMaxInput = 512u * 1000u * 1000u;
 
 TQVRServerMethodsClient& Client(TCommandRun& ARun) { return ARun.Context.dm().Client(); }
 
@@ -47,14 +51,38 @@ std::string ItemPathOf(const std::shared_ptr<rest::IRestCachedDataSetList>& AIte
 }  // namespace
 
 std::string ReadInput(TCommandRun& ARun, const std::string& AName) {
+  const std::string shown = AName == "-" ? std::string("standard input") : AName;
+  const auto tooLarge = [&] {
+    return EUsageError(shown + " is larger than " + std::to_string(kMaxInput / 1000000) + " MB");
+  };
+  std::string text;
+  char buffer[65536];
   if (AName == "-") {
-    return std::string(std::istreambuf_iterator<char>(ARun.In), std::istreambuf_iterator<char>());
+    while (ARun.In.read(buffer, sizeof buffer) || ARun.In.gcount() > 0) {
+      text.append(buffer, static_cast<std::size_t>(ARun.In.gcount()));
+      if (text.size() > kMaxInput) throw tooLarge();
+    }
+    return text;
   }
-  std::ifstream file(AName, std::ios::binary);
-  std::ostringstream text;
-  if (file) text << file.rdbuf();
-  if (!file || file.bad()) throw EUsageError("Cannot read " + AName + ": " + std::strerror(errno));
-  return text.str();
+  const int file = ::open(AName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) throw EUsageError("Cannot read " + AName + ": " + std::strerror(errno));
+  for (;;) {
+    const ssize_t n = ::read(file, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(file);
+      throw EUsageError("Cannot read " + AName + ": " + std::strerror(error));
+    }
+    if (n == 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > kMaxInput) {
+      ::close(file);
+      throw tooLarge();
+    }
+  }
+  ::close(file);
+  return text;
 }
 
 void RunTest(TCommandRun& ARun) {

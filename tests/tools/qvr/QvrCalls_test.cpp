@@ -325,6 +325,7 @@ TEST_F(QvrCallsTest, UsageErrorsSendNothing) {
        "opciones takes --filter only with --cache (CargarOpciones sends none)"},
       {{"actualizar-empleado", "no-existe.json"},
        "Cannot read no-existe.json: No such file or directory"},
+      {{"subir-asistencia", "x", "/"}, "Cannot read /: Is a directory"},
       {{"cache", "get"}, "usage: qvr cache get ITEMPATH"},
   };
   for (const auto& c : kCases) EXPECT_TRUE(FailedWith(Folder.Run(c.Line), 2, c.Message));
