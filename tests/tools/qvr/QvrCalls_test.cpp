@@ -27,18 +27,6 @@ std::string PrintedJSON(const TProgramResult& AResult) {
   return value ? WriteJSON(*value) : "<no JSON: " + AResult.Out + ">";
 }
 
-std::vector<std::string> Lines(const std::string& AText) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < AText.size()) {
-    const auto end = AText.find('\n', start);
-    lines.push_back(AText.substr(start, end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
-
 // "TQVRServerMethods.InfoEmpleado" for the request of that method.
 std::string CommandText(const TMethodRequest& ARequest) {
   const auto first = ARequest.Path.find('/');

@@ -54,6 +54,19 @@ class TQvrFolder {
   TNoProxyEnvironment FNoProxy;
 };
 
+// The lines of a text, without their line breaks.
+inline std::vector<std::string> Lines(const std::string& AText) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < AText.size()) {
+    const auto end = AText.find('\n', start);
+    lines.push_back(AText.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
 // A run that succeeded and printed nothing on standard error.
 inline ::testing::AssertionResult Succeeded(const TProgramResult& AResult) {
   if (AResult.Status == 0 && AResult.Err.empty() && !AResult.TimedOut) {

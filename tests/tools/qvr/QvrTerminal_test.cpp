@@ -55,18 +55,6 @@ class TTmux {
   std::string FSocket;
 };
 
-std::vector<std::string> Lines(const std::string& AText) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < AText.size()) {
-    const auto end = AText.find('\n', start);
-    lines.push_back(AText.substr(start, end == std::string::npos ? end : end - start));
-    if (end == std::string::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
-
 // Characters (UTF-8 code points) before byte APos of ALine: the column a
 // person sees it in.
 std::size_t Column(const std::string& ALine, std::size_t APos) {
