@@ -22,13 +22,13 @@ enum class TOptionId {
   Version
 };
 
-struct TOptionSpec {
+struct TOptionInfo {
   std::string_view Name;
   TOptionId Id;
   bool TakesValue;
 };
 
-constexpr TOptionSpec kOptions[] = {
+constexpr TOptionInfo kOptions[] = {
     {"--config", TOptionId::Config, true},
     {"--host", TOptionId::Host, true},
     {"--port", TOptionId::Port, true},
@@ -44,9 +44,9 @@ constexpr TOptionSpec kOptions[] = {
     {"--version", TOptionId::Version, false},
 };
 
-const TOptionSpec* FindOption(std::string_view AName) {
-  for (const auto& spec : kOptions) {
-    if (spec.Name == AName) return &spec;
+const TOptionInfo* FindOption(std::string_view AName) {
+  for (const auto& info : kOptions) {
+    if (info.Name == AName) return &info;
   }
   return nullptr;
 }
@@ -58,9 +58,9 @@ TFormat ParseFormat(const std::string& AText) {
   throw EUsageError("--format takes table, json or csv, not '" + AText + "'");
 }
 
-void Apply(TArguments& AResult, const TOptionSpec& ASpec, const std::string& AValue) {
+void Apply(TArguments& AResult, const TOptionInfo& AInfo, const std::string& AValue) {
   const auto given = [&](TCommandOption AOption) { AResult.Given |= AOption; };
-  switch (ASpec.Id) {
+  switch (AInfo.Id) {
     case TOptionId::Config:
       if (AValue.empty()) throw EUsageError("--config needs a file name");
       AResult.ConfigFile = AValue;
@@ -131,17 +131,17 @@ TArguments ParseArguments(const std::vector<std::string>& AArgs) {
     }
     const auto equals = word.find('=');
     const std::string name = word.substr(0, equals);
-    const TOptionSpec* spec = FindOption(name);
-    if (spec == nullptr) throw EUsageError("unknown option " + name);
+    const TOptionInfo* info = FindOption(name);
+    if (info == nullptr) throw EUsageError("unknown option " + name);
     std::string value;
     if (equals != std::string::npos) {
-      if (!spec->TakesValue) throw EUsageError(name + " takes no value");
+      if (!info->TakesValue) throw EUsageError(name + " takes no value");
       value = word.substr(equals + 1);
-    } else if (spec->TakesValue) {
+    } else if (info->TakesValue) {
       if (i + 1 >= AArgs.size()) throw EUsageError(name + " needs a value");
       value = AArgs[++i];
     }
-    Apply(result, *spec, value);
+    Apply(result, *info, value);
   }
   return result;
 }

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <regex>
-
 #include "rest/json/JSONText.h"
 #include "server/DatabaseReader.h"
 #include "server/ServerCalls.h"
@@ -111,7 +109,7 @@ TEST_F(QvrCallsTest, ListsInEachFormat) {
     ASSERT_TRUE(Succeeded(r));
     std::vector<std::string> heads;
     for (const auto& text : Lines(r.Out)) {
-      if (std::regex_match(text, std::regex(R"(\w+: \d+ rows?)"))) heads.push_back(text);
+      if (Like(text, "*: # rows") || Like(text, "*: # row")) heads.push_back(text);
     }
     EXPECT_EQ(heads, c.DataSets) << c.Line[0];
 
@@ -163,8 +161,11 @@ TEST_F(QvrCallsTest, EmployeesAreLookedUpAndChanged) {
   EXPECT_EQ(PrintedJSON(r), Raw(calls::InfoEmpleado(1002)));
 
   // What empleado printed, changed, goes back from a file...
-  const std::string edited = std::regex_replace(r.Out, std::regex(R"("Nombre": "[^"]*")"),
-                                                "\"Nombre\": \"\xC3\x81ngela\"");
+  std::string edited = r.Out;
+  const auto name = edited.find("\"Nombre\": \"");
+  ASSERT_NE(name, std::string::npos) << edited;
+  const auto value = name + 11;
+  edited.replace(value, edited.find('"', value) - value, "\xC3\x81ngela");
   WriteFileBytes(Folder.File("e.json"), edited);
   r = Folder.Run({"actualizar-empleado", "e.json"});
   ASSERT_TRUE(Succeeded(r));
@@ -236,7 +237,7 @@ TEST_F(QvrCallsTest, CachedResultsAcrossRunsOfOneSession) {
     line.insert(line.end(), {"--cache", "--session-file", session});
     TProgramResult r = Folder.Run(line);
     ASSERT_TRUE(Succeeded(r)) << c.Line[0];
-    ASSERT_TRUE(std::regex_match(r.Out, std::regex(R"(\d+/0\n)"))) << r.Out;
+    ASSERT_TRUE(Like(r.Out, "#/0\n")) << r.Out;
     const std::string item = r.Out.substr(0, r.Out.size() - 1);
     const std::string command = item.substr(0, item.find('/'));
 
@@ -259,7 +260,8 @@ TEST_F(QvrCallsTest, CachedResultsAcrossRunsOfOneSession) {
                            "HTTP/1.1 404 Not Found: ", true));
   }
   // The session id is kept for the user alone.
-  EXPECT_TRUE(std::regex_match(ReadFileBytes(session), std::regex("[0-9a-f]{32}\n")));
+  const std::string id = ReadFileBytes(session);
+  EXPECT_TRUE(id.size() == 33 && Like(id, "%\n")) << id;
   struct stat st {};
   ASSERT_EQ(::stat(session.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);

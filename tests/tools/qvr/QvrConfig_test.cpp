@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "rest/json/JSONText.h"
 #include "support/ServerProcess.h"
@@ -187,8 +186,7 @@ TEST(QvrHelpTest, EachCommandAndGroupHasItsHelp) {
 
   const TProgramResult version = RunProgram(QvrPath(), {"--version"});
   ASSERT_TRUE(Succeeded(version));
-  EXPECT_TRUE(std::regex_match(version.Out, std::regex(R"(qvr v\d+\.\d+\.\d+\.\d+\n)")))
-      << version.Out;
+  EXPECT_TRUE(Like(version.Out, "qvr v#.#.#.#\n")) << version.Out;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/HttpTestServers.h"
@@ -53,6 +54,32 @@ class TQvrFolder {
   // The environment's proxies would divert loopback requests of the program.
   TNoProxyEnvironment FNoProxy;
 };
+
+// Whether AText has the form APattern: "#" stands for one or more decimal
+// digits, "%" for one or more lower-case hexadecimal digits, "*" for any
+// run of characters, everything else for itself. (std::regex does not build
+// cleanly under the sanitizers.)
+inline bool Like(std::string_view AText, std::string_view APattern) {
+  if (APattern.empty()) return AText.empty();
+  const char p = APattern.front();
+  const auto rest = APattern.substr(1);
+  if (p == '*') {
+    for (std::size_t n = 0; n <= AText.size(); ++n) {
+      if (Like(AText.substr(n), rest)) return true;
+    }
+    return false;
+  }
+  if (p == '#' || p == '%') {
+    const auto fits = [p](char c) {
+      return (c >= '0' && c <= '9') || (p == '%' && c >= 'a' && c <= 'f');
+    };
+    for (std::size_t n = 0; n < AText.size() && fits(AText[n]); ++n) {
+      if (Like(AText.substr(n + 1), rest)) return true;
+    }
+    return false;
+  }
+  return !AText.empty() && AText.front() == p && Like(AText.substr(1), rest);
+}
 
 // The lines of a text, without their line breaks.
 inline std::vector<std::string> Lines(const std::string& AText) {

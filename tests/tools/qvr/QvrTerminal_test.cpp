@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <thread>
 
 #include "support/ServerProcess.h"
@@ -125,8 +124,8 @@ TEST(QvrTerminalTest, TablesAreAlignedAndLongTransfersShowTheirProgress) {
   // reaches the table on standard output.
   std::size_t summaries = 0;
   for (const auto& line : lines) {
-    if (std::regex_match(
-            line, std::regex(R"(Received \d+\.\d MB in \d+\.\d+ s, [0-9.]+ (MB|kB|bytes)/s)"))) {
+    if (Like(line, "Received #.# MB in #.# s, #* MB/s") ||
+        Like(line, "Received #.# MB in #.# s, # kB/s")) {
       ++summaries;
     }
   }
