@@ -74,7 +74,26 @@ TEST(TdmOpcionesTest, MakesBothStorageFormatsAvailableWhileItLives) {
   EXPECT_FALSE(data::IsStorageFormatRegistered(data::TStorageFormat::sfJSON));
 }
 
-TEST(TdmOpcionesTest, GlobalIsSetByTheOwner) { EXPECT_EQ(dmOpciones, nullptr); }
+// The program entry owns the module and sets dmOpciones for the time it lives;
+// the module itself neither sets nor clears it, so that creating or releasing
+// another module (a test, a second client) leaves the program's one alone.
+TEST(TdmOpcionesTest, GlobalIsSetByTheOwner) {
+  TConfigFolder folder;
+  ASSERT_EQ(dmOpciones, nullptr);
+  {
+    TdmOpciones dm;
+    EXPECT_EQ(dmOpciones, nullptr) << "the module set the global itself";
+    dmOpciones = &dm;  // as the program entry does
+    {
+      TdmOpciones other;
+      EXPECT_EQ(dmOpciones, &dm) << "creating another module changed the global";
+    }
+    EXPECT_EQ(dmOpciones, &dm) << "releasing another module changed the global";
+    EXPECT_EQ(&dmOpciones->config(), &dm.config());
+    dmOpciones = nullptr;  // the owner clears it before releasing the module
+  }
+  EXPECT_EQ(dmOpciones, nullptr);
+}
 
 }  // namespace
 }  // namespace qvr::client
