@@ -110,7 +110,9 @@ const TFieldDef& TFieldDefs::Add(const std::string& AName, TFieldType ADataType,
   if (!IsValidFieldType(static_cast<std::uint8_t>(ADataType))) {
     throw EDataSetError(Format("Field '%s' has an unknown type", AName));
   }
-  if (IndexOf(AName) >= 0) throw EDataSetError(Format("Duplicate field name '%s'", AName));
+  if (!FIndex.Insert(AName, Count())) {
+    throw EDataSetError(Format("Duplicate field name '%s'", AName));
+  }
   FItems.push_back(TFieldDef{AName, ADataType, ARequired});
   return FItems.back();
 }
@@ -119,19 +121,14 @@ TFieldDefs& TFieldDefs::operator=(const TFieldDefs& AOther) {
   if (this == &AOther) return *this;
   if (FOwner != nullptr) FOwner->FieldDefsChanging();
   FItems = AOther.FItems;
+  FIndex = AOther.FIndex;
   return *this;
 }
 
 void TFieldDefs::Clear() {
   if (FOwner != nullptr) FOwner->FieldDefsChanging();
   FItems.clear();
-}
-
-int TFieldDefs::IndexOf(std::string_view AName) const {
-  for (std::size_t i = 0; i < FItems.size(); ++i) {
-    if (SameText(FItems[i].Name, AName)) return static_cast<int>(i);
-  }
-  return -1;
+  FIndex.Clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -479,6 +476,7 @@ void TAdaptedDataSet::FieldDefsChanging() {
 
 void TAdaptedDataSet::CreateColumns() {
   FColumnDefs = FFieldDefs.Items();
+  FColumnIndex = FFieldDefs.FIndex;
   FColumns.clear();
   FColumns.reserve(FColumnDefs.size());
   for (const auto& def : FColumnDefs) FColumns.emplace_back(def.DataType);
@@ -523,12 +521,9 @@ TField TAdaptedDataSet::Fields(int AIndex) {
 }
 
 std::optional<TField> TAdaptedDataSet::FindField(std::string_view AName) {
-  for (std::size_t i = 0; i < FColumnDefs.size(); ++i) {
-    if (SameText(FColumnDefs[i].Name, AName)) {
-      return TField(*this, static_cast<int>(i));
-    }
-  }
-  return std::nullopt;
+  const int index = FColumnIndex.Find(AName);
+  if (index < 0) return std::nullopt;
+  return TField(*this, index);
 }
 
 TField TAdaptedDataSet::FieldByName(std::string_view AName) {
@@ -708,6 +703,8 @@ void TAdaptedDataSet::LoadData(std::vector<TFieldDef> ADefs, std::vector<TColumn
     }
   }
   FFieldDefs.FItems = std::move(defs.FItems);
+  FColumnIndex = defs.FIndex;
+  FFieldDefs.FIndex = std::move(defs.FIndex);
   FColumnDefs = std::move(ADefs);
   FColumns = std::move(AColumns);
   FRowCount = rows;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "data/DataSetExceptions.h"
+#include "data/detail/NameIndex.h"
 #include "platform/Classes.h"
 #include "platform/SysUtils.h"
 
@@ -98,7 +99,7 @@ class TFieldDefs {
  public:
   TFieldDefs() = default;
   // Copies are free-standing definitions: only the items are copied.
-  TFieldDefs(const TFieldDefs& AOther) : FItems(AOther.FItems) {}
+  TFieldDefs(const TFieldDefs& AOther) : FItems(AOther.FItems), FIndex(AOther.FIndex) {}
   // Replaces the items (refused while the owning dataset is open).
   TFieldDefs& operator=(const TFieldDefs& AOther);
 
@@ -111,13 +112,15 @@ class TFieldDefs {
   const TFieldDef& operator[](int AIndex) const {
     return FItems.at(static_cast<std::size_t>(AIndex));
   }
-  // Index of the column named AName (ASCII case ignored), or -1.
-  int IndexOf(std::string_view AName) const;
+  // Index of the column named AName (ASCII case ignored), or -1. Constant
+  // time: names are hashed.
+  int IndexOf(std::string_view AName) const { return FIndex.Find(AName); }
   const std::vector<TFieldDef>& Items() const { return FItems; }
 
  private:
   friend class TAdaptedDataSet;
   std::vector<TFieldDef> FItems;
+  detail::TNameIndex FIndex;  // the names of FItems
   // The dataset these belong to (null for free-standing definitions): it
   // refuses changes while open and rebuilds its columns after one.
   TAdaptedDataSet* FOwner = nullptr;
@@ -372,6 +375,7 @@ class TAdaptedDataSet : public TObject {
   TResourceOptions FResourceOptions;
   TDataSetState FState = TDataSetState::dsInactive;
   std::vector<TFieldDef> FColumnDefs;
+  detail::TNameIndex FColumnIndex;  // the names of FColumnDefs
   std::vector<TColumn> FColumns;
   std::size_t FRowCount = 0;
   // Cursor: index of the current row; FRowCount when past the end.

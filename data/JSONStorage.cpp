@@ -2,12 +2,22 @@
 #include "data/JSONStorage.h"
 
 #include <rapidjson/document.h>
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
+#include <system_error>
 #include <vector>
+
+#include "platform/Utf.h"
 
 namespace qvr::data {
 
@@ -123,6 +133,109 @@ TValue ReadCell(const rapidjson::Value& AValue, TFieldType AType) {
   throw EJSONStorageError();
 }
 
+// True when the number text (JSON grammar) has a magnitude below 1, for a
+// text that does not fit a double: then it is too small rather than too
+// large. Exponents saturate, so no text can overflow the count.
+bool BelowOne(std::string_view ANumber) {
+  std::size_t i = ANumber.starts_with('-') ? 1 : 0;
+  // Below this, ten times a count plus a digit still fits 64 bits.
+  constexpr std::int64_t kLimit = 100'000'000'000'000'000;
+  std::int64_t position = 0;  // decimal exponent of the first non-zero digit, plus one
+  bool nonZero = false;
+  bool fraction = false;
+  for (; i < ANumber.size() && ANumber[i] != 'e' && ANumber[i] != 'E'; ++i) {
+    if (ANumber[i] == '.') {
+      fraction = true;
+    } else if (!nonZero && ANumber[i] == '0') {
+      if (fraction && position > -kLimit) --position;
+    } else if (!nonZero) {
+      nonZero = true;
+      if (!fraction) position = 1;
+    } else if (!fraction && position < kLimit) {
+      ++position;
+    }
+  }
+  std::int64_t exponent = 0;
+  bool negative = false;
+  if (i < ANumber.size()) {
+    ++i;
+    if (i < ANumber.size() && (ANumber[i] == '-' || ANumber[i] == '+'))
+      negative = ANumber[i++] == '-';
+    for (; i < ANumber.size(); ++i) {
+      if (exponent < kLimit) exponent = exponent * 10 + (ANumber[i] - '0');
+    }
+  }
+  return position + (negative ? -exponent : exponent) <= 0;
+}
+
+// Forwards the reader's events to a document, turning each number's text into
+// its value: integers exactly, other numbers correctly rounded (std::from_chars),
+// so that the text the saver writes for a double gives that double again.
+// RapidJSON's own conversions are either not correctly rounded or, in its
+// full-precision mode, undefined for some texts.
+class TPreciseNumbers {
+ public:
+  explicit TPreciseNumbers(rapidjson::Document& ADocument) : FDoc(ADocument) {}
+
+  bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
+    const char* end = AText + ALength;
+    if (std::find_if(AText, end, [](char c) { return c == '.' || c == 'e' || c == 'E'; }) == end) {
+      std::int64_t i = 0;
+      if (std::from_chars(AText, end, i).ec == std::errc()) return FDoc.Int64(i);
+      std::uint64_t u = 0;
+      if (std::from_chars(AText, end, u).ec == std::errc()) return FDoc.Uint64(u);
+    }
+    double d = 0;
+    const auto [ptr, ec] = std::from_chars(AText, end, d);
+    if (ec == std::errc() && ptr == end) return FDoc.Double(d);
+    // Too small for a double: zero, with its sign. Too large: not a number
+    // this format can hold.
+    if (ec == std::errc::result_out_of_range && BelowOne(std::string_view(AText, ALength))) {
+      return FDoc.Double(*AText == '-' ? -0.0 : 0.0);
+    }
+    return false;
+  }
+  bool Null() { return FDoc.Null(); }
+  bool Bool(bool AValue) { return FDoc.Bool(AValue); }
+  // Numbers arrive as text (kParseNumbersAsStringsFlag); these are not called.
+  bool Int(int AValue) { return FDoc.Int(AValue); }
+  bool Uint(unsigned AValue) { return FDoc.Uint(AValue); }
+  bool Int64(std::int64_t AValue) { return FDoc.Int64(AValue); }
+  bool Uint64(std::uint64_t AValue) { return FDoc.Uint64(AValue); }
+  bool Double(double AValue) { return FDoc.Double(AValue); }
+  bool String(const char* AText, rapidjson::SizeType ALength, bool ACopy) {
+    return FDoc.String(AText, ALength, ACopy);
+  }
+  bool StartObject() { return FDoc.StartObject(); }
+  bool Key(const char* AText, rapidjson::SizeType ALength, bool ACopy) {
+    return FDoc.Key(AText, ALength, ACopy);
+  }
+  bool EndObject(rapidjson::SizeType ACount) { return FDoc.EndObject(ACount); }
+  bool StartArray() { return FDoc.StartArray(); }
+  bool EndArray(rapidjson::SizeType ACount) { return FDoc.EndArray(ACount); }
+
+ private:
+  rapidjson::Document& FDoc;
+};
+
+// Parses AText into ADoc; false for text that is not one whole JSON value.
+bool ParseDocument(rapidjson::Document& ADoc, std::string_view AText) {
+  bool parsed = false;
+  auto generate = [&](rapidjson::Document& AHandler) {
+    rapidjson::MemoryStream memory(AText.data(), AText.size());
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(memory);
+    TPreciseNumbers handler(AHandler);
+    rapidjson::Reader reader;
+    // The iterative parser keeps deeply nested input from exhausting the stack.
+    reader.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag |
+                 rapidjson::kParseNumbersAsStringsFlag>(in, handler);
+    parsed = !reader.HasParseError();
+    return parsed;
+  };
+  ADoc.Populate(generate);
+  return parsed;
+}
+
 }  // namespace
 
 std::string TJSONStorage::SaveToText(const TAdaptedDataSet& ADataSet) {
@@ -166,10 +279,7 @@ void TJSONStorage::Save(const TAdaptedDataSet& ADataSet, TStream& AStream) {
 
 void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
   rapidjson::Document doc;
-  // The iterative parser keeps deeply nested input from exhausting the stack.
-  doc.Parse<rapidjson::kParseIterativeFlag | rapidjson::kParseValidateEncodingFlag>(AText.data(),
-                                                                                    AText.size());
-  if (doc.HasParseError() || !doc.IsObject()) throw EJSONStorageError();
+  if (!ParseDocument(doc, AText) || !doc.IsObject()) throw EJSONStorageError();
   const auto name = doc.FindMember("name");
   const auto fields = doc.FindMember("fields");
   const auto rows = doc.FindMember("rows");
@@ -190,7 +300,10 @@ void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
         (q != f.MemberEnd() && !q->value.IsBool())) {
       throw EJSONStorageError();
     }
-    const std::string fieldName(n->value.GetString(), n->value.GetStringLength());
+    // An escaped lone surrogate decodes to bytes that are no UTF-8; names
+    // keep U+FFFD instead, as text values do, so that they can be saved.
+    const std::string fieldName =
+        SanitizeUtf8(std::string_view(n->value.GetString(), n->value.GetStringLength()));
     if (defs.IndexOf(fieldName) >= 0) throw EJSONStorageError();
     defs.Add(fieldName, type, q != f.MemberEnd() && q->value.GetBool());
   }
@@ -210,9 +323,10 @@ void TJSONStorage::Load(TAdaptedDataSet& ADataSet, std::string_view AText) {
     }
   }
   ADataSet.Close();
-  ADataSet.SetName(name == doc.MemberEnd()
-                       ? std::string()
-                       : std::string(name->value.GetString(), name->value.GetStringLength()));
+  ADataSet.SetName(
+      name == doc.MemberEnd()
+          ? std::string()
+          : SanitizeUtf8(std::string_view(name->value.GetString(), name->value.GetStringLength())));
   ADataSet.LoadData(defs.Items(), std::move(columns));
 }
 

@@ -6,14 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
+#include "platform/detail/FileReplacement.h"
 
 namespace qvr {
 
@@ -148,10 +147,12 @@ std::string Serialize(const TDocument& ADoc) {
 }
 
 // Reads the whole file. Nothing for a missing file; std::nullopt when the file
-// exists but cannot be read (so a write must not replace it).
+// exists but cannot be read or is not a regular file (so a write must not
+// replace it). O_NONBLOCK: opening a FIFO must not wait for a writer; the
+// kind of file is checked before the first read.
 std::optional<std::string> ReadAll(const std::string& APath, bool& AExists) {
   AExists = false;
-  const int fd = ::open(APath.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(APath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::string();
     AExists = true;
@@ -220,76 +221,6 @@ std::optional<std::string> Lookup(const std::string& AFileName, const std::strin
   return CleanValue(value);
 }
 
-std::string Dirname(const std::string& APath) {
-  const auto slash = APath.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return APath.substr(0, slash);
-}
-
-// The file that a write replaces: the target of a symbolic link, so that the
-// link itself survives.
-std::string ResolveTarget(const std::string& APath) {
-  struct stat st {};
-  if (::lstat(APath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* real = ::realpath(APath.c_str(), nullptr);
-    if (real != nullptr) {
-      std::string target(real);
-      std::free(real);
-      return target;
-    }
-  }
-  return APath;
-}
-
-bool WriteWhole(int fd, const std::string& ABytes) {
-  std::size_t done = 0;
-  while (done < ABytes.size()) {
-    const ssize_t n = ::write(fd, ABytes.data() + done, ABytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Writes ABytes to a temporary file beside ATarget and renames it over
-// ATarget. False, with ATarget untouched, when any step fails.
-bool ReplaceAtomically(const std::string& ATarget, const std::string& ABytes,
-                       const struct stat* AOld) {
-  const std::string folder = Dirname(ATarget);
-  std::string temp = ATarget + ".XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = WriteWhole(fd, ABytes);
-  mode_t mode;
-  if (AOld != nullptr) {
-    mode = AOld->st_mode & 07777;
-    // Root rewriting someone's file must leave it theirs.
-    if (ok && ::geteuid() == 0) ok = ::fchown(fd, AOld->st_uid, AOld->st_gid) == 0;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ok = ok && ::fchmod(fd, mode) == 0;
-  ok = ok && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), ATarget.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirfd >= 0) {
-    ::fsync(dirfd);  // makes the rename itself durable; best effort
-    ::close(dirfd);
-  }
-  return true;
-}
-
 std::string OneLine(const std::string& AValue) {
   std::string v = AValue;
   for (char& c : v)
@@ -337,20 +268,35 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
   const auto fail = [this]() {
     throw EIniFileException(Format("Unable to write to %s", FFileName));
   };
-  const std::string target = ResolveTarget(FFileName);
-
-  struct stat old {};
-  const bool hadFile = ::stat(target.c_str(), &old) == 0;
-  if (hadFile && (!S_ISREG(old.st_mode) || (old.st_mode & 0222) == 0)) fail();
-  if (!hadFile && errno != ENOENT) fail();
+  const auto target = detail::WriteTarget(FFileName);
+  if (!target) fail();
+  // The folder first, so that a read-only folder gets no lock file either.
   struct stat dir {};
-  if (::stat(Dirname(target).c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode) ||
+  if (::stat(detail::FolderOf(*target).c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode) ||
       (dir.st_mode & 0222) == 0) {
     fail();
   }
+  struct stat old {};
+  bool hadFile = ::lstat(target->c_str(), &old) == 0;
+  const auto refused = [&]() {
+    if (!hadFile) return errno != ENOENT;
+    if (!S_ISREG(old.st_mode)) return true;
+    // The write bits work as a read-only attribute, for root too; anyone else
+    // must be allowed to write the file itself, not only to replace it.
+    if ((old.st_mode & 0222) == 0) return true;
+    return ::geteuid() != 0 && ::faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0;
+  };
+  // Checked before the lock too, so that a refused write leaves no lock file.
+  if (refused()) fail();
+  auto lock = detail::TWriteLock::Acquire(*target, hadFile ? &old : nullptr);
+  if (!lock) fail();
+  detail::RemoveLeftovers(*target);
 
+  // Under the lock: the file as the last writer left it.
+  hadFile = ::lstat(target->c_str(), &old) == 0;
+  if (refused()) fail();
   bool exists = false;
-  const auto bytes = ReadAll(target, exists);
+  const auto bytes = ReadAll(*target, exists);
   if (!bytes) fail();
 
   TDocument doc = Parse(*bytes);
@@ -392,7 +338,7 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
 
   const std::string updated = Serialize(doc);
   if (hadFile && updated == *bytes) return;  // same content: nothing to replace
-  if (!ReplaceAtomically(target, updated, hadFile ? &old : nullptr)) fail();
+  if (!detail::ReplaceFile(*target, updated, hadFile ? &old : nullptr)) fail();
 }
 
 void TIniFile::WriteInteger(const std::string& ASection, const std::string& AIdent,

@@ -12,8 +12,13 @@
 // keeps every other byte: comments, unknown sections, blank lines, order, line
 // endings and a byte-order mark. The file is replaced atomically (temporary
 // file in the same folder, flushed, renamed over it), so it is never left half
-// written. New files are UTF-8 without a byte-order mark; UTF-8 and UTF-16LE
-// files with a byte-order mark are read and written back in their encoding.
+// written, and the read-modify-replace of a write holds an advisory lock on
+// "<file>.lock" so that writes of several programs never lose each other's
+// keys; reads take no lock (see platform/detail/FileReplacement.h). New files
+// are UTF-8 without a byte-order mark; UTF-8 and UTF-16LE files with a
+// byte-order mark are read and written back in their encoding. Anything that
+// is not a regular file (or a link to one) reads as absent and is never
+// opened in a way that can wait.
 #pragma once
 
 #include <cstdint>
@@ -49,12 +54,16 @@ class TIniFile {
   bool SectionExists(const std::string& ASection) const;
   bool ValueExists(const std::string& ASection, const std::string& AIdent) const;
 
-  // Writes at once. Raises EIniFileException "Unable to write to %s" and leaves
-  // the file exactly as it was when the file has no write permission bit (also
-  // for root, as a read-only file), when it is not a regular file, when its
-  // folder has no write permission bit, or when any step of the replacement
-  // fails. Line breaks inside AValue are written as blanks so that a value can
-  // never add lines to the file.
+  // Writes at once; through a symbolic link, the link's target is written (and
+  // created when missing). Raises EIniFileException "Unable to write to %s"
+  // and leaves the file exactly as it was when the file has no write
+  // permission bit (also for root, as a read-only file), when the process may
+  // not write it (not root), when it is not a regular file, when its folder
+  // has no write permission bit or does not exist, when another writer holds
+  // the lock longer than 10 seconds, when the new file could not keep the
+  // group's rights, or when any step of the replacement fails. Line breaks
+  // inside AValue are written as blanks so that a value can never add lines
+  // to the file.
   void WriteString(const std::string& ASection, const std::string& AIdent,
                    const std::string& AValue);
   void WriteInteger(const std::string& ASection, const std::string& AIdent, std::int32_t AValue);

@@ -50,6 +50,19 @@ TEST(TdmOpcionesTest, ConnectionFromConfigFile) {
   }
 }
 
+TEST(TdmOpcionesTest, AModuleToldWhichFileToUseReadsThatOne) {
+  TConfigFolder beside;
+  beside.Write("[rest]\nIP=10.0.0.9\nPuerto=9\nUID=junto\n");
+  const test::TTempDir other;
+  const std::string path = other.File("otro.ini");
+  test::WriteFileBytes(path, "[rest]\nIP=10.0.0.5\nPuerto=211\nUID=kiosco\n");
+  TdmBaseCliente dm(path);
+  EXPECT_EQ(dm.config().FileConfig(), path);
+  EXPECT_EQ(dm.rest().Host(), "10.0.0.5");
+  EXPECT_EQ(dm.rest().Port(), 211);
+  EXPECT_EQ(dm.rest().UserName(), "kiosco");
+}
+
 TEST(TdmOpcionesTest, MakesBothStorageFormatsAvailableWhileItLives) {
   TConfigFolder folder;
   {
@@ -61,7 +74,26 @@ TEST(TdmOpcionesTest, MakesBothStorageFormatsAvailableWhileItLives) {
   EXPECT_FALSE(data::IsStorageFormatRegistered(data::TStorageFormat::sfJSON));
 }
 
-TEST(TdmOpcionesTest, GlobalIsSetByTheOwner) { EXPECT_EQ(dmOpciones, nullptr); }
+// The program entry owns the module and sets dmOpciones for the time it lives;
+// the module itself neither sets nor clears it, so that creating or releasing
+// another module (a test, a second client) leaves the program's one alone.
+TEST(TdmOpcionesTest, GlobalIsSetByTheOwner) {
+  TConfigFolder folder;
+  ASSERT_EQ(dmOpciones, nullptr);
+  {
+    TdmOpciones dm;
+    EXPECT_EQ(dmOpciones, nullptr) << "the module set the global itself";
+    dmOpciones = &dm;  // as the program entry does
+    {
+      TdmOpciones other;
+      EXPECT_EQ(dmOpciones, &dm) << "creating another module changed the global";
+    }
+    EXPECT_EQ(dmOpciones, &dm) << "releasing another module changed the global";
+    EXPECT_EQ(&dmOpciones->config(), &dm.config());
+    dmOpciones = nullptr;  // the owner clears it before releasing the module
+  }
+  EXPECT_EQ(dmOpciones, nullptr);
+}
 
 }  // namespace
 }  // namespace qvr::client

@@ -3,11 +3,19 @@
 // atomically or not at all.
 #include "platform/IniFile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "support/TempDir.h"
 
@@ -94,6 +102,67 @@ TEST(IniFileReadTest, MissingFileAndDirectoryGiveDefaults) {
   EXPECT_EQ(directory.ReadString("rest", "IP", "d"), "d");
 }
 
+// Runs ACall on another thread and waits at most a few seconds for it. On a
+// time-out it calls AUnblock (which releases one blocked step of ACall) until
+// ACall returns, and returns false, so a call that blocks fails the test
+// instead of hanging it.
+bool ReturnsPromptly(const std::function<void()>& ACall, const std::function<void()>& AUnblock) {
+  auto done = std::async(std::launch::async, ACall);
+  if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+    done.get();
+    return true;
+  }
+  for (int i = 0;
+       i < 1000 && done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready; ++i) {
+    AUnblock();
+  }
+  done.get();
+  return false;
+}
+
+// A FIFO, a device or anything else that is not a regular file (or a link to
+// one) reads as absent, is never opened in a way that can wait for a writer,
+// and refuses writes.
+TEST(IniFileReadTest, WhatIsNotARegularFileReadsAsAbsentWithoutWaiting) {
+  TTempDir dir;
+  const std::string fifo = dir.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string fifoLink = dir.File("fifo-link.ini");
+  std::filesystem::create_symlink(fifo, fifoLink);
+  const std::string deviceLink = dir.File("device-link.ini");
+  std::filesystem::create_symlink("/dev/zero", deviceLink);
+  // A FIFO that waits for a writer is released by opening its other end.
+  const auto openWriter = [&]() {
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+  };
+  for (const std::string& path : {fifo, fifoLink, deviceLink}) {
+    SCOPED_TRACE(path);
+    TIniFile ini(path);
+    const auto reads = [&]() {
+      EXPECT_EQ(ini.ReadString("rest", "IP", "d"), "d");
+      EXPECT_EQ(ini.ReadInteger("rest", "Puerto", 8080), 8080);
+      EXPECT_FALSE(ini.SectionExists("rest"));
+      EXPECT_FALSE(ini.ValueExists("rest", "IP"));
+    };
+    const auto write = [&]() {
+      try {
+        ini.WriteString("rest", "IP", "x");
+        ADD_FAILURE() << "the write was not refused";
+      } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + path);
+      }
+    };
+    EXPECT_TRUE(ReturnsPromptly(reads, openWriter)) << "a read waited";
+    EXPECT_TRUE(ReturnsPromptly(write, openWriter)) << "a write waited";
+  }
+  struct stat st {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(std::filesystem::is_symlink(fifoLink));
+  EXPECT_TRUE(std::filesystem::is_symlink(deviceLink));
+}
+
 TEST(IniFileReadTest, ReadsTheFileAgainEveryTime) {
   TTempDir dir;
   const std::string path = dir.File("config.ini");
@@ -164,9 +233,12 @@ TEST(IniFileWriteTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
-                          std::filesystem::directory_iterator()),
-            1);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"config.ini", "config.ini.lock"}));
 }
 
 TEST(IniFileWriteTest, WritesThroughASymbolicLink) {
@@ -179,6 +251,38 @@ TEST(IniFileWriteTest, WritesThroughASymbolicLink) {
   ini.WriteString("rest", "IP", "b");
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(ReadFileBytes(real), "[rest]\nIP=b\n");
+}
+
+// A link whose target does not exist yet reads as absent; a write creates the
+// target (when its folder exists) and keeps the link, as the administrator
+// who made the link expects.
+TEST(IniFileWriteTest, DanglingLinkGetsItsTargetCreated) {
+  TTempDir dir;
+  std::filesystem::create_directory(dir.File("etc"));
+  struct TCase {
+    const char* Note;
+    std::vector<std::pair<std::string, std::string>> Links;  // link -> target
+    std::string Target;                                      // the file a write creates
+  };
+  const TCase cases[] = {
+      {"relative target", {{"config.ini", "etc/real.ini"}}, "etc/real.ini"},
+      {"absolute target", {{"config.ini", dir.File("etc/abs.ini")}}, "etc/abs.ini"},
+      {"chain of links", {{"config.ini", "second"}, {"second", "etc/chain.ini"}}, "etc/chain.ini"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Note);
+    for (const auto& [link, target] : c.Links) {
+      std::filesystem::remove(dir.File(link));
+      std::filesystem::create_symlink(target, dir.File(link));
+    }
+    TIniFile ini(dir.File("config.ini"));
+    EXPECT_EQ(ini.ReadString("rest", "IP", "d"), "d");
+    EXPECT_FALSE(test::PathExists(dir.File(c.Target))) << "reading creates nothing";
+    ini.WriteString("rest", "IP", "b");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.File("config.ini")));
+    EXPECT_EQ(ReadFileBytes(dir.File(c.Target)), "[rest]\nIP=b\n");
+    EXPECT_EQ(ini.ReadString("rest", "IP", "d"), "b");
+  }
 }
 
 // Every refusal raises "Unable to write to <path>" and leaves the file as it
@@ -227,6 +331,20 @@ TEST_F(IniFileRefusalTest, DirectoryInTheWay) {
 }
 
 TEST_F(IniFileRefusalTest, MissingFolder) { ExpectRefused(FDir.File("absent/config.ini")); }
+
+TEST_F(IniFileRefusalTest, LinkIntoAMissingFolderOrALoop) {
+  const std::string path = FDir.File("config.ini");
+  std::filesystem::create_symlink("absent/real.ini", path);
+  ExpectRefused(path);
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  EXPECT_FALSE(test::PathExists(FDir.File("absent")));
+
+  const std::string loop = FDir.File("loop.ini");
+  std::filesystem::create_symlink("loop.ini", loop);
+  EXPECT_EQ(TIniFile(loop).ReadString("rest", "IP", "d"), "d");
+  ExpectRefused(loop);
+  EXPECT_TRUE(std::filesystem::is_symlink(loop));
+}
 
 TEST_F(IniFileRefusalTest, UnreadableFileIsNotReplaced) {
   if (test::RunningAsRoot()) GTEST_SKIP() << "root reads any file";

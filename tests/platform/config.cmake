@@ -3,3 +3,6 @@ qvr_test(IniFile_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniFile_tes
          LIBS qvrtestsupport)
 qvr_test(Utf_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/Utf_test.cpp)
 qvr_test_as_user(IniFile_test)
+qvr_test(IniFileSharing_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniFileSharing_test.cpp
+         LIBS qvrtestsupport ${CMAKE_DL_LIBS})
+qvr_test_as_user(IniFileSharing_test)

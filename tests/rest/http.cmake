@@ -4,3 +4,7 @@ qvr_test(RestHTTP_test LABEL http
   LIBS qvrtestsupport
   TIMEOUT 120)
 qvr_test_as_user(RestHTTP_test)
+qvr_test(RestHTTPProgress_test LABEL http
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/http/RestHTTPProgress_test.cpp
+  LIBS qvrtestsupport
+  TIMEOUT 120)

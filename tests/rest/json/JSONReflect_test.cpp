@@ -371,6 +371,8 @@ TEST(JSONUnMarshal, FailsWithExactMessagesAndReleasesEverything) {
       {node + R"({"Real":"1,5"}})", "'1,5' is not a valid floating point value"},
       {node + R"({"Real":"NaN"}})", "'NaN' is not a valid floating point value"},
       {node + R"({"Real":"1e999"}})", "'1e999' is not a valid floating point value"},
+      {node + R"({"Real":-1e999}})", "'-1e999' is not a valid floating point value"},
+      {node + R"({"Int":1E400}})", "'1E400' is not a valid integer value"},
       {node + R"({"Real":" 1"}})", "' 1' is not a valid floating point value"},
   };
   for (const TCase& c : convert) {

@@ -1,7 +1,8 @@
 // The reader that ParseJSON replaced, kept for the tests as the reference the
 // parser must agree with: RapidJSON's SAX reader in place on a copy of the
 // text, numbers as strings, building the same value classes, with lone
-// surrogates replaced and bad text repaired around it.
+// surrogates replaced, numbers beyond a double's range kept as their text,
+// and bad text repaired around it.
 #pragma once
 
 #if defined(__SSE4_2__)
@@ -28,6 +29,31 @@
 namespace qvr::rest::reference {
 
 namespace detail {
+
+inline bool IsJSONNumberText(std::string_view AText) noexcept {
+  std::size_t i = 0;
+  const std::size_t n = AText.size();
+  auto digit = [&](std::size_t k) { return k < n && AText[k] >= '0' && AText[k] <= '9'; };
+  if (i < n && AText[i] == '-') ++i;
+  if (!digit(i)) return false;
+  if (AText[i] == '0') {
+    ++i;
+  } else {
+    while (digit(i)) ++i;
+  }
+  if (i < n && AText[i] == '.') {
+    ++i;
+    if (!digit(i)) return false;
+    while (digit(i)) ++i;
+  }
+  if (i < n && (AText[i] == 'e' || AText[i] == 'E')) {
+    ++i;
+    if (i < n && (AText[i] == '+' || AText[i] == '-')) ++i;
+    if (!digit(i)) return false;
+    while (digit(i)) ++i;
+  }
+  return i == n;
+}
 
 inline bool IsAscii(const char* AText, std::size_t ALength) noexcept {
   std::uint64_t acc = 0;
@@ -83,8 +109,16 @@ class TBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TBuilder
   }
   // Texts are built in place: every move of a short std::string is a copy.
   bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
+    if (FNumberTexts != nullptr) {
+      // A text whose numbers were masked: the kept texts come in order.
+      if (FNextNumber >= FNumberTexts->size()) return false;
+      return Put(std::make_unique<TJSONNumber>((*FNumberTexts)[FNextNumber++]));
+    }
     return Put(std::make_unique<TJSONNumber>(AText, ALength));
   }
+  // The texts of the numbers, in document order, for a text whose numbers
+  // stand masked as 0.
+  void SetNumberTexts(const std::vector<std::string>* ATexts) { FNumberTexts = ATexts; }
   bool String(const char* AText, rapidjson::SizeType ALength, bool) {
     if (IsCleanText(AText, ALength)) return Put(std::make_unique<TJSONString>(AText, ALength));
     return Put(std::make_unique<TJSONString>(RepairText(AText, ALength)));
@@ -174,6 +208,8 @@ class TBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TBuilder
   std::vector<TFrame> FFrames;
   std::vector<std::size_t> FShapes;
   std::unique_ptr<TJSONValue> FRoot;
+  const std::vector<std::string>* FNumberTexts = nullptr;
+  std::size_t FNextNumber = 0;
 };
 
 inline int HexValue(char c) noexcept {
@@ -240,9 +276,63 @@ inline std::optional<std::string> ReplaceLoneSurrogates(std::string_view AText) 
   return out;
 }
 
-// Parses AText; ASurrogateError tells whether it failed on the escape of a
-// lone high surrogate, which the reader refuses.
-inline std::unique_ptr<TJSONValue> ParseText(std::string_view AText, bool* ASurrogateError) {
+// Why a parse failed, where the text can be mended and parsed again.
+enum class TParseFailure { None, Other, LoneSurrogate, NumberTooBig };
+
+// The text with every number (outside strings) written as 0, and the
+// numbers' own texts in document order in ANumbers; nothing when a number
+// token is no JSON number. The reader refuses numbers beyond the range of a
+// double even when it hands numbers over as text, so those are parsed this
+// way: a number is kept as its text, and only a conversion that needs its
+// value fails.
+inline std::optional<std::string> MaskNumbers(std::string_view AText,
+                                              std::vector<std::string>& ANumbers) {
+  std::string out;
+  out.reserve(AText.size());
+  bool inString = false;
+  for (std::size_t i = 0; i < AText.size();) {
+    const char c = AText[i];
+    if (inString) {
+      out += c;
+      if (c == '\\' && i + 1 < AText.size()) {
+        out += AText[i + 1];
+        i += 2;
+        continue;
+      }
+      if (c == '"') inString = false;
+      ++i;
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+      out += c;
+      ++i;
+      continue;
+    }
+    if (c == '-' || (c >= '0' && c <= '9')) {
+      std::size_t end = i + 1;
+      while (end < AText.size() &&
+             ((AText[end] >= '0' && AText[end] <= '9') || AText[end] == '.' || AText[end] == 'e' ||
+              AText[end] == 'E' || AText[end] == '+' || AText[end] == '-')) {
+        ++end;
+      }
+      const std::string_view number = AText.substr(i, end - i);
+      if (!IsJSONNumberText(number)) return std::nullopt;
+      ANumbers.emplace_back(number);
+      out += '0';
+      i = end;
+      continue;
+    }
+    out += c;
+    ++i;
+  }
+  return out;
+}
+
+// Parses AText, with ANumbers the kept texts of masked numbers (or null);
+// AFailure tells why it failed.
+inline std::unique_ptr<TJSONValue> ParseText(std::string_view AText, TParseFailure& AFailure,
+                                             const std::vector<std::string>* ANumbers) {
   // The reader works in place on a private copy: strings and numbers are
   // then handed over where they lie instead of being copied once more onto
   // the reader's own stack, which makes the parse markedly faster.
@@ -254,32 +344,56 @@ inline std::unique_ptr<TJSONValue> ParseText(std::string_view AText, bool* ASurr
   std::memset(buffer.get() + AText.size(), 0, kPadding);
   rapidjson::InsituStringStream stream(buffer.get());
   TBuilder builder;
+  builder.SetNumberTexts(ANumbers);
   rapidjson::Reader reader;
   constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
   const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
-  if (ASurrogateError != nullptr) {
-    *ASurrogateError = result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid;
+  AFailure = TParseFailure::None;
+  if (result.IsError()) {
+    AFailure = result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid
+                   ? TParseFailure::LoneSurrogate
+               : result.Code() == rapidjson::kParseErrorNumberTooBig ? TParseFailure::NumberTooBig
+                                                                     : TParseFailure::Other;
+    return nullptr;
   }
-  if (result.IsError()) return nullptr;
   // The reader takes a zero byte for the end of the text, so "{}\0junk"
   // would pass: the whole text must have been read.
-  if (stream.Tell() != AText.size()) return nullptr;
+  if (stream.Tell() != AText.size()) {
+    AFailure = TParseFailure::Other;
+    return nullptr;
+  }
   return builder.TakeRoot();
 }
 
 }  // namespace detail
 
+// A text the reader refuses only for a lone surrogate escape or a number
+// beyond a double's range is mended (the escape becomes U+FFFD, the number
+// is kept as its text) and parsed again; each mend is made at most once.
 inline std::unique_ptr<TJSONValue> Parse(std::string_view AText) {
   using namespace detail;
   if (AText.empty()) return nullptr;
-  bool surrogate = false;
-  std::unique_ptr<TJSONValue> value = ParseText(AText, &surrogate);
-  if (value == nullptr && surrogate) {
-    if (std::optional<std::string> fixed = ReplaceLoneSurrogates(AText)) {
-      return ParseText(*fixed, nullptr);
+  std::string mended;
+  std::string_view text = AText;
+  std::vector<std::string> numbers;
+  bool masked = false;
+  bool replaced = false;
+  for (;;) {
+    TParseFailure failure = TParseFailure::None;
+    std::unique_ptr<TJSONValue> value = ParseText(text, failure, masked ? &numbers : nullptr);
+    if (value != nullptr) return value;
+    std::optional<std::string> next;
+    if (failure == TParseFailure::LoneSurrogate && !replaced) {
+      replaced = true;
+      next = ReplaceLoneSurrogates(text);
+    } else if (failure == TParseFailure::NumberTooBig && !masked) {
+      masked = true;
+      next = MaskNumbers(text, numbers);
     }
+    if (!next) return nullptr;
+    mended = std::move(*next);
+    text = mended;
   }
-  return value;
 }
 
 }  // namespace qvr::rest::reference
