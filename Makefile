@@ -1,6 +1,6 @@
 # The project's entry points. `make run` and `make test` do all set-up
 # themselves (packages, configure, build) on a fresh Debian 12 machine.
-.PHONY: run server test asan fuzz bench build build-asan deps screenshot format clean
+.PHONY: run server qvr test asan fuzz bench build build-asan deps package screenshot format clean
 
 JOBS ?= $(shell nproc)
 BUILD_DIR := build
@@ -35,8 +35,19 @@ server: deps
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvr-server
 	$(BUILD_DIR)/bin/qvr-server --listen 127.0.0.1:8080 --anonymous
 
+# Builds the command-line client build/bin/qvr (docs/qvr.md); it reads and
+# writes build/bin/config.ini, the file make run's window writes too.
+qvr: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target qvr
+
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The Debian packages qvr-opciones, qvr-server and libqvrcore-dev, made by
+# CPack from the release build into build/packages/ (docs/packaging.md).
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # All tests built and run under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan: deps

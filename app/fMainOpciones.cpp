@@ -6,11 +6,12 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 
 #include "app/QVRApplication.h"
 #include "app/uMensajesXE.h"
 #include "client/dOpciones.h"
-#include "platform/SysUtils.h"
+#include "client/uGuardarConexion.h"
 
 namespace qvr::app {
 
@@ -106,16 +107,11 @@ TfrmMainOpciones::~TfrmMainOpciones() {
 }
 
 void TfrmMainOpciones::btnAceptarClick() {
-  const std::string portText = fraConexionWeb->edPuerto->text().toStdString();
-  std::int32_t port = 0;
-  if (!TryStrToInt(portText, port)) {
-    MostrarError(QStringLiteral("El puerto debe ser numerico"));
-    return;
-  }
-  auto& config = client::dmOpciones->config();
-  config.SetIP(fraConexionWeb->edServidor->text().toStdString());
-  config.SetPuerto(port);
-  config.SetUID(fraConexionWeb->edUID->text().toStdString());
+  const client::TConexionTextos textos{fraConexionWeb->edServidor->text().toStdString(),
+                                       fraConexionWeb->edPuerto->text().toStdString(),
+                                       fraConexionWeb->edUID->text().toStdString()};
+  if (!client::GuardarConexion(client::dmOpciones->config(), textos))
+    MostrarError(QString::fromUtf8(client::kPuertoNoNumerico));
 }
 
 void TfrmMainOpciones::resizeEvent(QResizeEvent* AEvent) {

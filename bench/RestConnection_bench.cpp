@@ -68,8 +68,8 @@ void BM_ConnectionExchange(benchmark::State& state) {
 }
 BENCHMARK(BM_ConnectionExchange);
 
-// Single calls of both kinds alternately, median against median
-// (support/PairedTiming.h).
+// Single calls of both kinds alternately, median against median; which of
+// the two runs first alternates from pair to pair (support/PairedTiming.h).
 double ExchangeRatio() {
   auto& setup = Setup();
   return qvr::bench::PairedMedianRatio(

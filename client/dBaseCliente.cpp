@@ -43,13 +43,16 @@ std::string FolderUnder(const std::string& AParent, const char* AName) {
 
 }  // namespace
 
-TdmBaseCliente::TdmBaseCliente() {
+TdmBaseCliente::TdmBaseCliente() : TdmBaseCliente(std::string()) {}
+
+TdmBaseCliente::TdmBaseCliente(const std::string& AFileConfig) {
   Frest = CreateRestComponent();
   FBIN = std::make_unique<data::TBinStorageLink>();
   FJSON = std::make_unique<data::TJSONStorageLink>();
   FcieMain = std::make_unique<TComputerInfo>();
   FInstanceOwner = true;
-  Fconfig = std::make_unique<config::TConfigClient>();
+  // An empty path is config.ini beside the executable.
+  Fconfig = std::make_unique<config::TConfigClient>(AFileConfig);
   FOpciones = std::make_unique<TOpciones>();
   Frest->SetHost(Fconfig->IP());
   Frest->SetPort(Fconfig->Puerto());

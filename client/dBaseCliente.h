@@ -24,6 +24,9 @@ class TdmBaseCliente : public TObject {
   // configuration, a fresh options record, and the connection's host, port and
   // user name from the configuration, in that order. Nothing is sent.
   TdmBaseCliente();
+  // The same with its configuration on AFileConfig (a full path) instead of
+  // config.ini beside the executable: for programs told which file to use.
+  explicit TdmBaseCliente(const std::string& AFileConfig);
   // Releases the configuration, then the proxy (if one was created), then the
   // options record, then the components.
   ~TdmBaseCliente() override;

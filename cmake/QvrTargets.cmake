@@ -88,10 +88,9 @@ function(qvr_test_as_user name)
   endif()
 endfunction()
 
-# qvr_soname(<var> <imported target>): the SONAME of the shared library behind
-# an imported target, read from its dynamic section, for loading it by name at
-# run time.
-function(qvr_soname var target)
+# qvr_imported_location(<var> <imported target>): the library file behind an
+# imported target.
+function(qvr_imported_location var target)
   get_target_property(location ${target} IMPORTED_LOCATION)
   if(NOT location)
     get_target_property(location ${target} IMPORTED_LOCATION_RELEASE)
@@ -99,6 +98,14 @@ function(qvr_soname var target)
   if(NOT location)
     get_target_property(location ${target} LOCATION)
   endif()
+  set(${var} ${location} PARENT_SCOPE)
+endfunction()
+
+# qvr_soname(<var> <imported target>): the SONAME of the shared library behind
+# an imported target, read from its dynamic section, for loading it by name at
+# run time.
+function(qvr_soname var target)
+  qvr_imported_location(location ${target})
   execute_process(COMMAND objdump -p ${location} OUTPUT_VARIABLE dynamic ERROR_QUIET)
   string(REGEX MATCH "SONAME +([^\n]+)" _ "${dynamic}")
   if(NOT CMAKE_MATCH_1)

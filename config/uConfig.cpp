@@ -8,10 +8,16 @@ namespace qvr::config {
 
 TBaseConfig::TBaseConfig() : FIniFile(std::make_unique<TIniFile>(FileConfig())) {}
 
+TBaseConfig::TBaseConfig(std::string AFileConfig)
+    : FFixedFile(std::move(AFileConfig)), FIniFile(std::make_unique<TIniFile>(FileConfig())) {}
+
 TBaseConfig::~TBaseConfig() {
   if (FIniFile) FIniFile->UpdateFile();
 }
 
-std::string TBaseConfig::FileConfig() const { return Format("%sconfig.ini", ExecutableFolder()); }
+std::string TBaseConfig::FileConfig() const {
+  if (!FFixedFile.empty()) return FFixedFile;
+  return Format("%sconfig.ini", ExecutableFolder());
+}
 
 }  // namespace qvr::config

@@ -29,6 +29,8 @@ class IWindowGeometry {
 
 class TConfigClient : public TBaseConfig {
  public:
+  using TBaseConfig::TBaseConfig;
+
   // Section "rest", key "IP"; read default "127.0.0.1".
   std::string IP() const;
   void SetIP(const std::string& AValue);

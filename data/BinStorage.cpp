@@ -183,24 +183,31 @@ const std::string& DictionaryEntry(const std::vector<std::string>& ADictionary,
   return ADictionary[AIndex];
 }
 
-bool AllAscii(std::string_view AText) {
-  std::size_t i = 0;
-  std::uint64_t acc = 0;
-  for (; i + 8 <= AText.size(); i += 8) {
-    std::uint64_t w = 0;
-    std::memcpy(&w, AText.data() + i, 8);
-    acc |= w;
+// Each row of a text column on its own is valid UTF-8 exactly when the whole
+// buffer is and no non-empty row starts in the middle of a character (the
+// rows of a valid buffer that all start on a character are whole characters).
+bool RowsAreValidUtf8(const std::string& ABuffer, const std::vector<std::size_t>& AEnds) {
+  if (!IsValidUtf8(ABuffer)) return false;
+  const auto* s = reinterpret_cast<const unsigned char*>(ABuffer.data());
+  std::size_t begin = 0;
+  for (const std::size_t end : AEnds) {
+    if (end > begin && (s[begin] & 0xC0) == 0x80) return false;
+    begin = end;
   }
-  for (; i < AText.size(); ++i) acc |= static_cast<unsigned char>(AText[i]);
-  return (acc & 0x8080808080808080ull) == 0;
+  return true;
 }
 
 // Fills AValues (one entry per row) from the packed values of the non-null
-// rows at AData, which the caller has checked are all there.
+// rows at AData, which the caller has checked are all there. A column without
+// nulls is the packed values as they stand on a little-endian machine.
 template <typename T, typename TDecode>
 void ReadFixed(std::vector<T>& AValues, const unsigned char* AFlags, std::size_t ARows,
-               const unsigned char* AData, TDecode ADecode) {
+               std::size_t APresent, const unsigned char* AData, TDecode ADecode) {
   AValues.resize(ARows);
+  if (APresent == ARows && std::endian::native == std::endian::little) {
+    if (ARows != 0) std::memcpy(AValues.data(), AData, ARows * sizeof(T));
+    return;
+  }
   for (std::size_t r = 0; r < ARows; ++r) {
     if (AFlags[r] != 0) continue;
     AValues[r] = ADecode(AData);
@@ -208,55 +215,79 @@ void ReadFixed(std::vector<T>& AValues, const unsigned char* AFlags, std::size_t
   }
 }
 
+// Reads the text or bytes of ARows rows (their null flags at AFlags) into
+// AColumn.
+void ReadTextColumn(TReader& AIn, TColumn& AColumn, const unsigned char* AFlags,
+                    std::size_t ARows) {
+  // First pass: check every length against the bytes and note where each
+  // row ends, so the text buffer is allocated once and never beyond what the
+  // stream holds. Every row costs at least its flag byte in the stream, so
+  // the offsets allocate no more than a small multiple of the bytes read.
+  std::vector<std::size_t> ends(ARows);
+  const unsigned char* const first = AIn.Take(0);
+  const unsigned char* const limit = first + AIn.Remaining();
+  const unsigned char* p = first;
+  std::size_t total = 0;
+  for (std::size_t r = 0; r < ARows; ++r) {
+    if (AFlags[r] == 0) {
+      // Each length is found only by the one before it, so the bytes ahead
+      // are fetched early rather than waited for.
+      __builtin_prefetch(p + 512);
+      if (limit - p < 4) throw EStorageError();
+      const std::uint32_t len = TReader::Le32(p);
+      p += 4;
+      if (len > static_cast<std::size_t>(limit - p)) throw EStorageError();
+      p += len;
+      total += len;
+    }
+    ends[r] = total;
+  }
+  // Second pass: the rows' bytes, whose places the first pass has fixed, so
+  // no copy waits for a length to be read.
+  std::string buffer(total, '\0');
+  const unsigned char* in = AIn.Take(static_cast<std::size_t>(p - first));
+  std::size_t begin = 0;
+  for (std::size_t r = 0; r < ARows; ++r) {
+    if (AFlags[r] != 0) continue;
+    in += 4;
+    const std::size_t len = ends[r] - begin;
+    if (len != 0) std::memcpy(buffer.data() + begin, in, len);
+    in += len;
+    begin = ends[r];
+  }
+  std::vector<std::uint8_t> nulls(AFlags, AFlags + ARows);
+  if (AColumn.DataType() == TFieldType::ftString && !RowsAreValidUtf8(buffer, ends)) {
+    // Rare path: rebuild the column with every invalid sequence replaced.
+    TColumn fixed(TFieldType::ftString);
+    fixed.Reserve(ARows);
+    std::size_t begin = 0;
+    for (std::size_t r = 0; r < ARows; ++r) {
+      if (AFlags[r] != 0) {
+        fixed.AppendNull();
+      } else {
+        fixed.AppendText(SanitizeUtf8(std::string_view(buffer).substr(begin, ends[r] - begin)));
+      }
+      begin = ends[r];
+    }
+    AColumn = std::move(fixed);
+    return;
+  }
+  AColumn.AssignText(std::move(nulls), std::move(buffer), std::move(ends));
+}
+
 // Reads one column block of ARows rows into AColumn.
 void ReadColumn(TReader& AIn, TColumn& AColumn, std::size_t ARows) {
   const unsigned char* flags = AIn.Take(ARows);
   std::size_t present = 0;
+  unsigned char bad = 0;
   for (std::size_t r = 0; r < ARows; ++r) {
-    if (flags[r] > 1) throw EStorageError();
+    bad |= flags[r] & 0xFE;
     present += flags[r] == 0 ? 1 : 0;
   }
-  // Every row costs at least its flag byte in the stream, so reserving ARows
-  // entries allocates no more than a small multiple of the bytes read.
-  AColumn.Reserve(ARows);
+  if (bad != 0) throw EStorageError();
   const TFieldType type = AColumn.DataType();
   if (type == TFieldType::ftString || type == TFieldType::ftBytes) {
-    // First pass: check every length against the bytes and sum them, so the
-    // text buffer is allocated once and never beyond what the stream holds.
-    TReader scan = AIn;
-    std::size_t total = 0;
-    for (std::size_t r = 0; r < present; ++r) {
-      const std::uint32_t len = scan.U32();
-      scan.Take(len);
-      total += len;
-    }
-    AColumn.ReserveText(total);
-    for (std::size_t r = 0; r < ARows; ++r) {
-      if (flags[r] != 0) {
-        AColumn.AppendNull();
-        continue;
-      }
-      const std::uint32_t len = AIn.U32();
-      const unsigned char* p = AIn.Take(len);
-      AColumn.AppendText(std::string_view(reinterpret_cast<const char*>(p), len));
-    }
-    if (type == TFieldType::ftString && !AllAscii(AColumn.TextBuffer())) {
-      // Rare path: rebuild the column with every invalid sequence replaced.
-      bool valid = true;
-      for (std::size_t r = 0; r < ARows && valid; ++r) valid = IsValidUtf8(AColumn.Text(r));
-      if (!valid) {
-        TColumn fixed(type);
-        fixed.Reserve(ARows);
-        for (std::size_t r = 0; r < ARows; ++r) {
-          if (flags[r] != 0) {
-            fixed.AppendNull();
-          } else {
-            fixed.AppendText(SanitizeUtf8(AColumn.Text(r)));
-          }
-        }
-        AColumn = std::move(fixed);
-      }
-    }
+    ReadTextColumn(AIn, AColumn, flags, ARows);
     return;
   }
   AColumn.Nulls().assign(flags, flags + ARows);
@@ -264,24 +295,26 @@ void ReadColumn(TReader& AIn, TColumn& AColumn, std::size_t ARows) {
   const unsigned char* p = AIn.Take(present * size);
   switch (type) {
     case TFieldType::ftInteger:
-      ReadFixed(AColumn.Int32s(), flags, ARows, p,
+      ReadFixed(AColumn.Int32s(), flags, ARows, present, p,
                 [](const unsigned char* q) { return static_cast<std::int32_t>(TReader::Le32(q)); });
       break;
     case TFieldType::ftLargeint:
-      ReadFixed(AColumn.Int64s(), flags, ARows, p,
+      ReadFixed(AColumn.Int64s(), flags, ARows, present, p,
                 [](const unsigned char* q) { return static_cast<std::int64_t>(TReader::Le64(q)); });
       break;
     case TFieldType::ftFloat:
     case TFieldType::ftDateTime:
-      ReadFixed(AColumn.Doubles(), flags, ARows, p,
+      ReadFixed(AColumn.Doubles(), flags, ARows, present, p,
                 [](const unsigned char* q) { return std::bit_cast<double>(TReader::Le64(q)); });
       break;
-    case TFieldType::ftBoolean:
-      ReadFixed(AColumn.Booleans(), flags, ARows, p, [](const unsigned char* q) {
-        if (*q > 1) throw EStorageError();
-        return *q;
-      });
+    case TFieldType::ftBoolean: {
+      unsigned char badValue = 0;
+      for (std::size_t k = 0; k < present; ++k) badValue |= p[k] & 0xFE;
+      if (badValue != 0) throw EStorageError();
+      ReadFixed(AColumn.Booleans(), flags, ARows, present, p,
+                [](const unsigned char* q) { return *q; });
       break;
+    }
     default:
       break;
   }

@@ -212,6 +212,22 @@ void TColumn::AppendText(std::string_view AValue) {
   FNulls.push_back(0);
 }
 
+void TColumn::AssignText(std::vector<std::uint8_t> ANulls, std::string ABuffer,
+                         std::vector<std::size_t> AEnds) {
+  TTextStore& t = Texts();
+  bool fits = ANulls.size() == AEnds.size() &&
+              (AEnds.empty() ? ABuffer.empty() : AEnds.back() == ABuffer.size());
+  std::size_t begin = 0;
+  for (std::size_t r = 0; fits && r < AEnds.size(); ++r) {
+    fits = AEnds[r] >= begin && (ANulls[r] == 0 || (ANulls[r] == 1 && AEnds[r] == begin));
+    begin = AEnds[r];
+  }
+  if (!fits) throw EDataSetError("Column does not match its definition");
+  FNulls = std::move(ANulls);
+  t.Buffer = std::move(ABuffer);
+  t.Ends = std::move(AEnds);
+}
+
 TValue TColumn::Get(std::size_t ARow) const {
   if (FNulls.at(ARow) != 0) return TValue();
   switch (FType) {

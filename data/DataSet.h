@@ -171,6 +171,13 @@ class TColumn {
   // each row in it.
   const std::string& TextBuffer() const { return Texts().Buffer; }
   void ReserveText(std::size_t ABytes) { Texts().Buffer.reserve(ABytes); }
+  // ftString and ftBytes: replaces every row at once, as a storage format
+  // loads a column: ANulls one flag per row (1 null), ABuffer the bytes of
+  // all rows and AEnds the end offset of each row's bytes in it (a null row's
+  // are empty). Raises EDataSetError when the parts do not fit together; the
+  // column is then unchanged.
+  void AssignText(std::vector<std::uint8_t> ANulls, std::string ABuffer,
+                  std::vector<std::size_t> AEnds);
 
   // The value of row ARow as a TValue (null, integer, double, Boolean, text or bytes).
   TValue Get(std::size_t ARow) const;

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
@@ -129,6 +130,18 @@ std::string DecodeWithIconv(TIconv& AConverter, std::string_view ABytes) {
   return out;
 }
 
+bool IsAscii(std::string_view ABytes) noexcept {
+  std::uint64_t acc = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= ABytes.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, ABytes.data() + i, 8);
+    acc |= word;
+  }
+  for (; i < ABytes.size(); ++i) acc |= static_cast<unsigned char>(ABytes[i]);
+  return (acc & 0x8080808080808080ull) == 0;
+}
+
 [[noreturn]] void InvalidName() { throw EEncodingError("Invalid encoding name"); }
 
 }  // namespace
@@ -153,6 +166,19 @@ std::string DecodeCharset(std::string_view ABytes, std::string_view ACharSetName
   TIconv converter(name);
   if (!converter.Valid()) InvalidName();
   return DecodeWithIconv(converter, ABytes);
+}
+
+bool DecodesUnchanged(std::string_view ABytes, std::string_view ACharSetName) {
+  const std::string name = NormalizeName(ACharSetName.empty() ? "ISO-8859-1" : ACharSetName);
+  if (name.empty()) return false;
+  switch (KindOf(name)) {
+    case TCharSetKind::Utf8:
+      return IsValidUtf8(ABytes);
+    case TCharSetKind::Latin1:
+      return IsAscii(ABytes);
+    default:
+      return false;
+  }
 }
 
 bool IsKnownCharset(std::string_view ACharSetName) {

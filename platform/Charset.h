@@ -19,6 +19,12 @@ namespace qvr {
 // or unknown name, or one that carries converter options ("//").
 std::string DecodeCharset(std::string_view ABytes, std::string_view ACharSetName);
 
+// True when DecodeCharset(ABytes, ACharSetName) would give ABytes unchanged
+// and cannot fail: valid UTF-8 named as UTF-8, or ASCII named as ISO-8859-1
+// (or an empty name, taken as ISO-8859-1). False otherwise, also for names
+// DecodeCharset refuses. Lets a caller keep the bytes instead of a copy.
+bool DecodesUnchanged(std::string_view ABytes, std::string_view ACharSetName);
+
 // True when DecodeCharset accepts ACharSetName.
 bool IsKnownCharset(std::string_view ACharSetName);
 

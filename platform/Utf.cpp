@@ -1,6 +1,10 @@
 // UTF-8 / UTF-16 helpers; see Utf.h.
 #include "platform/Utf.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace qvr {
 
 namespace {
@@ -107,13 +111,48 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
 }
 
 bool IsValidUtf8(std::string_view AText) noexcept {
-  std::size_t pos = 0;
-  while (pos < AText.size()) {
-    const std::size_t start = pos;
-    const char32_t cp = DecodeUtf8(AText, pos);
-    if (cp == kReplacement && !(pos - start == 3 && AText.compare(start, 3, "\xEF\xBF\xBD") == 0)) {
+  // Well-formed UTF-8 is exactly what DecodeUtf8 reads without a replacement
+  // (a U+FFFD in the text itself is well-formed). Runs of ASCII, most of any
+  // text here, are passed over eight bytes at a time.
+  const auto* s = reinterpret_cast<const unsigned char*>(AText.data());
+  const std::size_t n = AText.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, s + i, 8);
+      std::uint64_t high = word & 0x8080808080808080ull;
+      if constexpr (std::endian::native == std::endian::big) high = __builtin_bswap64(high);
+      if (high == 0) {
+        i += 8;
+        continue;
+      }
+      i += static_cast<std::size_t>(__builtin_ctzll(high)) / 8;  // the ASCII before it
+    } else if (s[i] < 0x80) {
+      ++i;
+      continue;
+    }
+    const unsigned char c0 = s[i];
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
+    if (c0 >= 0xC2 && c0 <= 0xDF) {
+      len = 2;
+    } else if (c0 >= 0xE0 && c0 <= 0xEF) {
+      len = 3;
+      if (c0 == 0xE0) lo = 0xA0;
+      if (c0 == 0xED) hi = 0x9F;  // no surrogates
+    } else if (c0 >= 0xF0 && c0 <= 0xF4) {
+      len = 4;
+      if (c0 == 0xF0) lo = 0x90;
+      if (c0 == 0xF4) hi = 0x8F;
+    } else {
       return false;
     }
+    if (i + len > n || s[i + 1] < lo || s[i + 1] > hi) return false;
+    for (std::size_t k = 2; k < len; ++k) {
+      if (!IsCont(s[i + k])) return false;
+    }
+    i += len;
   }
   return true;
 }
@@ -146,9 +185,26 @@ std::string Utf8Prefix(std::string_view AText, std::size_t AMaxUnits) {
 }
 
 std::string Latin1ToUtf8(std::string_view ABytes) {
+  // ASCII, what nearly every such text is, stays as it is: runs of it are
+  // copied whole.
   std::string out;
   out.reserve(ABytes.size() + ABytes.size() / 4);
-  for (const char c : ABytes) AppendUtf8(out, static_cast<unsigned char>(c));
+  const auto* s = reinterpret_cast<const unsigned char*>(ABytes.data());
+  const std::size_t n = ABytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::size_t run = i;
+    while (run + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, s + run, 8);
+      if ((word & 0x8080808080808080ull) != 0) break;
+      run += 8;
+    }
+    while (run < n && s[run] < 0x80) ++run;
+    out.append(ABytes.data() + i, run - i);
+    if (run < n) AppendUtf8(out, s[run++]);
+    i = run;
+  }
   return out;
 }
 

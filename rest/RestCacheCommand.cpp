@@ -3,12 +3,19 @@
 #include "rest/RestCacheCommand.h"
 
 #include "platform/Charset.h"
-#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 
 namespace {
+
+// The "result" member's value taken out of ADocument, or null.
+std::unique_ptr<TJSONValue> TakeResult(std::unique_ptr<TJSONValue> ADocument) {
+  TJSONObject* object = ADocument ? ADocument->AsObject() : nullptr;
+  TJSONPair* result = object ? object->Get("result") : nullptr;
+  return result ? result->TakeJsonValue() : nullptr;
+}
 
 // The value of the "result" member of a cache answer's body, taken out of the
 // document so that it outlives it; null when there is no body, no JSON, or
@@ -20,17 +27,16 @@ std::unique_ptr<TJSONValue> ResultOf(std::unique_ptr<TStream>& AStream, const st
   if (!AStream) return nullptr;
   const std::string charset = ACharSet.empty() ? std::string("ISO-8859-1") : ACharSet;
   std::string text;
-  // The answer is collected in memory: decode its bytes where they are.
+  // The answer is collected in memory: decode its bytes where they are, or
+  // parse them there when decoding would change nothing.
   if (const auto* memory = dynamic_cast<const TMemoryStream*>(AStream.get())) {
+    if (DecodesUnchanged(memory->Bytes(), charset)) return TakeResult(ParseJSON(memory->Bytes()));
     text = DecodeCharset(memory->Bytes(), charset);
   } else {
     AStream->SetPosition(0);
     text = DecodeCharset(ReadToEnd(*AStream), charset);
   }
-  const std::unique_ptr<TJSONValue> document = ParseJSON(text);
-  TJSONObject* object = document ? document->AsObject() : nullptr;
-  TJSONPair* result = object ? object->Get("result") : nullptr;
-  return result ? result->TakeJsonValue() : nullptr;
+  return TakeResult(ParseJSON(text));
 }
 
 }  // namespace

@@ -71,7 +71,12 @@ std::string WholeBody(TStream& AStream) {
 }
 
 std::string DecodeBody(TStream& AStream, const std::string& ACharSet) {
-  return DecodeCharset(WholeBody(AStream), ACharSet.empty() ? "ISO-8859-1" : ACharSet);
+  const std::string_view charset = ACharSet.empty() ? "ISO-8859-1" : std::string_view(ACharSet);
+  // A body in memory is decoded where it lies.
+  if (const auto* memory = dynamic_cast<const TMemoryStream*>(&AStream)) {
+    return DecodeCharset(memory->Bytes(), charset);
+  }
+  return DecodeCharset(WholeBody(AStream), charset);
 }
 
 enum class TVerb { Get, Put, Post, Delete };
@@ -98,18 +103,43 @@ TRestRequestResponse::TRestRequestResponse(std::unique_ptr<TStream> AStream,
 
 const std::string& TRestRequestResponse::StringValue() {
   if (!FHaveString) {
-    FStringValue = DecodeBody(GetStream(), FResponseCharSet);
+    if (!FStreamValue) throw TRestException("The response body was handed over");
+    auto* memory = dynamic_cast<TMemoryStream*>(FStreamValue.get());
+    if (memory != nullptr && !FStreamLent && DecodesUnchanged(memory->Bytes(), FResponseCharSet)) {
+      // The text is the body's bytes as they are (an answer of megabytes,
+      // usually): they move into it, and the stream is made again from them
+      // only when it is asked for.
+      FStreamPosition = memory->Position();
+      FStringValue = memory->TakeBytes();
+      FStreamValue.reset();
+      FStreamInText = true;
+    } else {
+      FStringValue = DecodeBody(*FStreamValue, FResponseCharSet);
+    }
     FHaveString = true;
   }
   return FStringValue;
 }
 
+void TRestRequestResponse::RestoreStream() {
+  if (!FStreamInText) return;
+  FStreamValue = std::make_unique<TMemoryStream>(FStringValue);
+  FStreamValue->SetPosition(FStreamPosition);
+  FStreamInText = false;
+}
+
 TStream& TRestRequestResponse::GetStream() {
+  RestoreStream();
   if (!FStreamValue) throw TRestException("The response body was handed over");
+  // The caller may keep this reference: the bytes stay in the stream from now on.
+  FStreamLent = true;
   return *FStreamValue;
 }
 
-std::unique_ptr<TStream> TRestRequestResponse::TakeStream() { return std::move(FStreamValue); }
+std::unique_ptr<TStream> TRestRequestResponse::TakeStream() {
+  RestoreStream();
+  return std::move(FStreamValue);
+}
 
 void TRestRequest::open(const std::string& ARequestType, const std::string& AUrl,
                         const std::string& AUserName, const std::string& APassword) {
@@ -183,7 +213,10 @@ std::unique_ptr<TRestRequestResponse> TRestRequest::send(const std::string& APar
     const THTTPResponse& response = FHTTP->Response();
     FStatus = response.StatusCode();
     FResponseCharSet = response.ContentCharSet();
-    FResponseSessionID = SessionIDFromPragma(response.HeaderValue("Pragma"));
+    // A session id is the original server's credential: an answer from
+    // another origin, reached by a redirect, cannot set one.
+    if (response.SameOriginAs(FUrl))
+      FResponseSessionID = SessionIDFromPragma(response.HeaderValue("Pragma"));
   } catch (const EHTTPProtocolException& E) {
     FStatus = E.ErrorCode();
     responseText = E.ErrorMessage();

@@ -53,9 +53,18 @@ class TRestRequestResponse {
   bool SessionExpired() const { return FSessionExpired; }
 
  private:
+  // Gives the stream back its bytes when StringValue took them.
+  void RestoreStream();
+
   std::string FStringValue;
   std::unique_ptr<TStream> FStreamValue;
   bool FHaveString = false;
+  // StringValue took the stream's bytes (which decode to themselves) as the
+  // text; the stream is made again from it, at FStreamPosition, when asked for.
+  bool FStreamInText = false;
+  std::int64_t FStreamPosition = 0;
+  // GetStream handed out a reference, so the stream must stay as it is.
+  bool FStreamLent = false;
   std::string FSessionID;
   bool FSessionExpired;
   std::string FResponseCharSet;

@@ -72,8 +72,17 @@ TMaybeOwned<TDataSetList> TQVRServerMethodsClient::DataSetListResult(
   TParameterValue& slot = Slot(command, 0);
   if (slot.IsNull()) return nullptr;
   const TConverterScope<TJSONUnMarshal> unmarshal(FUnMarshal, command.GetJSONUnMarshaler());
-  TMaybeOwned<TJSONValue> value = slot.GetJSONValue(true);
-  std::unique_ptr<TObject> object = (*unmarshal).Unmarshal(*value);
+  // The answer's copy is read once, here: it is taken out of the slot so that
+  // its blobs move into the list instead of being copied.
+  TMaybeOwned<TJSONValue> value = slot.GetJSONValue(false);
+  std::unique_ptr<TJSONValue> document = value.TakeOwnership();
+  std::unique_ptr<TObject> object;
+  if (document) {
+    slot.SetNull();
+    object = (*unmarshal).UnmarshalTaking(std::move(document));
+  } else {
+    object = (*unmarshal).Unmarshal(*value);
+  }
   if (dynamic_cast<TDataSetList*>(object.get()) == nullptr) throw EInvalidCast();
   std::unique_ptr<TDataSetList> list(static_cast<TDataSetList*>(object.release()));
   if (FInstanceOwner) {

@@ -1,6 +1,7 @@
 // The base64 codec of dataset-list blobs; see Base64Encoding.h. Both
-// directions work on whole groups through lookup tables so that a 20 MB blob
-// is encoded or decoded well above 1 GB/s.
+// directions work on whole groups through lookup tables, and decoding takes
+// sixteen characters at a time where the processor can, so that a 20 MB blob
+// goes through faster than a general-purpose codec takes it.
 #include "rest/datasets/Base64Encoding.h"
 
 #include <array>
@@ -9,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace qvr::rest {
 
@@ -104,6 +109,73 @@ inline unsigned char* StoreGroup(unsigned char* AOut, std::uint32_t AValue) {
   return AOut + 3;
 }
 
+#if defined(__x86_64__)
+// Sixteen characters at a time with SSSE3 (byte shuffles), which nearly every
+// x86-64 processor has; whether this one does is asked once. The lookups map
+// each character to its sextet and tell alphabet characters from others
+// without a table per character.
+bool HasSsse3() noexcept {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+// Decodes the 16 characters at AIn into 12 bytes at AOut (writing 16) when all
+// are in the alphabet; otherwise writes nothing and returns false.
+__attribute__((target("ssse3"))) inline bool Decode16(const unsigned char* AIn,
+                                                      unsigned char* AOut) noexcept {
+  const __m128i nibbleMask = _mm_set1_epi8(0x2F);  // pshufb reads bits 0-3 (and 7)
+  const __m128i loLut = _mm_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
+                                      0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+  const __m128i hiLut = _mm_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10,
+                                      0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+  const __m128i rollLut = _mm_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+  __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AIn));
+  const __m128i hiNibbles = _mm_and_si128(_mm_srli_epi32(text, 4), nibbleMask);
+  const __m128i loNibbles = _mm_and_si128(text, nibbleMask);
+  const __m128i hi = _mm_shuffle_epi8(hiLut, hiNibbles);
+  const __m128i lo = _mm_shuffle_epi8(loLut, loNibbles);
+  // A character is in the alphabet exactly when its two lookups share no bit.
+  if (_mm_movemask_epi8(_mm_cmpgt_epi8(_mm_and_si128(lo, hi), _mm_setzero_si128())) != 0) {
+    return false;
+  }
+  const __m128i slash = _mm_cmpeq_epi8(text, nibbleMask);  // '/' is 0x2F too
+  text = _mm_add_epi8(text, _mm_shuffle_epi8(rollLut, _mm_add_epi8(slash, hiNibbles)));
+  // Sextets to 24-bit groups, then the groups' bytes in order.
+  const __m128i pairs = _mm_maddubs_epi16(text, _mm_set1_epi32(0x01400140));
+  const __m128i groups = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00011000));
+  const __m128i bytes = _mm_shuffle_epi8(
+      groups, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(AOut), bytes);
+  return true;
+}
+
+// Decodes whole lines of the layout Encode writes (76 characters and CR LF,
+// 57 bytes each; the last 16 characters are read overlapping the fourth
+// block) and then blocks of 16 alphabet characters, from AIn[AFrom] on while
+// AIn holds ACount characters. Returns how far it got; AOut advances.
+__attribute__((target("ssse3"))) std::size_t DecodeBlocks(const unsigned char* AIn,
+                                                          std::size_t AFrom, std::size_t ACount,
+                                                          unsigned char*& AOut) noexcept {
+  std::size_t i = AFrom;
+  unsigned char* o = AOut;
+  while (i + 78 <= ACount && AIn[i + 76] == '\r' && AIn[i + 77] == '\n') {
+    const unsigned char* line = AIn + i;
+    if (!Decode16(line, o) || !Decode16(line + 16, o + 12) || !Decode16(line + 32, o + 24) ||
+        !Decode16(line + 48, o + 36) || !Decode16(line + 60, o + 45)) {
+      break;  // written bytes are written again by the slower path
+    }
+    i += 78;
+    o += 57;
+  }
+  while (i + 16 <= ACount && Decode16(AIn + i, o)) {
+    i += 16;
+    o += 12;
+  }
+  AOut = o;
+  return i;
+}
+#endif
+
 }  // namespace
 
 TBase64Encoding::TBase64Encoding() { GLive.fetch_add(1, std::memory_order_relaxed); }
@@ -177,19 +249,31 @@ std::string TBase64Encoding::EncodeImpl(std::string_view ABytes, bool ALineBreak
   return out;
 }
 
+std::size_t TBase64Encoding::DecodedCapacity(std::size_t ACount) { return ACount / 4 * 3 + 16; }
+
 std::string TBase64Encoding::Decode(std::string_view AText) const {
+  std::string out(DecodedCapacity(AText.size()), '\0');
+  out.resize(DecodeTo(AText, out.data()));
+  return out;
+}
+
+std::size_t TBase64Encoding::DecodeTo(std::string_view AText, char* AOut) const {
   const auto* in = reinterpret_cast<const unsigned char*>(AText.data());
   const std::size_t n = AText.size();
-  // One spare byte for the four-byte store of the last group.
-  std::string out(n / 4 * 3 + 4, '\0');
-  auto* const begin = reinterpret_cast<unsigned char*>(out.data());
+  auto* const begin = reinterpret_cast<unsigned char*>(AOut);
   unsigned char* o = begin;
   const auto& t = kDecode.Shifted;
   std::size_t i = 0;
   std::uint32_t acc = 0;  // sextets of a group being assembled character by character
   int have = 0;
+#if defined(__x86_64__)
+  const bool simd = HasSsse3();
+#endif
   while (i < n) {
     if (have == 0) {
+#if defined(__x86_64__)
+      if (simd) i = DecodeBlocks(in, i, n, o);
+#endif
       // Fast path: whole groups of four alphabet characters.
       while (i + 8 <= n) {
         const std::uint32_t a = t[0][in[i]] | t[1][in[i + 1]] | t[2][in[i + 2]] | t[3][in[i + 3]];
@@ -225,8 +309,7 @@ std::string TBase64Encoding::Decode(std::string_view AText) const {
     *o++ = static_cast<unsigned char>(acc >> 10);
     *o++ = static_cast<unsigned char>(acc >> 2);
   }
-  out.resize(static_cast<std::size_t>(o - begin));
-  return out;
+  return static_cast<std::size_t>(o - begin);
 }
 
 }  // namespace qvr::rest

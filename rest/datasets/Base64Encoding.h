@@ -34,6 +34,11 @@ class TBase64Encoding {
   // and "/" (line breaks, "=", blanks and anything else). A final lone
   // character, which cannot form a byte, is ignored. Never fails.
   std::string Decode(std::string_view AText) const;
+  // The same bytes written to AOut, which must have room for
+  // DecodedCapacity(AText.size()) bytes; returns how many there are.
+  std::size_t DecodeTo(std::string_view AText, char* AOut) const;
+  // Room DecodeTo needs for ACount characters (a little more than the bytes).
+  static std::size_t DecodedCapacity(std::size_t ACount);
 
   // Number of characters Encode gives for ACount bytes.
   static std::size_t EncodedLength(std::size_t ACount);

@@ -4,6 +4,8 @@
 // text (which moves into the JSON string without a copy).
 #include "rest/datasets/DataSetJSONReflect.h"
 
+#include <atomic>
+
 #include "data/BinStorage.h"
 #include "rest/datasets/Base64Encoding.h"
 #include "rest/datasets/ZLibStreams.h"
@@ -140,23 +142,48 @@ TDataSetListInterceptor::TDataSetListInterceptor() {
   FObjectType = true;
 }
 
+namespace {
+std::atomic<std::size_t> GInflationBudget{kZMaxInflatedSize};
+}  // namespace
+
+std::size_t TDataSetListInterceptor::InflationBudget() noexcept {
+  return GInflationBudget.load(std::memory_order_relaxed);
+}
+
+void TDataSetListInterceptor::SetInflationBudget(std::size_t ABytes) noexcept {
+  GInflationBudget.store(ABytes, std::memory_order_relaxed);
+}
+
+TInflationBudget TDataSetListInterceptor::NewInflationBudget() {
+  return TInflationBudget(InflationBudget(), "Inflated data of the dataset list exceeds %d bytes");
+}
+
 std::string TDataSetListInterceptor::DataSetToBlob(const TAdaptedDataSet& ADataSet) {
-  std::string compressed;
+  TZBytes compressed;
   {
     const std::string storage = data::TBinStorage::SaveToBytes(ADataSet);
-    compressed = ZCompress(storage);
+    compressed = ZCompressBytes(storage);
   }
-  return TBase64Encoding::Base64().Encode(compressed);
+  return TBase64Encoding::Base64().Encode(compressed.View());
 }
 
 std::unique_ptr<TMemTable> TDataSetListInterceptor::BlobToDataSet(std::string_view ABlob) {
-  std::string storage;
+  TInflationBudget budget = NewInflationBudget();
+  return BlobToDataSet(ABlob, budget);
+}
+
+std::unique_ptr<TMemTable> TDataSetListInterceptor::BlobToDataSet(std::string_view ABlob,
+                                                                  TInflationBudget& ABudget) {
+  TZBytes storage;
   {
-    const std::string compressed = TBase64Encoding::Base64().Decode(ABlob);
-    storage = ZDecompress(compressed);
+    // Not cleared first: the decoder writes every byte that counts.
+    const auto compressed =
+        std::make_unique_for_overwrite<char[]>(TBase64Encoding::DecodedCapacity(ABlob.size()));
+    const std::size_t size = TBase64Encoding::Base64().DecodeTo(ABlob, compressed.get());
+    storage = ZDecompressBytes(std::string_view(compressed.get(), size), ABudget);
   }
   auto table = std::make_unique<TMemTable>();
-  data::TBinStorage::Load(*table, storage);
+  data::TBinStorage::Load(*table, storage.View());
   return table;
 }
 
@@ -192,11 +219,12 @@ bool TDataSetListInterceptor::JSONObjectToItemList(const TJSONObject& AJSONObjec
   // Decoded tables wait here until every member is done, so a failure
   // releases exactly the tables of this call and leaves AList as it was.
   std::vector<std::pair<std::string, std::unique_ptr<TMemTable>>> decoded;
+  TInflationBudget budget = NewInflationBudget();  // shared by every blob of the list
   for (const TJSONPair& member : AJSONObject.Members()) {
     const TJSONValue* value = member.JsonValue();
     const TJSONString* text = value != nullptr ? value->AsString() : nullptr;
     if (text == nullptr) continue;  // not a string or a number
-    decoded.emplace_back(member.Name(), BlobToDataSet(text->Value()));
+    decoded.emplace_back(member.Name(), BlobToDataSet(text->Value(), budget));
   }
   for (auto& [name, table] : decoded) AList.Add(std::move(name), std::move(table));
   return true;

@@ -24,6 +24,7 @@
 #include "data/MemTable.h"
 #include "platform/Classes.h"
 #include "rest/datasets/DataSetListExceptions.h"
+#include "rest/datasets/ZLibStreams.h"
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONValues.h"
 
@@ -154,8 +155,10 @@ class TDataSetListInterceptor : public TJSONInterceptor {
   // (others are skipped) into a new in-memory table, and appends the pairs,
   // in member order and owned, to AList once all are decoded. Returns true.
   // Raises EZDecompressionError for a blob that is not valid zlib data and
-  // the storage error (code 710) for bytes that are not a stored dataset;
-  // then no table decoded in this call survives and AList is unchanged.
+  // the storage error (code 710) for bytes that are not a stored dataset,
+  // and EZDecompressionError when the blobs together inflate beyond
+  // InflationBudget(); then no table decoded in this call survives and AList
+  // is unchanged.
   static bool JSONObjectToItemList(const TJSONObject& AJSONObject,
                                    TDataSetListBase::TItemList& AList);
   // ItemListToJSONObject on ADataSets' list (absent: adds nothing, false).
@@ -168,9 +171,22 @@ class TDataSetListInterceptor : public TJSONInterceptor {
 
   // The blob of one dataset (open, as ItemListToJSONObject leaves it), and
   // the dataset that a blob holds, as the two methods above make and read
-  // them.
+  // them. BlobToDataSet spends ABudget, or a budget of its own when none is
+  // given.
   static std::string DataSetToBlob(const data::TAdaptedDataSet& ADataSet);
   static std::unique_ptr<data::TMemTable> BlobToDataSet(std::string_view ABlob);
+  static std::unique_ptr<data::TMemTable> BlobToDataSet(std::string_view ABlob,
+                                                        TInflationBudget& ABudget);
+
+  // What the blobs of one dataset list may inflate to in all (1 GiB unless
+  // changed), so that a document of many small blobs cannot claim unbounded
+  // memory any more than one hostile blob can. Beyond it reading raises
+  // EZDecompressionError "Inflated data of the dataset list exceeds %d bytes".
+  // Process-wide; a change applies to lists read after it.
+  static std::size_t InflationBudget() noexcept;
+  static void SetInflationBudget(std::size_t ABytes) noexcept;
+  // A budget of InflationBudget() bytes with the message above, for one list.
+  static TInflationBudget NewInflationBudget();
 
  private:
   std::vector<std::unique_ptr<TObject>> FFreeObjects;

@@ -1,11 +1,14 @@
-// zlib compression and inflation; see ZLibStreams.h. zlib error codes are
-// turned into exceptions in one place (RaiseZError).
+// Blob compression and inflation; see ZLibStreams.h. libdeflate works on whole
+// buffers only: it cannot stop when output runs out and go on with more, so an
+// inflation whose size is unknown starts with a generous buffer and, when that
+// is too small, starts again with one twice as large, never beyond the bound.
+// zlib's error codes become exceptions in one place (RaiseZError).
 #include "rest/datasets/ZLibStreams.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace qvr::rest {
 
@@ -13,7 +16,6 @@ namespace {
 
 constexpr int kLevel = 6;
 constexpr int kWindowBits = 15;
-constexpr int kMemLevel = 8;
 
 template <typename E>
 [[noreturn]] void RaiseZError(int ACode, const z_stream* AStream) {
@@ -22,50 +24,101 @@ template <typename E>
   throw E(msg != nullptr ? msg : "zlib error");
 }
 
-// Owns one z_stream set up for deflate or inflate; ends it exactly once.
-class TZStream {
+// libdeflate's compressor holds about a megabyte of tables, so each thread
+// keeps one rather than building it for every blob.
+struct TCompressorDeleter {
+  void operator()(libdeflate_compressor* AValue) const noexcept {
+    libdeflate_free_compressor(AValue);
+  }
+};
+struct TDecompressorDeleter {
+  void operator()(libdeflate_decompressor* AValue) const noexcept {
+    libdeflate_free_decompressor(AValue);
+  }
+};
+
+libdeflate_compressor& Compressor() {
+  thread_local std::unique_ptr<libdeflate_compressor, TCompressorDeleter> compressor(
+      libdeflate_alloc_compressor(kLevel));
+  if (!compressor) throw EZCompressionError(zError(Z_MEM_ERROR));
+  return *compressor;
+}
+
+libdeflate_decompressor& Decompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, TDecompressorDeleter> decompressor(
+      libdeflate_alloc_decompressor());
+  if (!decompressor) throw EZDecompressionError(zError(Z_MEM_ERROR));
+  return *decompressor;
+}
+
+std::unique_ptr<char[]> Allocate(std::size_t ASize) {
+  return std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(ASize, 1));
+}
+
+// Owns one z_stream set up for inflation; ends it exactly once.
+class TZInflater {
  public:
-  enum class TKind { Deflate, Inflate };
-  explicit TZStream(TKind AKind) : FKind(AKind) {
-    FStream = std::make_unique<z_stream>();
-    const int rc = AKind == TKind::Deflate
-                       ? deflateInit2(FStream.get(), kLevel, Z_DEFLATED, kWindowBits, kMemLevel,
-                                      Z_DEFAULT_STRATEGY)
-                       : inflateInit2(FStream.get(), kWindowBits);
-    if (rc != Z_OK) {
-      if (AKind == TKind::Deflate) RaiseZError<EZCompressionError>(rc, FStream.get());
-      RaiseZError<EZDecompressionError>(rc, FStream.get());
+  TZInflater() {
+    const int rc = inflateInit2(&FStream, kWindowBits);
+    if (rc != Z_OK) RaiseZError<EZDecompressionError>(rc, &FStream);
+  }
+  ~TZInflater() { inflateEnd(&FStream); }
+  TZInflater(const TZInflater&) = delete;
+  TZInflater& operator=(const TZInflater&) = delete;
+  z_stream* operator->() { return &FStream; }
+  z_stream* Get() { return &FStream; }
+
+ private:
+  z_stream FStream{};
+};
+
+// zlib's inflation of a stream libdeflate refused: raises zlib's message for
+// the stream's fault, or returns what zlib made of it (a stream zlib accepts
+// is read as it always was). The output grows by doubling up to the budget's
+// remainder; zlib is handed at most 1 GiB per call, within its 32-bit counts.
+TZBytes InflateWithZlib(std::string_view ASource, TInflationBudget& ABudget) {
+  const std::size_t limit = ABudget.Remaining();
+  TZInflater z;
+  std::size_t capacity = std::min(limit, std::max<std::size_t>(ASource.size() * 4, 4096));
+  std::unique_ptr<char[]> out = Allocate(capacity);
+  std::size_t used = 0;
+  std::size_t fed = 0;
+  for (;;) {
+    if (z->avail_in == 0 && fed < ASource.size()) {
+      const std::size_t n = std::min(kZMaxInflatedSize, ASource.size() - fed);
+      z->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(ASource.data() + fed));
+      z->avail_in = static_cast<uInt>(n);
+      fed += n;
     }
+    if (used == capacity) {
+      if (capacity >= limit) ABudget.RaiseExceeded();
+      const std::size_t grown = std::min(limit, capacity * 2);
+      std::unique_ptr<char[]> bigger = Allocate(grown);
+      std::copy_n(out.get(), used, bigger.get());
+      out = std::move(bigger);
+      capacity = grown;
+    }
+    z->next_out = reinterpret_cast<Bytef*>(out.get() + used);
+    const std::size_t room = std::min(capacity - used, kZMaxInflatedSize);
+    z->avail_out = static_cast<uInt>(room);
+    const int rc = inflate(z.Get(), Z_NO_FLUSH);
+    used += room - z->avail_out;
+    if (rc == Z_STREAM_END) break;
+    if (rc == Z_OK) continue;
+    // Z_BUF_ERROR means no progress: input exhausted (stream cut short) or
+    // output full (grown on the next turn).
+    if (rc == Z_BUF_ERROR && z->avail_out == 0) continue;
+    if (rc == Z_BUF_ERROR && fed >= ASource.size() && z->avail_in == 0) {
+      RaiseZError<EZDecompressionError>(rc, nullptr);
+    }
+    if (rc == Z_BUF_ERROR) continue;
+    RaiseZError<EZDecompressionError>(rc, z.Get());
   }
-  ~TZStream() {
-    if (FStream) FKind == TKind::Deflate ? deflateEnd(FStream.get()) : inflateEnd(FStream.get());
-  }
-  TZStream(const TZStream&) = delete;
-  TZStream& operator=(const TZStream&) = delete;
-  z_stream* operator->() { return FStream.get(); }
-  z_stream* Get() { return FStream.get(); }
+  ABudget.Spend(used);
+  return TZBytes(std::move(out), used);
+}
 
- private:
-  TKind FKind;
-  std::unique_ptr<z_stream> FStream;
-};
-
-// Feeds the source to zlib in blocks of kZBlockSize.
-class TBlockFeeder {
- public:
-  explicit TBlockFeeder(std::string_view ASource) : FSource(ASource) {}
-  bool Empty() const { return FPos >= FSource.size(); }
-  void Next(z_stream* AStream) {
-    const std::size_t n = std::min(kZBlockSize, FSource.size() - FPos);
-    AStream->next_in = reinterpret_cast<Bytef*>(const_cast<char*>(FSource.data() + FPos));
-    AStream->avail_in = static_cast<uInt>(n);
-    FPos += n;
-  }
-
- private:
-  std::string_view FSource;
-  std::size_t FPos = 0;
-};
+std::string ToString(const TZBytes& ABytes) { return std::string(ABytes.View()); }
 
 void WriteAll(TStream& ADest, std::string_view ABytes) {
   for (std::size_t pos = 0; pos < ABytes.size(); pos += kZBlockSize) {
@@ -75,70 +128,58 @@ void WriteAll(TStream& ADest, std::string_view ABytes) {
 
 }  // namespace
 
-std::string ZCompress(std::string_view ASource) {
-  TZStream z(TZStream::TKind::Deflate);
-  // zlib's bound never needs growing, but filling all of it costs as much as
-  // the compression of a large table saves; tables shrink well below half, so
-  // large inputs start there and grow (up to the bound) only when they do not.
-  const std::size_t bound = deflateBound(z.Get(), static_cast<uLong>(ASource.size()));
-  std::string out(ASource.size() < 4 * kZBlockSize ? bound : ASource.size() / 2 + 65536, '\0');
-  std::size_t used = 0;
-  TBlockFeeder feeder(ASource);
-  int rc = Z_OK;
-  do {
-    if (z->avail_in == 0 && !feeder.Empty()) feeder.Next(z.Get());
-    if (used == out.size()) out.resize(std::max(bound, out.size() + kZBlockSize));
-    z->next_out = reinterpret_cast<Bytef*>(out.data() + used);
-    const std::size_t room = std::min<std::size_t>(out.size() - used, 0xFFFFFFFFu);
-    z->avail_out = static_cast<uInt>(room);
-    rc = deflate(z.Get(), feeder.Empty() && z->avail_in == 0 ? Z_FINISH : Z_NO_FLUSH);
-    used += room - z->avail_out;
-    if (rc == Z_STREAM_ERROR) RaiseZError<EZCompressionError>(rc, z.Get());
-  } while (rc != Z_STREAM_END);
-  out.resize(used);
-  return out;
+void TInflationBudget::RaiseExceeded() const {
+  throw EZDecompressionError(Format(FMessage, FLimit));
+}
+
+TZBytes ZCompressBytes(std::string_view ASource) {
+  libdeflate_compressor& compressor = Compressor();
+  const std::size_t bound = libdeflate_zlib_compress_bound(&compressor, ASource.size());
+  std::unique_ptr<char[]> out = Allocate(bound);
+  const std::size_t size =
+      libdeflate_zlib_compress(&compressor, ASource.data(), ASource.size(), out.get(), bound);
+  // The bound always suffices; no output means the library broke its word.
+  if (size == 0) throw EZCompressionError(zError(Z_BUF_ERROR));
+  return TZBytes(std::move(out), size);
+}
+
+std::string ZCompress(std::string_view ASource) { return ToString(ZCompressBytes(ASource)); }
+
+TZBytes ZDecompressBytes(std::string_view ASource, TInflationBudget& ABudget) {
+  libdeflate_decompressor& decompressor = Decompressor();
+  const std::size_t limit = ABudget.Remaining();
+  // Stored tables shrink to about a third; a guess of four times the input
+  // mostly fits at once.
+  std::size_t capacity = std::min(limit, std::max<std::size_t>(ASource.size() * 4, 65536));
+  for (;;) {
+    std::unique_ptr<char[]> out = Allocate(capacity);
+    std::size_t consumed = 0;
+    std::size_t produced = 0;
+    const libdeflate_result rc = libdeflate_zlib_decompress_ex(
+        &decompressor, ASource.data(), ASource.size(), out.get(), capacity, &consumed, &produced);
+    if (rc == LIBDEFLATE_SUCCESS) {
+      ABudget.Spend(produced);
+      return TZBytes(std::move(out), produced);
+    }
+    if (rc != LIBDEFLATE_INSUFFICIENT_SPACE) break;
+    if (capacity >= limit) ABudget.RaiseExceeded();
+    capacity = capacity > limit / 2 ? limit : capacity * 2;
+  }
+  return InflateWithZlib(ASource, ABudget);
 }
 
 std::string ZDecompress(std::string_view ASource, std::size_t AMaxSize) {
-  TZStream z(TZStream::TKind::Inflate);
-  // A first guess that fits typical tables without growing; growth doubles.
-  std::string out(std::min(AMaxSize, std::max<std::size_t>(ASource.size() * 4, 4096)), '\0');
-  std::size_t used = 0;
-  TBlockFeeder feeder(ASource);
-  for (;;) {
-    if (z->avail_in == 0 && !feeder.Empty()) feeder.Next(z.Get());
-    if (used == out.size()) {
-      if (out.size() >= AMaxSize) {
-        throw EZDecompressionError(Format("Inflated data exceeds %d bytes", AMaxSize));
-      }
-      out.resize(std::min(AMaxSize, out.size() * 2));
-    }
-    z->next_out = reinterpret_cast<Bytef*>(out.data() + used);
-    const std::size_t room = std::min<std::size_t>(out.size() - used, 0xFFFFFFFFu);
-    z->avail_out = static_cast<uInt>(room);
-    const int rc = inflate(z.Get(), Z_NO_FLUSH);
-    used += room - z->avail_out;
-    if (rc == Z_STREAM_END) break;
-    if (rc == Z_OK) continue;
-    // Z_BUF_ERROR means no progress: input exhausted (stream cut short) or
-    // output full (grown on the next turn).
-    if (rc == Z_BUF_ERROR && z->avail_out == 0) continue;
-    if (rc == Z_BUF_ERROR && feeder.Empty() && z->avail_in == 0) {
-      RaiseZError<EZDecompressionError>(rc, nullptr);
-    }
-    if (rc == Z_BUF_ERROR) continue;
-    RaiseZError<EZDecompressionError>(rc, z.Get());
-  }
-  out.resize(used);
-  return out;
+  TInflationBudget budget(AMaxSize);
+  return ToString(ZDecompressBytes(ASource, budget));
 }
 
 void ZCompressStream(TStream& ASource, TStream& ADest) {
-  WriteAll(ADest, ZCompress(ReadToEnd(ASource)));
+  WriteAll(ADest, ZCompressBytes(ReadToEnd(ASource)).View());
 }
 
 void ZDecompressStream(TStream& ASource, TStream& ADest, std::size_t AMaxSize) {
-  WriteAll(ADest, ZDecompress(ReadToEnd(ASource), AMaxSize));
+  TInflationBudget budget(AMaxSize);
+  WriteAll(ADest, ZDecompressBytes(ReadToEnd(ASource), budget).View());
 }
 
 }  // namespace qvr::rest

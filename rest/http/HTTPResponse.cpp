@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/SysUtils.h"
+#include "rest/http/detail/CurlUrl.h"
 #include "rest/http/detail/HttpText.h"
 
 namespace qvr::rest {
@@ -17,6 +18,11 @@ THTTPResponse::THTTPResponse(std::int32_t AStatusCode, std::string AStatusText,
       FVersion(AVersion),
       FHeaders(std::move(AHeaders)),
       FURL(std::move(AURL)) {}
+
+bool THTTPResponse::SameOriginAs(const std::string& AURL) const {
+  const std::string origin = detail::OriginOf(FURL);
+  return !origin.empty() && origin == detail::OriginOf(AURL);
+}
 
 std::string THTTPResponse::HeaderValue(std::string_view AName) const {
   for (auto it = FHeaders.rbegin(); it != FHeaders.rend(); ++it) {

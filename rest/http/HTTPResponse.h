@@ -36,6 +36,8 @@ class THTTPResponse {
   std::string ContentCharSet() const;
   // The URL of the final attempt (after redirects).
   const std::string& URL() const { return FURL; }
+  // Whether the final attempt went to the scheme, host and port of AURL.
+  bool SameOriginAs(const std::string& AURL) const;
 
  private:
   std::int32_t FStatusCode;

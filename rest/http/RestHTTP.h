@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,6 +32,15 @@ namespace qvr::rest {
 
 class TRestHTTP;
 using TRestHTTPClass = std::unique_ptr<TRestHTTP> (*)();
+
+// Which body a progress call is about: the request's, as it is sent, or the
+// answer's, as it arrives.
+enum class TTransferDirection { Sending, Receiving };
+// ADone bytes of the body have moved so far, of ATotal (the request body's
+// size, or the Content-Length the answer announced; -1 when it announced
+// none).
+using TTransferProgressEvent =
+    std::function<void(TTransferDirection ADirection, std::int64_t ADone, std::int64_t ATotal)>;
 
 // The HTTP object. One request at a time, on the calling thread; not copyable.
 class TRestHTTP : public TObject {
@@ -131,6 +141,14 @@ class TRestHTTP : public TObject {
     FOnSelectClientCertificate = std::move(AValue);
   }
 
+  // Called from the transfer each time a piece of a request body is sent or
+  // a piece of the body of an answer below 300 arrives, for programs that
+  // show the progress of long transfers; not an event of the connection.
+  // Every attempt (a redirect, an answer to a challenge) starts again from
+  // 0. An exception it raises ends the request with that exception.
+  const TTransferProgressEvent& OnProgress() const { return FOnProgress; }
+  void SetOnProgress(TTransferProgressEvent AValue) { FOnProgress = std::move(AValue); }
+
   // Sets the header-set entry "Connection" to "close".
   void Disconnect();
   // The credential store.
@@ -178,6 +196,7 @@ class TRestHTTP : public TObject {
   TValidatePeerCertificateErrEvent FOnValidatePeerCertificateErr;
   TAuthEvent FOnAuthEvent;
   TSelectClientCertificateEvent FOnSelectClientCertificate;
+  TTransferProgressEvent FOnProgress;
   std::string FProtocol = "http";
   TCredentialsStorage FCredentials;
   THTTPSecureProtocols FSecureProtocols;

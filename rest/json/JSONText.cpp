@@ -1,15 +1,5 @@
-// JSON text writer and parser; see JSONText.h. The parser drives RapidJSON's
-// SAX reader and builds the value classes directly, with numbers kept as text.
+// The JSON text writer; see JSONText.h. The parser is in JSONParser.cpp.
 #include "rest/json/JSONText.h"
-
-// RapidJSON's SIMD scanning of strings and whitespace (x86-64 always has SSE2).
-#if defined(__SSE4_2__)
-#define RAPIDJSON_SSE42
-#elif defined(__SSE2__)
-#define RAPIDJSON_SSE2
-#endif
-#include <rapidjson/error/error.h>
-#include <rapidjson/reader.h>
 
 #include <algorithm>
 #include <array>
@@ -19,6 +9,10 @@
 #include <vector>
 
 #include "platform/Utf.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace qvr::rest {
 
@@ -58,6 +52,79 @@ void AppendUnit(std::string& AOut, unsigned AUnit) {
   AOut.append(buf, 6);
 }
 
+#if defined(__SSE2__)
+// One bit per byte of the sixteen at AText that the writer escapes when the
+// text is ASCII: '"', '\\', '/' and controls; AHigh gets the bytes beyond
+// ASCII and AControls the controls.
+inline unsigned EscapedBits(const char* AText, unsigned& AHigh, unsigned& AControls) noexcept {
+  const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AText));
+  const __m128i limit = _mm_set1_epi8(0x1F);
+  const __m128i controls = _mm_cmpeq_epi8(_mm_max_epu8(w, limit), limit);
+  const __m128i marks = _mm_or_si128(
+      _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('"')), _mm_cmpeq_epi8(w, _mm_set1_epi8('\\'))),
+      _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('/')), controls));
+  AHigh = static_cast<unsigned>(_mm_movemask_epi8(w));
+  AControls = static_cast<unsigned>(_mm_movemask_epi8(controls));
+  return static_cast<unsigned>(_mm_movemask_epi8(marks));
+}
+
+// Appends the escaped form of AText sixteen bytes at a time while it is
+// ASCII, straight into the output's place; returns how much of AText it took
+// (all of it, or up to its first byte beyond ASCII).
+// AWhole says that AText is a whole string, which gets room for all of it at
+// once; later parts (after a letter beyond ASCII, where more may follow) get
+// room as they grow, so a text of many such letters is not prepared for over
+// and over.
+std::size_t AppendAsciiRun(std::string& AOut, std::string_view AText, bool AWhole) {
+  const char* const s = AText.data();
+  const std::size_t n = AText.size();
+  const std::size_t start = AOut.size();
+  AOut.resize(start + (AWhole ? n + n / 8 : std::min<std::size_t>(n, 64)) + 32);
+  char* base = AOut.data();
+  char* o = base + start;
+  std::size_t i = 0;
+  for (;;) {
+    // Room for a block of sixteen and an escape of six after it.
+    if (static_cast<std::size_t>(base + AOut.size() - o) < 32) {
+      const auto used = static_cast<std::size_t>(o - base);
+      AOut.resize(AOut.size() + std::min(n - i, std::max<std::size_t>(used - start, 64)) + 32);
+      base = AOut.data();
+      o = base + used;
+    }
+    if (i + 16 <= n) {
+      unsigned high = 0, controls = 0;
+      const unsigned stops = EscapedBits(s + i, high, controls) | high;
+      std::memcpy(o, s + i, 16);
+      if (stops == 0) {
+        i += 16;
+        o += 16;
+        continue;
+      }
+      const auto k = static_cast<unsigned>(__builtin_ctz(stops));
+      i += k;
+      o += k;
+    } else {
+      while (i < n && kEscape[static_cast<unsigned char>(s[i])] == 0) *o++ = s[i++];
+      if (i == n) break;
+    }
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x80) break;  // the character decides: the caller's part
+    ++i;
+    const char e = kEscape[c];
+    *o++ = '\\';
+    if (e == 'u') {
+      const char unit[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+      std::memcpy(o, unit, 5);
+      o += 5;
+    } else {
+      *o++ = e;
+    }
+  }
+  AOut.resize(static_cast<std::size_t>(o - base));
+  return i;
+}
+#endif
+
 template <bool AEscapeAll>
 void AppendString(std::string& AOut, std::string_view AText) {
   AOut += '"';
@@ -65,6 +132,16 @@ void AppendString(std::string& AOut, std::string_view AText) {
   const std::size_t n = AText.size();
   std::size_t i = 0;
   while (i < n) {
+#if defined(__SSE2__)
+    if constexpr (AEscapeAll) {
+      // Long stretches of ASCII (a dataset blob is megabytes of it) go the
+      // fast way; short texts and what lies beyond ASCII go below.
+      if (n - i >= 32) {
+        i += AppendAsciiRun(AOut, AText.substr(i), i == 0);
+        if (i >= n) break;
+      }
+    }
+#endif
     std::size_t run = i;
     while (run < n && kEscape[static_cast<unsigned char>(s[run])] == 0) ++run;
     AOut.append(s + i, run - i);
@@ -211,273 +288,6 @@ std::string WriteJSONUnescaped(const TJSONValue& AValue) {
   std::string out;
   AppendValue<false>(out, AValue);
   return out;
-}
-
-// ---------------------------------------------------------------------------
-// Parser
-
-namespace {
-
-bool IsAscii(const char* AText, std::size_t ALength) noexcept {
-  std::uint64_t acc = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= ALength; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, AText + i, 8);
-    acc |= word;
-  }
-  for (; i < ALength; ++i) acc |= static_cast<unsigned char>(AText[i]);
-  return (acc & 0x8080808080808080ull) == 0;
-}
-
-// Strings as RapidJSON hands them over are raw bytes of the text (not
-// validated, to keep the reader fast) and decoded escapes: valid UTF-8 is
-// taken as it is, anything else is repaired with U+FFFD.
-bool IsCleanText(const char* AText, std::size_t ALength) noexcept {
-  return IsAscii(AText, ALength) || IsValidUtf8(std::string_view(AText, ALength));
-}
-// Invalid sequences become U+FFFD each. The reader turns a \u escape of a
-// lone low surrogate into the three bytes ED B0..BF xx; that encoded
-// surrogate counts as one character and gives one U+FFFD.
-std::string RepairText(const char* AText, std::size_t ALength) {
-  const std::string_view text(AText, ALength);
-  std::string out;
-  out.reserve(ALength + 8);
-  std::size_t pos = 0;
-  while (pos < ALength) {
-    const auto c0 = static_cast<unsigned char>(text[pos]);
-    if (c0 == 0xED && pos + 2 < ALength &&
-        (static_cast<unsigned char>(text[pos + 1]) & 0xE0) == 0xA0 &&
-        (static_cast<unsigned char>(text[pos + 2]) & 0xC0) == 0x80) {
-      AppendUtf8(out, 0xFFFD);
-      pos += 3;
-      continue;
-    }
-    AppendUtf8(out, DecodeUtf8(text, pos));
-  }
-  return out;
-}
-
-// Builds the value classes from SAX events. Each open container collects its
-// members in a vector of its own that then moves into the value whole. Its
-// capacity is guessed from the last container closed at the same depth: the
-// rows of an answer usually share one shape, so the guess is exact and each
-// member is written once, where it stays.
-class TBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TBuilder> {
- public:
-  bool Null() { return Put(std::make_unique<TJSONNull>()); }
-  bool Bool(bool AValue) {
-    if (AValue) return Put(std::make_unique<TJSONTrue>());
-    return Put(std::make_unique<TJSONFalse>());
-  }
-  // Texts are built in place: every move of a short std::string is a copy.
-  bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
-    return Put(std::make_unique<TJSONNumber>(AText, ALength));
-  }
-  bool String(const char* AText, rapidjson::SizeType ALength, bool) {
-    if (IsCleanText(AText, ALength)) return Put(std::make_unique<TJSONString>(AText, ALength));
-    return Put(std::make_unique<TJSONString>(RepairText(AText, ALength)));
-  }
-  bool StartObject() {
-    if (!Open(true)) return false;
-    FFrames.back().Pairs.reserve(Guess());
-    return true;
-  }
-  bool Key(const char* AText, rapidjson::SizeType ALength, bool) {
-    if (IsCleanText(AText, ALength)) {
-      FFrames.back().Pairs.emplace_back(AText, ALength, TJSONValueRef());
-    } else {
-      FFrames.back().Pairs.emplace_back(RepairText(AText, ALength), TJSONValueRef());
-    }
-    return true;
-  }
-  bool EndObject(rapidjson::SizeType) {
-    std::vector<TJSONPair> members = std::move(FFrames.back().Pairs);
-    Remember(members.size());
-    if (members.capacity() - members.size() > members.size() / 4 + 2) members.shrink_to_fit();
-    FFrames.pop_back();
-    auto object = std::make_unique<TJSONObject>();
-    object->SetMembers(std::move(members));
-    return Put(std::move(object));
-  }
-  bool StartArray() {
-    if (!Open(false)) return false;
-    FFrames.back().Elements.reserve(Guess());
-    return true;
-  }
-  bool EndArray(rapidjson::SizeType) {
-    std::vector<TJSONValueRef> elements = std::move(FFrames.back().Elements);
-    Remember(elements.size());
-    if (elements.capacity() - elements.size() > elements.size() / 4 + 2) {
-      elements.shrink_to_fit();
-    }
-    FFrames.pop_back();
-    auto array = std::make_unique<TJSONArray>();
-    array->SetElements(std::move(elements));
-    return Put(std::move(array));
-  }
-
-  std::unique_ptr<TJSONValue> TakeRoot() { return std::move(FRoot); }
-
- private:
-  struct TFrame {
-    bool IsObject = false;
-    std::vector<TJSONPair> Pairs;
-    std::vector<TJSONValueRef> Elements;
-  };
-
-  bool Open(bool AIsObject) {
-    if (FFrames.size() >= static_cast<std::size_t>(kMaxJSONDepth)) return false;
-    FFrames.emplace_back();
-    FFrames.back().IsObject = AIsObject;
-    return true;
-  }
-
-  // Shapes are kept per depth and kind (objects even, arrays odd).
-  std::size_t ShapeSlot() const {
-    return (FFrames.size() - 1) * 2 + (FFrames.back().IsObject ? 0 : 1);
-  }
-  std::size_t Guess() const {
-    const std::size_t slot = ShapeSlot();
-    return slot < FShapes.size() ? FShapes[slot] : 0;
-  }
-  void Remember(std::size_t ACount) {
-    const std::size_t slot = ShapeSlot();
-    if (slot >= FShapes.size()) FShapes.resize(slot + 1, 0);
-    // A guess is a capacity: keep it modest for huge containers, whose
-    // vector grows anyway.
-    FShapes[slot] = std::min<std::size_t>(ACount, 4096);
-  }
-
-  bool Put(std::unique_ptr<TJSONValue> AValue) {
-    if (FFrames.empty()) {
-      FRoot = std::move(AValue);
-    } else if (FFrames.back().IsObject) {
-      FFrames.back().Pairs.back().SetJsonValue(TJSONValueRef(std::move(AValue)));
-    } else {
-      FFrames.back().Elements.emplace_back(std::move(AValue));
-    }
-    return true;
-  }
-
-  std::vector<TFrame> FFrames;
-  std::vector<std::size_t> FShapes;
-  std::unique_ptr<TJSONValue> FRoot;
-};
-
-int HexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The code unit of a \u escape whose "u" is at AText[APos], or -1.
-int EscapedUnit(std::string_view AText, std::size_t APos) noexcept {
-  if (APos + 5 > AText.size()) return -1;
-  int v = 0;
-  for (std::size_t k = 1; k <= 4; ++k) {
-    const int h = HexValue(AText[APos + k]);
-    if (h < 0) return -1;
-    v = v * 16 + h;
-  }
-  return v;
-}
-
-// The text with every \u escape of a lone surrogate (inside strings) turned
-// into \uFFFD; nothing when there is none.
-std::optional<std::string> ReplaceLoneSurrogates(std::string_view AText) {
-  std::string out;
-  bool changed = false;
-  bool inString = false;
-  std::size_t copied = 0;
-  for (std::size_t i = 0; i < AText.size(); ++i) {
-    const char c = AText[i];
-    if (!inString) {
-      if (c == '"') inString = true;
-      continue;
-    }
-    if (c == '"') {
-      inString = false;
-      continue;
-    }
-    if (c != '\\' || i + 1 >= AText.size()) continue;
-    if (AText[i + 1] != 'u') {
-      ++i;  // a two-character escape
-      continue;
-    }
-    const int unit = EscapedUnit(AText, i + 1);
-    if (unit < 0xD800 || unit > 0xDFFF) {
-      continue;  // not a surrogate (or malformed: the reader reports it)
-    }
-    if (unit <= 0xDBFF && i + 7 < AText.size() && AText[i + 6] == '\\' && AText[i + 7] == 'u') {
-      const int low = EscapedUnit(AText, i + 7);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        i += 11;  // a valid pair, kept
-        continue;
-      }
-    }
-    if (!changed) out.reserve(AText.size());
-    changed = true;
-    out.append(AText.substr(copied, i - copied));
-    out += "\\uFFFD";
-    copied = i + 6;
-    i += 5;
-  }
-  if (!changed) return std::nullopt;
-  out.append(AText.substr(copied));
-  return out;
-}
-
-// Parses AText; ASurrogateError tells whether it failed on the escape of a
-// lone high surrogate, which the reader refuses.
-std::unique_ptr<TJSONValue> ParseText(std::string_view AText, bool* ASurrogateError) {
-  // The reader works in place on a private copy: strings and numbers are
-  // then handed over where they lie instead of being copied once more onto
-  // the reader's own stack, which makes the parse markedly faster.
-  // The reader's SIMD scan loads whole aligned 16-byte blocks, so the copy
-  // carries 16 zero bytes after the text.
-  constexpr std::size_t kPadding = 16;
-  auto buffer = std::make_unique_for_overwrite<char[]>(AText.size() + kPadding);
-  std::memcpy(buffer.get(), AText.data(), AText.size());
-  std::memset(buffer.get() + AText.size(), 0, kPadding);
-  rapidjson::InsituStringStream stream(buffer.get());
-  TBuilder builder;
-  rapidjson::Reader reader;
-  constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
-  const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
-  if (ASurrogateError != nullptr) {
-    *ASurrogateError = result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid;
-  }
-  if (result.IsError()) return nullptr;
-  // The reader takes a zero byte for the end of the text, so "{}\0junk"
-  // would pass: the whole text must have been read.
-  if (stream.Tell() != AText.size()) return nullptr;
-  return builder.TakeRoot();
-}
-
-}  // namespace
-
-namespace {
-std::unique_ptr<TJSONValue> Parse(std::string_view AText) {
-  if (AText.empty()) return nullptr;
-  bool surrogate = false;
-  std::unique_ptr<TJSONValue> value = ParseText(AText, &surrogate);
-  if (value == nullptr && surrogate) {
-    if (std::optional<std::string> fixed = ReplaceLoneSurrogates(AText)) {
-      return ParseText(*fixed, nullptr);
-    }
-  }
-  return value;
-}
-}  // namespace
-
-std::unique_ptr<TJSONValue> ParseJSON(std::string_view AText) { return Parse(AText); }
-
-std::unique_ptr<TJSONValue> ParseJSON(const std::string& AText) { return Parse(AText); }
-
-std::unique_ptr<TJSONValue> ParseJSON(const char* AText) {
-  return AText == nullptr ? nullptr : Parse(AText);
 }
 
 }  // namespace qvr::rest

@@ -113,6 +113,29 @@ std::optional<double> ReadFloat(std::string_view AText) {
   return value;
 }
 
+// Texts from this length on are moved out of a document the call owns.
+constexpr std::size_t kTakenTextSize = 4096;
+
+// Whether any object in AValue is a reference form (has a "ref" member),
+// whose object is read again from a form elsewhere in the document.
+bool HasReferences(const TJSONValue& AValue) {
+  switch (AValue.Kind()) {
+    case TJSONValue::TKind::Object:
+      for (const TJSONPair& p : static_cast<const TJSONObject&>(AValue).Members()) {
+        if (p.Name() == "ref") return true;
+        if (p.JsonValue() != nullptr && HasReferences(*p.JsonValue())) return true;
+      }
+      return false;
+    case TJSONValue::TKind::Array:
+      for (const TJSONValueRef& e : static_cast<const TJSONArray&>(AValue).Elements()) {
+        if (HasReferences(*e.Get())) return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
 // What reading a document may build beyond the document itself: each value
 // counts one and each string its bytes.
 std::size_t Cost(const TJSONValue& AValue) {
@@ -143,8 +166,10 @@ std::size_t Cost(const TJSONValue& AValue) {
 
 class TJSONUnMarshal::TReader {
  public:
-  TReader(TJSONUnMarshal& AOwner, const TJSONValue& ADocument)
-      : FOwner(AOwner), FDocument(ADocument) {}
+  // With ATakeTexts the document belongs to the call and long texts may be
+  // moved out of it.
+  TReader(TJSONUnMarshal& AOwner, const TJSONValue& ADocument, bool ATakeTexts = false)
+      : FOwner(AOwner), FDocument(ADocument), FTakeTexts(ATakeTexts) {}
 
   // The object an object form or reference form stands for. With
   // ANestedField a type that cannot be instantiated gives nothing and
@@ -380,6 +405,13 @@ class TJSONUnMarshal::TReader {
           if (AType.Clear != nullptr) AType.Clear(AAddress);
           return;
         }
+        if (FTakeTexts && AType.Kind == TTypeKind::tkUString &&
+            s.Value().size() >= kTakenTextSize) {
+          // The document is the call's own (see UnmarshalTaking), so the
+          // text moves instead of being copied.
+          AType.SetStr(AAddress, std::move(const_cast<std::string&>(s.Value())));
+          return;
+        }
         ReadText(AType, AAddress, s.Value(), AField, AClass);
         return;
       }
@@ -505,6 +537,7 @@ class TJSONUnMarshal::TReader {
   std::vector<std::string> FBusy;  // ids whose objects are being filled
   std::size_t FBudget = 0;
   std::size_t FSpent = 0;
+  const bool FTakeTexts;
 };
 
 TJSONUnMarshal::TJSONUnMarshal() : FRegistry(std::make_shared<TReverterRegistry>()) {
@@ -521,6 +554,16 @@ std::unique_ptr<TObject> TJSONUnMarshal::Unmarshal(const TJSONValue* AData) {
   }
   FWarnings.clear();
   TReader reader(*this, *AData);  // the table of ids lives for this call only
+  return reader.ReadObject(*AData->AsObject());
+}
+
+std::unique_ptr<TObject> TJSONUnMarshal::UnmarshalTaking(std::unique_ptr<TJSONValue> AData) {
+  if (AData == nullptr || AData->AsObject() == nullptr) {
+    throw EConversionError("The input value is not a valid Object");
+  }
+  FWarnings.clear();
+  // A form that a reference names is read again later, so it must stay whole.
+  TReader reader(*this, *AData, !HasReferences(*AData));
   return reader.ReadObject(*AData->AsObject());
 }
 

@@ -26,6 +26,13 @@ class TJSONUnMarshal : public TMarshalUnmarshalBase {
   // is left alive.
   std::unique_ptr<TObject> Unmarshal(const TJSONValue* AData);
   std::unique_ptr<TObject> Unmarshal(const TJSONValue& AData) { return Unmarshal(&AData); }
+  // The same for a document the call may take apart: texts of 4 KiB and more
+  // move out of AData into the object read instead of being copied (a dataset
+  // blob is megabytes), unless the document holds a reference form ("ref"),
+  // whose object is read again from a form that must stay whole. AData is
+  // released before the call returns; failures as above, and a failure's
+  // message may show a text already taken as empty.
+  std::unique_ptr<TObject> UnmarshalTaking(std::unique_ptr<TJSONValue> AData);
 
   void RegisterReverter(const std::string& AQualifiedClass, const std::string& AField,
                         TReverterEvent AEvent);

@@ -2,3 +2,6 @@ qvr_test(dOpciones_test LABEL client SOURCES ${CMAKE_CURRENT_LIST_DIR}/dOpciones
          LIBS qvrtestsupport)
 qvr_test(dBaseCliente_test LABEL client SOURCES ${CMAKE_CURRENT_LIST_DIR}/dBaseCliente_test.cpp
          LIBS qvrtestsupport TIMEOUT 60)
+qvr_test(uGuardarConexion_test LABEL client
+         SOURCES ${CMAKE_CURRENT_LIST_DIR}/uGuardarConexion_test.cpp LIBS qvrtestsupport)
+qvr_test_as_user(uGuardarConexion_test)

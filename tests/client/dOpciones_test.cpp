@@ -50,6 +50,19 @@ TEST(TdmOpcionesTest, ConnectionFromConfigFile) {
   }
 }
 
+TEST(TdmOpcionesTest, AModuleToldWhichFileToUseReadsThatOne) {
+  TConfigFolder beside;
+  beside.Write("[rest]\nIP=10.0.0.9\nPuerto=9\nUID=junto\n");
+  const test::TTempDir other;
+  const std::string path = other.File("otro.ini");
+  test::WriteFileBytes(path, "[rest]\nIP=10.0.0.5\nPuerto=211\nUID=kiosco\n");
+  TdmBaseCliente dm(path);
+  EXPECT_EQ(dm.config().FileConfig(), path);
+  EXPECT_EQ(dm.rest().Host(), "10.0.0.5");
+  EXPECT_EQ(dm.rest().Port(), 211);
+  EXPECT_EQ(dm.rest().UserName(), "kiosco");
+}
+
 TEST(TdmOpcionesTest, MakesBothStorageFormatsAvailableWhileItLives) {
   TConfigFolder folder;
   {

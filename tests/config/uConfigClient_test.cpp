@@ -123,6 +123,34 @@ TEST(TConfigClientTest, ARefusedWriteNamesTheFile) {
   EXPECT_EQ(folder.Read(), "[rest]\nIP=a\n");
 }
 
+TEST(TConfigClientTest, AConfigurationOnAFileOfItsOwnUsesThatFileAlone) {
+  TConfigFolder beside;
+  const test::TTempDir other;
+  const std::string path = other.File("sitio.ini");
+  TConfigClient config(path);
+  EXPECT_EQ(config.FileConfig(), path);
+  EXPECT_EQ(config.Puerto(), 8080);
+  EXPECT_FALSE(test::PathExists(path)) << "reading creates nothing";
+  config.SetIP("10.1.1.1");
+  config.SetPuerto(211);
+  config.SetUID("caja1");
+  EXPECT_EQ(test::ReadFileBytes(path), "[rest]\nIP=10.1.1.1\nPuerto=211\nUID=caja1\n");
+  EXPECT_FALSE(test::PathExists(beside.ConfigPath()));
+  // The path does not follow the executable's folder.
+  const TConfigFolder moved;
+  EXPECT_EQ(config.FileConfig(), path);
+  EXPECT_EQ(TConfigClient(std::string()).FileConfig(), moved.ConfigPath());
+
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  try {
+    config.SetUID("kiosco");
+    FAIL() << "not refused";
+  } catch (const EIniFileException& e) {
+    EXPECT_EQ(e.Message(), "Unable to write to " + path);
+  }
+  EXPECT_EQ(config.UID(), "caja1");
+}
+
 // A window whose manager moves it down when it moves sideways, to show that
 // every default is taken after the earlier values were applied.
 class TFakeWindow : public IWindowGeometry {

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "data/DataSetSamples.h"
+#include "support/XorShift.h"
 
 namespace qvr::data {
 namespace {
@@ -351,13 +352,7 @@ TEST(BinStorageHostile, EveryByteFlipEitherLoadsOrRaisesTheStorageError) {
 TEST(BinStorageHostile, RandomMultiByteDamageNeverReadsOutOfBounds) {
   auto t = test::MakeMixedTable(20);
   const std::string bytes = TBinStorage::SaveToBytes(*t);
-  std::uint64_t seed = 0x9E3779B97F4A7C15ull;
-  auto next = [&seed] {
-    seed ^= seed << 13;
-    seed ^= seed >> 7;
-    seed ^= seed << 17;
-    return seed;
-  };
+  test::TXorShift next(0x9E3779B97F4A7C15ull);
   int loaded = 0;
   for (int round = 0; round < 3000; ++round) {
     std::string damaged = bytes;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "data/MemTable.h"
+#include "support/XorShift.h"
 
 namespace qvr::test {
 
@@ -79,13 +80,7 @@ inline std::unique_ptr<data::TMemTable> MakeMixedTable(int ARows) {
   t->FieldDefs().Add("Foto", TFieldType::ftBytes);
   t->FieldDefs().Add("Notas", TFieldType::ftString);
   t->CreateDataSet();
-  std::uint64_t seed = 88172645463325252ull;
-  auto next = [&seed] {
-    seed ^= seed << 13;
-    seed ^= seed >> 7;
-    seed ^= seed << 17;
-    return seed;
-  };
+  test::TXorShift next(88172645463325252ull);
   std::vector<data::TValue> row(9);
   for (int i = 0; i < ARows; ++i) {
     const std::uint64_t r = next();

@@ -230,5 +230,40 @@ TEST(FieldAccess, SampleTableReadsBack) {
   EXPECT_EQ(300u, t->FieldByName("Photo").AsBytes().size());
 }
 
+// A text column installed whole, as the storage formats load one: the parts
+// must agree (one flag and one end per row, ends in order, null rows empty,
+// the last end the buffer's size); anything else is refused and the column
+// keeps what it had.
+TEST(Columns, TextInstalledWholeOnlyWhenItsPartsAgree) {
+  TColumn column(TFieldType::ftString);
+  column.AssignText({0, 1, 0}, "abcde", {2, 2, 5});
+  ASSERT_EQ(3u, column.Size());
+  EXPECT_EQ("ab", column.Text(0));
+  EXPECT_TRUE(column.Get(1).IsNull());
+  EXPECT_EQ(TValue("cde"), column.Get(2));
+  struct TCase {
+    const char* Note;
+    std::vector<std::uint8_t> Nulls;
+    std::string Buffer;
+    std::vector<std::size_t> Ends;
+  };
+  const TCase bad[] = {
+      {"fewer ends than flags", {0, 0}, "ab", {2}},
+      {"last end short of the buffer", {0}, "abc", {2}},
+      {"last end beyond the buffer", {0}, "ab", {3}},
+      {"ends out of order", {0, 0}, "abc", {2, 1}},
+      {"null row with text", {0, 1}, "abc", {1, 3}},
+      {"flag neither 0 nor 1", {2}, "", {0}},
+      {"text without rows", {}, "x", {}},
+  };
+  for (const TCase& c : bad) {
+    EXPECT_THROW(column.AssignText(c.Nulls, c.Buffer, c.Ends), EDataSetError) << c.Note;
+    EXPECT_EQ(3u, column.Size()) << c.Note;
+    EXPECT_EQ("cde", column.Text(2)) << c.Note;
+  }
+  column.AssignText({}, "", {});
+  EXPECT_EQ(0u, column.Size());
+}
+
 }  // namespace
 }  // namespace qvr::data

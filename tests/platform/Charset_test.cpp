@@ -67,6 +67,28 @@ TEST(Charset, DecodesEachCase) {
   }
 }
 
+TEST(Charset, DecodesUnchangedOnlyWhereTheTextIsTheBytes) {
+  for (const auto& c : kDecodeCases) {
+    if (DecodesUnchanged(c.Bytes, c.CharSet)) {
+      EXPECT_EQ(c.Expected, c.Bytes) << c.Note;
+    }
+  }
+  const struct {
+    const char* Bytes;
+    const char* CharSet;
+    bool Unchanged;
+  } cases[] = {
+      {"{\"a\":1}", "UTF-8", true},    {"\xC3\xA9", " utf8 ", true},
+      {"\xC3", "utf-8", false},        {"abc", "", true},
+      {"abc", "latin1", true},         {"\xE9", "ISO-8859-1", false},
+      {"abc", "windows-1252", false},  {"abc", "utf-16", false},
+      {"abc", "utf-8//IGNORE", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(DecodesUnchanged(c.Bytes, c.CharSet), c.Unchanged) << c.Bytes << " " << c.CharSet;
+  }
+}
+
 TEST(Charset, LongInputOutgrowsTheConverterBuffer) {
   // 10000 single bytes become 20000 output bytes: several buffer refills.
   const std::string decoded = DecodeCharset(std::string(10000, '\xE9'), "windows-1252");

@@ -187,6 +187,7 @@ const TStoreCase kStoreCases[] = {
     {"\"$1F\"", TValueTypes::INT32, false, "31", nullptr},
     {"-7", TValueTypes::INT32, false, "-7", nullptr},
     {"3.5", TValueTypes::INT32, false, "", "'3.5' is not a valid integer value"},
+    {"1E400", TValueTypes::INT32, false, "", "'1E400' is not a valid integer value"},
     {"2147483648", TValueTypes::INT32, false, "", "'2147483648' is not a valid integer value"},
     {"true", TValueTypes::INT32, false, "1", nullptr},
     {"[1]", TValueTypes::INT32, false, "",

@@ -64,6 +64,48 @@ TEST(RestRequestResponse, RewindsAndDecodesOnceKeepingThePosition) {
   EXPECT_FALSE(response.SessionExpired());
 }
 
+// A body that decodes to itself becomes the text without a copy; the stream
+// asked for afterwards has the same bytes and position, and is the caller's
+// to change without touching the text.
+TEST(RestRequestResponse, StreamAfterTheTextHoldsTheSameBody) {
+  struct TCase {
+    std::string Body;
+    const char* Charset;
+    std::string Text;
+  };
+  const TCase cases[] = {
+      {"{\"result\":[1]}", "", "{\"result\":[1]}"},         // ASCII, ISO-8859-1
+      {"\xC3\xA9t\xC3\xA9", "UTF-8", "\xC3\xA9t\xC3\xA9"},  // valid UTF-8
+      {"caf\xE9", "", "caf\xC3\xA9"},                       // decoded: a copy
+      {"a\xFF", "utf-8", "a\xEF\xBF\xBD"},                  // repaired: a copy
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Body);
+    for (bool take : {false, true}) {
+      TRestRequestResponse response(std::make_unique<TMemoryStream>(c.Body), c.Charset, "", false);
+      EXPECT_EQ(response.StringValue(), c.Text);
+      std::unique_ptr<TStream> taken;
+      TStream& stream = take ? *(taken = response.TakeStream()) : response.GetStream();
+      EXPECT_EQ(stream.Position(), 0);
+      EXPECT_EQ(ReadToEnd(stream), c.Body);
+      stream.Write("zz", 2);
+      EXPECT_EQ(response.StringValue(), c.Text);
+      if (!take) {
+        EXPECT_EQ(&response.GetStream(), &stream);
+        EXPECT_EQ(response.GetStream().Position(), static_cast<std::int64_t>(c.Body.size()) + 2);
+      }
+    }
+  }
+  // A stream lent out before the text was read stays the one lent.
+  TRestRequestResponse lent(std::make_unique<TMemoryStream>(std::string("abc")), "", "", false);
+  TStream& before = lent.GetStream();
+  before.SetPosition(1);
+  EXPECT_EQ(lent.StringValue(), "abc");
+  EXPECT_EQ(&lent.GetStream(), &before);
+  EXPECT_EQ(before.Position(), 1);
+  EXPECT_EQ(before.Size(), 3);
+}
+
 TEST(RestRequestResponse, DecodesWithItsCharset) {
   TRestRequestResponse response(std::make_unique<TMemoryStream>(std::string("\xC3\xA9")), "utf-8",
                                 "", false);
@@ -317,6 +359,19 @@ TEST_F(RestRequestExchange, RedirectIsFollowedToTheFinalAnswer) {
   Server.Enqueue(ResultAnswer("1"));
   EXPECT_EQ(Send("GET")->StringValue(), "{\"result\":[1]}");
   EXPECT_EQ(Server.LastRequest().Target, "/elsewhere/");
+}
+
+TEST_F(RestRequestExchange, OnlyTheOriginalOriginSetsTheSessionId) {
+  // A session id is a credential of the original server: an answer from
+  // another origin reached by a redirect cannot plant one.
+  TStandInServer other;
+  Server.Enqueue(test::RedirectAnswer(302, other.Origin() + "/x/").WithSessionID("MINE"));
+  // Closed after the answer: the other server goes before the HTTP object.
+  other.Enqueue(ResultAnswer("1").WithSessionID("PLANTED").WithHeader("Connection", "close"));
+  EXPECT_EQ(Send("GET")->SessionID(), "");
+  Server.Enqueue(test::RedirectAnswer(302, "/same/"));
+  Server.Enqueue(ResultAnswer("1").WithSessionID("OWN"));
+  EXPECT_EQ(Send("GET")->SessionID(), "OWN");
 }
 
 TEST_F(RestRequestExchange, NetworkFailurePassesThroughUnchanged) {

@@ -16,3 +16,7 @@ qvr_test(RestHTTPLimits_test LABEL http
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/http/RestHTTPLimits_test.cpp
   LIBS qvrtestsupport
   TIMEOUT 120)
+qvr_test(RestHTTPProgress_test LABEL http
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/http/RestHTTPProgress_test.cpp
+  LIBS qvrtestsupport
+  TIMEOUT 120)

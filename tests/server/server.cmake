@@ -10,7 +10,7 @@ target_include_directories(qvrservertestsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests
 target_link_libraries(qvrservertestsupport PUBLIC qvrtestsupport qvrcore)
 
 foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test
-             ServerRobustness_test ServerDataModule_test)
+             ServerRobustness_test ServerDataModule_test ServerProxy_test)
   qvr_test(${name} LABEL server SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp
            LIBS qvrservertestsupport PkgConfig::SQLITE3 PkgConfig::HTTPLIB TIMEOUT 300)
 endforeach()

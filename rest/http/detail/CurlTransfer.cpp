@@ -146,7 +146,14 @@ size_t TRestHTTP::TImpl::OnWrite(char* ABuffer, size_t ASize, size_t ACount, voi
         if (exceeds(self->FSinkBytes)) return 0;
         self->FSinkBytes += static_cast<std::int64_t>(size);
       }
-      return self->FSink->Write(ABuffer, size);
+      const size_t written = self->FSink->Write(ABuffer, size);
+      self->FReceived += static_cast<std::int64_t>(written);
+      if (const auto& progress = self->FOwner.FOnProgress) {
+        curl_off_t total = -1;
+        curl_easy_getinfo(self->FEasy.Get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+        progress(TTransferDirection::Receiving, self->FReceived, total);
+      }
+      return written;
     }
     return size;
   } catch (...) {
@@ -162,6 +169,10 @@ size_t TRestHTTP::TImpl::OnRead(char* ABuffer, size_t ASize, size_t ACount, void
   try {
     const size_t n = self->FBody->Read(ABuffer, ASize * ACount);
     if (n == 0) self->FRequestSent = true;
+    if (n > 0 && self->FOwner.FOnProgress) {
+      self->FOwner.FOnProgress(TTransferDirection::Sending, self->FBody->Position(),
+                               self->FBody->Size());
+    }
     return n;
   } catch (...) {
     self->FFailure = std::current_exception();
@@ -432,6 +443,7 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
   FURL = ASetup.URL;
   FConnected = false;
   FRequestSent = false;
+  FReceived = 0;
   FErrorBuffer[0] = '\0';
   Touch();
   RunLoop(ASetup);

@@ -156,6 +156,8 @@ class TRestHTTP::TImpl {
   std::string FURL;
   bool FConnected = false;
   bool FRequestSent = false;
+  // Bytes of the answer's body written to FSink in this attempt.
+  std::int64_t FReceived = 0;
   std::chrono::steady_clock::time_point FLastActivity;
 };
 

@@ -138,5 +138,47 @@ TEST(Base64, RoundTripOfEverySizeUpTo300) {
   }
 }
 
+// Every byte value at every place of a block of sixteen characters, inside
+// whole lines and out of them: the decoder reads alphabet characters and skips
+// the rest, whichever way it takes through the text.
+TEST(Base64, EveryByteValueAtEveryPlaceOfABlock) {
+  auto& b64 = TBase64Encoding::Base64();
+  const std::string data = Bytes(57 * 3 + 20);
+  const std::string text = b64.Encode(data);  // three whole lines and a part
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  int mismatches = 0;
+  for (std::size_t place : {0u, 5u, 15u, 16u, 31u, 47u, 60u, 63u, 70u, 75u, 78u + 17, 234u + 3}) {
+    for (int v = 0; v < 256; ++v) {
+      std::string changed = text;
+      changed.insert(place, 1, static_cast<char>(v));
+      std::string expected;
+      if (alphabet.find(static_cast<char>(v)) == std::string::npos) {
+        expected = data;  // skipped
+      } else {
+        // The character joins the text: decode the alphabet characters alone.
+        std::string kept;
+        for (char c : changed) {
+          if (alphabet.find(c) != std::string::npos) kept += c;
+        }
+        expected = b64.Decode(kept);
+      }
+      if (b64.Decode(changed) != expected && ++mismatches <= 5) {
+        ADD_FAILURE() << "byte " << v << " at " << place;
+      }
+    }
+  }
+  EXPECT_EQ(0, mismatches);
+}
+
+TEST(Base64, DecodeToWritesTheSameBytesWithinItsCapacity) {
+  auto& b64 = TBase64Encoding::Base64();
+  for (std::size_t n : {0u, 1u, 12u, 57u, 58u, 4000u}) {
+    const std::string text = b64.Encode(Bytes(n));
+    std::string out(TBase64Encoding::DecodedCapacity(text.size()), '\x55');
+    out.resize(b64.DecodeTo(text, out.data()));
+    EXPECT_EQ(Bytes(n), out) << n;
+  }
+}
+
 }  // namespace
 }  // namespace qvr::rest

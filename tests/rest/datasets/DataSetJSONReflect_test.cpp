@@ -4,10 +4,15 @@
 #include "rest/datasets/DataSetJSONReflect.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <fstream>
+#include <iterator>
 
 #include "data/BinStorage.h"
 #include "data/DataSetSamples.h"
 #include "rest/datasets/Base64Encoding.h"
+#include "rest/datasets/DocumentBlobs.h"
 #include "rest/datasets/ZLibStreams.h"
 #include "rest/json/JSONText.h"
 
@@ -498,6 +503,134 @@ TEST(DataSetListDocument, FailureWhileReadingLeavesNoObject) {
   text[second + 10] = 'f';
   EXPECT_THROW(Read(text), EZDecompressionError);
   // LeakSanitizer reports any table or list left alive by the failure.
+}
+
+// --- The inflation budget of one list --------------------------------------------
+
+// Lowers the budget for one test and puts the old one back.
+class TLoweredBudget {
+ public:
+  explicit TLoweredBudget(std::size_t ABytes) : FOld(TDataSetListInterceptor::InflationBudget()) {
+    TDataSetListInterceptor::SetInflationBudget(ABytes);
+  }
+  ~TLoweredBudget() { TDataSetListInterceptor::SetInflationBudget(FOld); }
+  TLoweredBudget(const TLoweredBudget&) = delete;
+  TLoweredBudget& operator=(const TLoweredBudget&) = delete;
+
+ private:
+  std::size_t FOld;
+};
+
+TEST(DataSetListDocument, BlobsOfOneListShareOneInflationBudget) {
+  EXPECT_EQ(kZMaxInflatedSize, TDataSetListInterceptor::InflationBudget());
+  // 40 small blobs, each well under the budget, that together exceed it.
+  TDataSetList list;
+  std::size_t total = 0;
+  for (int i = 0; i < 40; ++i) {
+    list.AddDataSet(Format("T%d", i), test::MakeMixedTable(100));
+    total += data::TBinStorage::SaveToBytes(list.DataSet(i)).size();
+  }
+  const std::size_t each = total / 40;
+  const std::string text = Document(list);
+  {
+    const TLoweredBudget lowered(total - each / 2);
+    try {
+      Read(text);
+      ADD_FAILURE() << "no exception";
+    } catch (const EZDecompressionError& e) {
+      EXPECT_EQ(Format("Inflated data of the dataset list exceeds %d bytes", total - each / 2),
+                e.what());
+    }
+    // The same blobs as two lists of 20: each list has a budget of its own.
+    TDataSetList half;
+    for (int i = 0; i < 20; ++i) {
+      half.AddDataSet("T", test::MakeMixedTable(100));
+    }
+    const std::string halfText = Document(half);
+    EXPECT_EQ(20, Read(halfText)->Count());
+    EXPECT_EQ(20, Read(halfText)->Count());
+    // One blob alone beyond the budget gives the same failure.
+    const TLoweredBudget tiny(each / 2);
+    EXPECT_THROW(TDataSetListInterceptor::BlobToDataSet(
+                     TDataSetListInterceptor::DataSetToBlob(list.DataSet(0))),
+                 EZDecompressionError);
+  }
+  // With exactly the total the whole list reads.
+  const TLoweredBudget exact(total);
+  auto back = Read(text);
+  ASSERT_EQ(40, back->Count());
+  ExpectSameTable(list.DataSet(39), back->DataSet(39));
+}
+
+// --- Stored documents ---------------------------------------------------------
+
+// The tables of the stored documents in tests/rest/datasets/samples: "Personal"
+// (every type), "Vacia" (no rows) and "Mixta" (400 mixed rows).
+std::unique_ptr<TDataSetList> SampleList() {
+  auto list = std::make_unique<TDataSetList>();
+  list->AddDataSet("Personal", test::MakeEveryTypeTable());
+  auto empty = std::make_unique<TMemTable>();
+  empty->FieldDefs().Add("ID", TFieldType::ftInteger);
+  empty->CreateDataSet();
+  list->AddDataSet("Vacia", std::move(empty));
+  list->AddDataSet("Mixta", test::MakeMixedTable(400));
+  return list;
+}
+
+std::string SampleText(const char* AName) {
+  const std::string path = std::string(QVR_DATASET_SAMPLES) + "/" + AName;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw Exception("sample missing: " + path);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// What zlib itself inflates a blob to.
+std::string ZlibInflatedBlob(const std::string& ABlob, std::size_t AExpectedSize) {
+  const std::string compressed = TBase64Encoding::Base64().Decode(ABlob);
+  std::string out(AExpectedSize + 1, '\0');
+  uLongf outLen = static_cast<uLongf>(out.size());
+  uLong inLen = static_cast<uLong>(compressed.size());
+  if (uncompress2(reinterpret_cast<Bytef*>(out.data()), &outLen,
+                  reinterpret_cast<const Bytef*>(compressed.data()), &inLen) != Z_OK) {
+    return "not a zlib stream";
+  }
+  out.resize(outLen);
+  return out;
+}
+
+void ExpectSampleTables(std::string_view AText) {
+  const auto sample = SampleList();
+  const TDataSetList& expected = *sample;
+  const auto back = Read(AText);
+  ASSERT_EQ(expected.Names(), back->Names());
+  const std::vector<std::string> blobs = test::DocumentBlobs(AText);
+  ASSERT_EQ(3u, blobs.size());
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    ExpectSameTable(expected.DataSet(i), back->DataSet(i));
+    const std::string storage = data::TBinStorage::SaveToBytes(expected.DataSet(i));
+    EXPECT_EQ(storage, ZlibInflatedBlob(blobs[static_cast<std::size_t>(i)], storage.size()));
+  }
+}
+
+TEST(DataSetListDocument, DocumentWrittenWithZlibReadsTheSame) {
+  ExpectSampleTables(SampleText("list-zlib.json"));
+}
+
+TEST(DataSetListDocument, DocumentsWrittenNowInflateWithZlibAndReadTheSame) {
+  const std::string stored = SampleText("list-libdeflate.json");
+  ExpectSampleTables(stored);
+  const std::string fresh = Document(*SampleList());
+  ExpectSampleTables(fresh);
+  // Same shape as the stored one; every blob a zlib stream on standard lines.
+  const std::vector<std::string> blobs = test::DocumentBlobs(fresh);
+  const std::vector<std::string> before = test::DocumentBlobs(SampleText("list-zlib.json"));
+  for (std::size_t i = 0; i < blobs.size(); ++i) {
+    EXPECT_EQ("eJ", blobs[i].substr(0, 2));
+    EXPECT_EQ(TBase64Encoding::Base64().Encode(TBase64Encoding::Base64().Decode(blobs[i])),
+              blobs[i]);
+    EXPECT_LE(blobs[i].size(), before[i].size() + before[i].size() / 20 + 8);
+  }
 }
 
 }  // namespace

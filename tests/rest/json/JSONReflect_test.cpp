@@ -371,6 +371,8 @@ TEST(JSONUnMarshal, FailsWithExactMessagesAndReleasesEverything) {
       {node + R"({"Real":"1,5"}})", "'1,5' is not a valid floating point value"},
       {node + R"({"Real":"NaN"}})", "'NaN' is not a valid floating point value"},
       {node + R"({"Real":"1e999"}})", "'1e999' is not a valid floating point value"},
+      {node + R"({"Real":-1e999}})", "'-1e999' is not a valid floating point value"},
+      {node + R"({"Int":1E400}})", "'1E400' is not a valid integer value"},
       {node + R"({"Real":" 1"}})", "' 1' is not a valid floating point value"},
   };
   for (const TCase& c : convert) {
@@ -499,6 +501,42 @@ TEST(JSONLibraryForms, MarshalExactlyAndRoundTrip) {
   auto arrayBack = Unmarshal<TJSONArray>(arrayText);
   EXPECT_EQ(WriteJSON(*arrayBack), R"([1.50,null,null,false,[]])");
   EXPECT_EQ(arrayBack->Items(0)->Kind(), TJSONValue::TKind::Number);
+}
+
+// Reading a document the call may take apart gives what reading it whole
+// gives: long texts move out of it, except where a reference form will read
+// a form again.
+TEST(JSONLibraryForms, TakingTheDocumentReadsTheSame) {
+  const std::string longText(5000, 'x');
+  auto stringForm = [](int AId, const std::string& AText) {
+    return R"({"type":"System.JSON.TJSONString","id":)" + std::to_string(AId) +
+           R"(,"fields":{"FValue":")" + AText + R"(","FIsNull":false,"FOwned":true}})";
+  };
+  auto pairForm = [&](int AId, const std::string& AName, const std::string& AValueForm) {
+    return R"({"type":"System.JSON.TJSONPair","id":)" + std::to_string(AId) +
+           R"(,"fields":{"FJsonString":)" + stringForm(AId + 1, AName) + R"(,"FJsonValue":)" +
+           AValueForm + R"(,"FOwned":true}})";
+  };
+  auto objectForm = [](const std::string& APairs) {
+    return R"({"type":"System.JSON.TJSONObject","id":1,"fields":{"FMembers":[)" + APairs +
+           R"(],"FOwned":true}})";
+  };
+  const std::string documents[] = {
+      objectForm(pairForm(2, "a", stringForm(4, longText)) + "," +
+                 pairForm(5, "b", stringForm(7, "short"))),
+      // The second value names the first, whose long text must stay.
+      objectForm(pairForm(2, "a", stringForm(4, longText)) + "," +
+                 pairForm(5, "b", R"({"type":"System.JSON.TJSONString","ref":4})")),
+  };
+  for (const std::string& text : documents) {
+    const std::string whole = WriteJSON(*Unmarshal<TJSONObject>(text));
+    EXPECT_NE(std::string::npos, whole.find(longText));
+    std::unique_ptr<TObject> taken =
+        TJSONConverters::GetJSONUnMarshaler()->UnmarshalTaking(ParseJSON(text));
+    ASSERT_NE(nullptr, dynamic_cast<TJSONObject*>(taken.get()));
+    EXPECT_EQ(whole, WriteJSON(*static_cast<TJSONObject*>(taken.get())));
+  }
+  EXPECT_THROW(TJSONConverters::GetJSONUnMarshaler()->UnmarshalTaking(nullptr), EConversionError);
 }
 
 TEST(JSONLibraryForms, ReadsStringBuilderTextsAndReferences) {

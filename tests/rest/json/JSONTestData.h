@@ -10,8 +10,9 @@
 
 namespace qvr::rest::testdata {
 
-// A JSON document of about ABytes bytes: {"result":[row, row, ...]}.
-inline std::string GenerateDocument(std::size_t ABytes) {
+// A JSON document {"result":[row, row, ...]} of about ABytes bytes, or of
+// exactly ARows rows when that is not 0.
+inline std::string GenerateDocument(std::size_t ABytes, std::size_t ARows = 0) {
   static const char* const kNames[] = {"Juan",
                                        "Mar\xC3\xAD"
                                        "a",
@@ -33,15 +34,16 @@ inline std::string GenerateDocument(std::size_t ABytes) {
   std::string out = "{\"result\":[";
   out.reserve(ABytes + 1024);
   char buf[256];
-  for (int row = 0; out.size() < ABytes; ++row) {
+  for (std::size_t row = 0; ARows != 0 ? row < ARows : out.size() < ABytes; ++row) {
     if (row > 0) out += ',';
     const std::uint32_t r = next();
     std::snprintf(buf, sizeof buf,
                   "{\"IDEmpleado\":%d,\"Nombre\":\"%s %s\",\"Email\":\"user%d@example.com\","
                   "\"Activo\":%s,\"Salario\":%u.%02u,\"Alta\":\"2024-%02u-%02uT08:%02u:00\","
                   "\"Jefe\":null,\"Turnos\":[%u,%u,%u],",
-                  row, kNames[r % 8], kNames[(r >> 3) % 8], row, (r & 1) ? "true" : "false",
-                  1000 + r % 5000, r % 100, 1 + r % 12, 1 + r % 28, r % 60, r % 3, r % 7, r % 11);
+                  static_cast<int>(row), kNames[r % 8], kNames[(r >> 3) % 8], static_cast<int>(row),
+                  (r & 1) ? "true" : "false", 1000 + r % 5000, r % 100, 1 + r % 12, 1 + r % 28,
+                  r % 60, r % 3, r % 7, r % 11);
     out += buf;
     out += "\"Foto\":\"";
     const std::size_t photo = 40 + next() % 120;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/Utf.h"
 #include "rest/json/JSONTestData.h"
 
 namespace qvr::rest {
@@ -69,6 +70,97 @@ TEST(JSONTextWriter, WritesCompactStructure) {
   EXPECT_EQ(o.ToJSON(), WriteJSON(o));
 }
 
+// The escaping rule applied one character at a time, as the reference.
+std::string EscapedByTheRule(const std::string& AText) {
+  static const char kHex[] = "0123456789ABCDEF";
+  auto unit = [](std::string& AOut, unsigned AUnit) {
+    AOut += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) AOut += kHex[(AUnit >> shift) & 0xF];
+  };
+  std::string out = "\"";
+  std::size_t pos = 0;
+  while (pos < AText.size()) {
+    const char32_t cp = DecodeUtf8(AText, pos);
+    switch (cp) {
+      case '\b':
+        out += "\\b";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '/':
+        out += "\\/";
+        break;
+      default:
+        if (cp < 0x20 || (cp > 0x7F && cp < 0x10000)) {
+          unit(out, static_cast<unsigned>(cp));
+        } else if (cp >= 0x10000) {
+          unit(out, 0xD800 + ((cp - 0x10000) >> 10));
+          unit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+          out += static_cast<char>(cp);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// Texts of every length up to 300 from pieces of every kind (plain letters
+// in runs, escapes, controls, letters of two to four bytes, invalid bytes),
+// so that each piece falls at every place of the writer's sixteen-byte steps.
+TEST(JSONTextWriter, EscapesLongAndMixedTextsAsTheRuleSays) {
+  const char* const pieces[] = {"abcdefghijklmnopqrstuvwxyz0123",
+                                "x",
+                                "/",
+                                "\r\n",
+                                "\"",
+                                "\\",
+                                "\x01",
+                                "\x1F",
+                                "\x7F",
+                                "\xC3\xA9",
+                                "\xE2\x82\xAC",
+                                "\xF0\x9F\x98\x80",
+                                "\xFF",
+                                "\xE2\x82"};
+  std::uint32_t seed = 7;
+  int mismatches = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    const std::size_t length = round % 300;
+    while (text.size() < length) {
+      seed = seed * 1664525u + 1013904223u;
+      // Mostly plain runs, as real texts are.
+      text += pieces[(seed >> 8) % 4 == 0 ? (seed >> 12) % std::size(pieces) : 0];
+    }
+    const std::string expected = EscapedByTheRule(text);
+    if (WriteJSON(TJSONString(text)) != expected && ++mismatches <= 3) {
+      ADD_FAILURE() << testing::PrintToString(text);
+    }
+    std::string appended = "[";
+    WriteJSONString(text, appended);
+    if (appended != "[" + expected && ++mismatches <= 3) {
+      ADD_FAILURE() << "appended: " << testing::PrintToString(text);
+    }
+  }
+  EXPECT_EQ(0, mismatches);
+}
+
 TEST(JSONTextWriter, NumberTextThatIsNoNumberStaysValidJSON) {
   // Only a program or an object form can put such text in a number.
   EXPECT_EQ(WriteJSON(TJSONNumber(std::string("12abc"))), R"("12abc")");
@@ -114,8 +206,32 @@ TEST(JSONTextParser, KeepsNumbersAsTheirText) {
     EXPECT_EQ(v->AsString()->Value(), n);
     EXPECT_EQ(WriteJSON(*v), n);
   }
-  // The reader refuses numbers beyond the range of a double.
-  EXPECT_EQ(ParseJSON("1e400"), nullptr);
+}
+
+TEST(JSONTextParser, KeepsNumbersBeyondTheRangeOfADouble) {
+  // Taken as their text like every number; only a conversion that needs the
+  // value fails, when it is asked for.
+  const char* documents[] = {
+      "1e400",
+      "-1e309",
+      "[1E400,\"1e999\",{\"a\":-1e309,\"b\":[2,1.8e308]},\"\\ud800\",1e-99999]",
+      "{\"x\":\"e5 -1 \\\" 9\",\"n\":12345678901234567890e300}",
+  };
+  for (const char* text : documents) {
+    auto v = ParseJSON(text);
+    ASSERT_NE(v, nullptr) << text;
+    if (v->Kind() == TJSONValue::TKind::Number) {
+      EXPECT_EQ(WriteJSON(*v), text);
+    }
+  }
+  auto mixed = ParseJSON(documents[2]);
+  EXPECT_EQ(WriteJSON(*mixed), R"([1E400,"1e999",{"a":-1e309,"b":[2,1.8e308]},"\uFFFD",1e-99999])");
+  EXPECT_EQ(WriteJSON(*ParseJSON(documents[3])),
+            R"({"x":"e5 -1 \" 9","n":12345678901234567890e300})");
+  // A number token that is no number is still refused.
+  for (const char* text : {"[1e400,-]", "[1e400,1.]", "[1e400,01]", "[1e400,1e+]"}) {
+    EXPECT_EQ(ParseJSON(text), nullptr) << text;
+  }
 }
 
 TEST(JSONTextParser, KeepsDuplicateNamesInOrder) {

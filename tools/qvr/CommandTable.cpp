@@ -1,0 +1,193 @@
+// The command table of qvr and its help texts; see Commands.h.
+#include <algorithm>
+
+#include "tools/qvr/Commands.h"
+
+namespace qvr::cli {
+
+namespace {
+
+constexpr unsigned kList = coFilter | coCache | coDataSet;
+
+const std::vector<TCommand> kCommands = {
+    {"config show", "", "the server, port and UID in config.ini, the file and whether it exists",
+     "Prints the server address (IP), the port (Puerto) and the UID that config.ini holds,\n"
+     "with the defaults a client uses when a value or the file is missing (127.0.0.1,\n"
+     "8080, empty), the file's full path (File) and whether it exists (Exists).",
+     0, 0, 0, false, RunConfigShow},
+    {"config set", "[IP=...] [Puerto=...] [UID=...]",
+     "write the server, port and UID as the options window saves them",
+     "Writes the values given, exactly as the options window's \"Guardar\" does. The port\n"
+     "is converted first (blanks before it, a sign, decimal digits, or hexadecimal ones\n"
+     "after $, x or 0x, and nothing after them); when it does not convert, \"El puerto\n"
+     "debe ser numerico\" is printed and nothing is written. Then IP, Puerto and UID are\n"
+     "written in this order, each at once and exactly as typed; a value not given stays\n"
+     "as it is. A file that cannot be written gives \"Unable to write to <file>\" and\n"
+     "keeps what it held. Key names are read without regard to case.",
+     0, 1, 3, false, RunConfigSet},
+    {"test", "", "test the connection to the server",
+     "Tests the connection as the client core does (TestConnection: the server's\n"
+     "platform name is asked for) and prints the address that answered.",
+     0, 0, 0, true, RunTest},
+    {"echo", "TEXT", "the server's EchoString of TEXT",
+     "Prints what the server's EchoString answers for TEXT.", coFilter, 1, 1, true, RunEcho},
+    {"reverse", "TEXT", "the server's ReverseString of TEXT",
+     "Prints what the server's ReverseString answers for TEXT.", coFilter, 1, 1, true, RunReverse},
+    {"opciones", "", "the server's options (CargarOpciones)",
+     "Loads the server's options into the data module (CargarOpciones) and prints them.\n"
+     "With --cache, Opciones_Cache leaves them in the server's cache and the item path\n"
+     "is printed; --filter goes only with --cache, since CargarOpciones sends none.",
+     coFilter | coCache, 0, 0, true, RunOpciones},
+    {"relojes", "", "the time clocks (ListaRelojes)",
+     "Prints the dataset list of ListaRelojes: the time clocks.", kList, 0, 0, true, RunRelojes},
+    {"empresas", "", "the companies (ListaEmpresas)",
+     "Prints the dataset list of ListaEmpresas: the companies.", kList, 0, 0, true, RunEmpresas},
+    {"personal", "[--completo]", "the staff (ListaPersonalParcial, or ListaPersonalCompleta)",
+     "Prints the dataset list of ListaPersonalParcial, the columns a clock needs, or\n"
+     "with --completo that of ListaPersonalCompleta, with every column.",
+     kList | coCompleto, 0, 0, true, RunPersonal},
+    {"existe", "CODIGO", "whether an employee has the code CODIGO (ExisteEmpleado)",
+     "Prints true when the server's ExisteEmpleado finds an employee with the code\n"
+     "CODIGO (a whole number), false otherwise.",
+     coFilter, 1, 1, true, RunExiste},
+    {"empleado", "CODIGO", "the record of the employee CODIGO (InfoEmpleado)",
+     "Prints the object that the server's InfoEmpleado answers for the code CODIGO\n"
+     "(the reference server answers an empty one when no employee has it).",
+     coFilter | coCache, 1, 1, true, RunEmpleado},
+    {"actualizar-empleado", "FILE|-", "change an employee from a JSON object (ActualizarEmpleado)",
+     "Sends the JSON object in FILE, or on standard input for -, to the server's\n"
+     "ActualizarEmpleado and prints its answer: true when the employee was changed.\n"
+     "An InfoEmpleado answer, edited, can be sent back as it is.",
+     coFilter, 1, 1, true, RunActualizarEmpleado},
+    {"subir-asistencia", "NOMBRE FILE.csv",
+     "upload attendance records from a CSV file (SubirAsistencia)",
+     "Reads FILE.csv (or standard input for -): a header line naming the columns, then\n"
+     "one line per record, fields separated by \",\" (or \";\" when the header has no\n"
+     "\",\"). Each column is typed by its values: whole numbers as integers, dates\n"
+     "YYYY-MM-DD with an optional time HH:MM or HH:MM:SS as date-times, anything else\n"
+     "as text; an empty field is null. The table goes as the one dataset of a list\n"
+     "(named Asistencia, or as --dataset says) to the server's SubirAsistencia under the\n"
+     "file name NOMBRE, and its answer is printed: true when the records were stored.\n"
+     "A line that cannot be read stops qvr with its line number before anything is sent.",
+     coFilter | coDataSet, 2, 2, true, RunSubirAsistencia},
+    {"cache get", "ITEMPATH", "a result left in the server's cache",
+     "Fetches the value that a --cache call left in the server's cache under ITEMPATH\n"
+     "(the item path it printed). The server keeps items for the session that left\n"
+     "them: give both calls the same --session-file.",
+     coFilter | coDataSet, 1, 1, true, RunCacheGet},
+    {"cache command", "ITEMPATH", "the cached command that a result belongs to",
+     "Fetches the cached command that the item ITEMPATH belongs to (its path up to the\n"
+     "last \"/\").",
+     0, 1, 1, true, RunCacheCommand},
+    {"cache delete", "ITEMPATH", "delete from the server the cached command of a result",
+     "Asks the server to delete the cached command that the item ITEMPATH belongs to.", 0, 1, 1,
+     true, RunCacheDelete},
+};
+
+struct TOptionHelp {
+  unsigned Bit;  // 0: an option every command takes
+  bool Remote;   // only for commands that call the server
+  std::string_view Text;
+};
+
+const TOptionHelp kOptionHelp[] = {
+    {0, false, "--config FILE            read and write FILE instead of config.ini beside qvr"},
+    {0, true, "--host HOST              call HOST instead of the IP of config.ini (not written)"},
+    {0, true,
+     "--port PORT              call PORT instead of the Puerto of config.ini (not written)"},
+    {0, true,
+     "--uid UID                call as UID instead of the UID of config.ini (not written)"},
+    {0, true,
+     "--session-file FILE      keep the server's session id in FILE from one run to the next"},
+    {0, false, "--format table|json|csv  how results are printed (table by default)"},
+    {coFilter, true, "--filter FILTER          send FILTER as the request filter"},
+    {coCache, true,
+     "--cache                  leave the result in the server's cache, print its item path"},
+    {coCompleto, true, "--completo               every column (ListaPersonalCompleta)"},
+    {coDataSet, false,
+     "--dataset NAME           only the dataset NAME of a list (subir-asistencia: its name)"},
+    {0, false, "-h, --help               this help"},
+};
+
+std::string Usage(const TCommand& ACommand) {
+  std::string usage(ACommand.Name);
+  if (!ACommand.Operands.empty()) usage.append(" ").append(ACommand.Operands);
+  return usage;
+}
+
+std::string CommandLines(std::string_view AGroup) {
+  std::size_t width = 0;
+  for (const auto& command : kCommands) width = std::max(width, Usage(command).size());
+  std::string lines;
+  for (const auto& command : kCommands) {
+    if (!AGroup.empty() && !command.Name.starts_with(std::string(AGroup) + " ")) continue;
+    const std::string usage = Usage(command);
+    lines.append("  ").append(usage).append(width + 2 - usage.size(), ' ');
+    lines.append(command.Summary).append("\n");
+  }
+  return lines;
+}
+
+constexpr std::string_view kExitStatus =
+    "Exit status: 0 success; 1 a call or a write failed; 2 the command line or the\n"
+    "input it names is wrong (nothing was sent or written).\n";
+
+}  // namespace
+
+const std::vector<TCommand>& Commands() { return kCommands; }
+
+bool IsGroup(std::string_view AWord) { return AWord == "config" || AWord == "cache"; }
+
+const TCommand* FindCommand(const std::vector<std::string>& AWords, std::size_t& AUsed) {
+  if (AWords.empty()) return nullptr;
+  std::string name = AWords[0];
+  AUsed = 1;
+  if (IsGroup(name)) {
+    if (AWords.size() < 2) return nullptr;
+    name += " " + AWords[1];
+    AUsed = 2;
+  }
+  for (const auto& command : kCommands) {
+    if (command.Name == name) return &command;
+  }
+  return nullptr;
+}
+
+std::string ProgramHelp() {
+  std::string help =
+      "Usage: qvr [OPTIONS] COMMAND [OPERANDS]\n"
+      "\n"
+      "The attendance suite's client for administrators and scripts. Like every client\n"
+      "program of the suite it reads config.ini beside its executable (or the file\n"
+      "--config names) and calls the attendance server that file names.\n"
+      "\n"
+      "Commands:\n";
+  help += CommandLines("");
+  help += "\nOptions:\n";
+  for (const auto& option : kOptionHelp) help += "  " + std::string(option.Text) + "\n";
+  help += "  --version                the program's version\n";
+  help += "\n";
+  help += kExitStatus;
+  help += "\n'qvr COMMAND --help' describes one command.\n";
+  return help;
+}
+
+std::string GroupHelp(std::string_view AGroup) {
+  return "Usage: qvr [OPTIONS] " + std::string(AGroup) + " COMMAND\n\nCommands:\n" +
+         CommandLines(AGroup);
+}
+
+std::string CommandHelp(const TCommand& ACommand) {
+  std::string help = "Usage: qvr [OPTIONS] " + Usage(ACommand) + "\n\n";
+  help += std::string(ACommand.Help) + "\n\nOptions:\n";
+  for (const auto& option : kOptionHelp) {
+    if (option.Remote && !ACommand.Remote) continue;
+    if (option.Bit != 0 && (ACommand.Options & option.Bit) == 0) continue;
+    help += "  " + std::string(option.Text) + "\n";
+  }
+  help += "\n";
+  help += kExitStatus;
+  return help;
+}
+
+}  // namespace qvr::cli

@@ -1,0 +1,82 @@
+// The commands of qvr: the table that names them, with their operands,
+// options and help, and the functions that run them. Each function reads
+// its operands, calls the data module (its configuration, or the server
+// through its Client) and prints what came back through TOutput; errors
+// are exceptions (EUsageError for what the user gave, the core's own
+// exceptions for what failed), which the program's entry turns into one
+// line on standard error and the exit status.
+#pragma once
+
+#include <istream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/qvr/Arguments.h"
+#include "tools/qvr/ClientContext.h"
+#include "tools/qvr/Output.h"
+
+namespace qvr::cli {
+
+struct TCommandRun {
+  const TArguments& Args;
+  // The words after the command's name.
+  std::vector<std::string> Operands;
+  TOutput& Out;
+  TClientContext& Context;
+  // Standard input, for the operand "-".
+  std::istream& In;
+};
+
+struct TCommand {
+  std::string_view Name;      // "config set"
+  std::string_view Operands;  // "[IP=...] [Puerto=...] [UID=...]"
+  std::string_view Summary;   // one line
+  std::string_view Help;      // what it does, in a few lines
+  unsigned Options;           // TCommandOption bits it takes
+  int MinOperands;
+  int MaxOperands;  // -1: any number
+  // Calls the server: --host, --port, --uid and --session-file apply.
+  bool Remote;
+  void (*Run)(TCommandRun& ARun);
+};
+
+// Every command, in the order the help lists them.
+const std::vector<TCommand>& Commands();
+// The command that AWords start with (one word, or a group and a word such
+// as "config set"), and in AUsed how many words its name took; null when
+// none matches.
+const TCommand* FindCommand(const std::vector<std::string>& AWords, std::size_t& AUsed);
+// True for "config" and "cache", whose commands are two words.
+bool IsGroup(std::string_view AWord);
+
+// The help texts --help prints.
+std::string ProgramHelp();
+std::string GroupHelp(std::string_view AGroup);
+std::string CommandHelp(const TCommand& ACommand);
+
+// The commands' functions (ConfigCommands.cpp, RemoteCommands.cpp,
+// CacheCommands.cpp).
+void RunConfigShow(TCommandRun& ARun);
+void RunConfigSet(TCommandRun& ARun);
+void RunTest(TCommandRun& ARun);
+void RunEcho(TCommandRun& ARun);
+void RunReverse(TCommandRun& ARun);
+void RunOpciones(TCommandRun& ARun);
+void RunRelojes(TCommandRun& ARun);
+void RunEmpresas(TCommandRun& ARun);
+void RunPersonal(TCommandRun& ARun);
+void RunExiste(TCommandRun& ARun);
+void RunEmpleado(TCommandRun& ARun);
+void RunActualizarEmpleado(TCommandRun& ARun);
+void RunSubirAsistencia(TCommandRun& ARun);
+void RunCacheGet(TCommandRun& ARun);
+void RunCacheCommand(TCommandRun& ARun);
+void RunCacheDelete(TCommandRun& ARun);
+
+// The whole text of a file, or of standard input for "-". Raises
+// EUsageError "Cannot read FILE: <reason>", and "FILE is larger than 512 MB"
+// beyond that.
+std::string ReadInput(TCommandRun& ARun, const std::string& AName);
+
+}  // namespace qvr::cli

@@ -1,0 +1,53 @@
+// What a command prints on standard output, in the format --format chose:
+// - table (the default, for a terminal): a dataset list as aligned tables,
+//   one per dataset under its name; an object as name/value lines;
+// - json: the JSON as the server sent it, indented;
+// - csv (for scripts): each dataset as a header line and one line per row,
+//   datasets one after another with an empty line between them; an object
+//   as a header line and one line of values.
+// Texts and Booleans are one plain line in every format but json, where
+// they are JSON values.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONValues.h"
+#include "tools/qvr/Arguments.h"
+
+namespace qvr::cli {
+
+class TOutput {
+ public:
+  // ADataSet (--dataset) limits dataset lists to the dataset of that name.
+  TOutput(std::ostream& AOut, TFormat AFormat, std::optional<std::string> ADataSet = {});
+
+  TFormat Format() const { return FFormat; }
+
+  void Text(const std::string& AText);
+  // "true" or "false".
+  void Boolean(bool AValue);
+  // A dataset list; nothing for an absent one ("null" in json). In json the
+  // list's marshalled form, as the server sends it. Raises EUsageError when
+  // --dataset names a dataset the list does not hold.
+  void DataSetList(const rest::TDataSetList* AList);
+  // An object of named values (an employee, the settings). Values that are
+  // objects or arrays show as compact JSON in table and csv.
+  void Object(const rest::TJSONObject& AObject);
+  // Any JSON value as the server left it (a cached value or command): a
+  // marshalled dataset list as DataSetList, an object as Object, an array
+  // one element a line, other values as a line; nothing for none.
+  void Value(const rest::TJSONValue* AValue);
+
+ private:
+  void WriteCsvRow(const std::vector<std::string>& ACells);
+
+  std::ostream& FOut;
+  TFormat FFormat;
+  std::optional<std::string> FDataSet;
+};
+
+}  // namespace qvr::cli
