@@ -4,23 +4,21 @@
 // decodes and parses the answer once, as the plain path does. Target <= 1.05.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "data/DataSetSamples.h"
+#include "rest/RestCommand.h"
 #include "rest/json/JSONText.h"
 #include "rest/uClientClasses.h"
-#include "rest/RestCommand.h"
 #include "support/BenchReport.h"
+#include "support/PairedTiming.h"
 #include "support/StandInServer.h"
 
 namespace {
 
 using namespace qvr::rest;
 using qvr::TMaybeOwned;
-using TClock = std::chrono::steady_clock;
 
 struct TSetup {
   TSetup() : Command(Connection) {
@@ -79,29 +77,6 @@ void BM_CachedDataSetListGetValue(benchmark::State& state) {
 }
 BENCHMARK(BM_CachedDataSetListGetValue)->Unit(benchmark::kMillisecond);
 
-double Ratio() {
-  auto& setup = Setup();
-  std::vector<double> plain, cached;
-  for (int i = 0; i < 9; ++i) {
-    for (int side = 0; side < 2; ++side) {
-      const bool cachedTurn = (side == 0) == (i % 2 == 0);
-      const auto t0 = TClock::now();
-      if (cachedTurn) {
-        setup.Cached();
-      } else {
-        setup.Plain();
-      }
-      (cachedTurn ? cached : plain)
-          .push_back(std::chrono::duration<double>(TClock::now() - t0).count());
-    }
-  }
-  auto median = [](std::vector<double>& AValues) {
-    std::nth_element(AValues.begin(), AValues.begin() + AValues.size() / 2, AValues.end());
-    return AValues[AValues.size() / 2];
-  };
-  return median(cached) / median(plain);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -110,7 +85,10 @@ int main(int argc, char** argv) {
   Setup();  // marshalling the list compresses 20 MB: not part of any timing
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const bool ok = qvr::bench::ReportTarget(
-      "Cached dataset list GetValue / plain dataset-list result", Ratio(), "<=", 1.05);
+  const bool ok =
+      qvr::bench::ReportTarget("Cached dataset list GetValue / plain dataset-list result",
+                               qvr::bench::PairedMedianRatio(
+                                   9, 0, [] { Setup().Cached(); }, [] { Setup().Plain(); }),
+                               "<=", 1.05);
   return ok ? 0 : 1;
 }

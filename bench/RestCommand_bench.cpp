@@ -7,26 +7,24 @@
 //   (about 20 MB of storage) is marshalled already, against writing the same
 //   JSON document with the JSON writer alone: the slot's value is written in
 //   place, not copied; target <= 1.1.
-// Both alternate which side runs first in each pair and divide medians, so
-// that load from elsewhere on the machine hits both alike.
+// Both are alternating paired medians (support/PairedTiming.h), so that load
+// from elsewhere on the machine hits both alike.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "data/DataSetSamples.h"
+#include "rest/RestCommand.h"
 #include "rest/datasets/DataSetJSONReflect.h"
 #include "rest/json/JSONText.h"
-#include "rest/RestCommand.h"
 #include "support/BenchReport.h"
+#include "support/PairedTiming.h"
 #include "support/StandInServer.h"
 
 namespace {
 
 using namespace qvr::rest;
-using TClock = std::chrono::steady_clock;
 
 const std::vector<TRestParameterMetaData> kEchoString = {
     {"Value", TParameterDirections::In, TValueTypes::WideString, "string"},
@@ -131,30 +129,6 @@ void BM_SubirAsistenciaBody(benchmark::State& state) {
 }
 BENCHMARK(BM_SubirAsistenciaBody)->Unit(benchmark::kMillisecond);
 
-template <class TA, class TB>
-double MedianRatio(int APairs, TA AReference, TB AMeasured) {
-  std::vector<double> reference, measured;
-  for (int i = 0; i < APairs; ++i) {
-    // Which side runs first alternates from pair to pair.
-    for (int side = 0; side < 2; ++side) {
-      const bool measuredTurn = (side == 0) == (i % 2 == 0);
-      const auto t0 = TClock::now();
-      if (measuredTurn) {
-        AMeasured();
-      } else {
-        AReference();
-      }
-      const double seconds = std::chrono::duration<double>(TClock::now() - t0).count();
-      (measuredTurn ? measured : reference).push_back(seconds);
-    }
-  }
-  auto median = [](std::vector<double>& AValues) {
-    std::nth_element(AValues.begin(), AValues.begin() + AValues.size() / 2, AValues.end());
-    return AValues[AValues.size() / 2];
-  };
-  return median(measured) / median(reference);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,23 +139,20 @@ int main(int argc, char** argv) {
   Upload();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  using qvr::bench::PairedMedianRatio;
   auto& echo = Echo();
-  for (int i = 0; i < 100; ++i) {  // warm up
-    echo.ExchangeCall();
-    echo.CommandCall();
-  }
-  bool ok =
-      qvr::bench::ReportTarget("EchoString command execution / bare session exchange",
-                               MedianRatio(
-                                   3000, [&] { echo.ExchangeCall(); }, [&] { echo.CommandCall(); }),
-                               "<=", 1.05);
+  bool ok = qvr::bench::ReportTarget(
+      "EchoString command execution / bare session exchange",
+      PairedMedianRatio(
+          3000, 100, [&] { echo.CommandCall(); }, [&] { echo.ExchangeCall(); }),
+      "<=", 1.05);
   auto& upload = Upload();
   qvr::bench::ReportFigure("SubirAsistencia body size (bytes)",
                            std::to_string(upload.WriterAlone()));
   ok &= qvr::bench::ReportTarget(
       "SubirAsistencia request body / JSON writer alone",
-      MedianRatio(
-          15, [&] { upload.WriterAlone(); }, [&] { upload.CommandBody(); }),
+      PairedMedianRatio(
+          15, 1, [&] { upload.CommandBody(); }, [&] { upload.WriterAlone(); }),
       "<=", 1.1);
   return ok ? 0 : 1;
 }
