@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <stdexcept>
+#include <string_view>
 
 extern char** environ;
 
@@ -52,8 +53,19 @@ TProgramResult RunProgram(const std::string& AProgram, const std::vector<std::st
   std::vector<char*> argv;
   for (auto& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  // A variable the caller sets replaces the inherited one: getenv takes the
+  // first entry of a name, so appending alone would not override it.
+  const auto overridden = [&AOptions](std::string_view AEntry) {
+    const std::size_t equals = AEntry.find('=');
+    if (equals == std::string_view::npos) return false;
+    const std::string_view name = AEntry.substr(0, equals + 1);
+    return std::any_of(AOptions.Environment.begin(), AOptions.Environment.end(),
+                       [name](const std::string& AOwn) { return AOwn.starts_with(name); });
+  };
   std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (!overridden(*e)) env.emplace_back(*e);
+  }
   env.insert(env.end(), AOptions.Environment.begin(), AOptions.Environment.end());
   std::vector<char*> envp;
   for (auto& entry : env) envp.push_back(entry.data());

@@ -45,7 +45,9 @@ class TTmux {
   TProgramResult Tmux(std::vector<std::string> AArgs) {
     AArgs.insert(AArgs.begin(), {"-S", FSocket, "-f", "/dev/null"});
     TProgramOptions options;
-    options.Environment = {"TERM=xterm-256color"};
+    // The pane's command runs through SHELL, else the account's login shell,
+    // which is no shell at all for the unprivileged user of the as-user run.
+    options.Environment = {"TERM=xterm-256color", "SHELL=/bin/sh"};
     options.Limit = std::chrono::milliseconds(20000);
     return RunProgram("/usr/bin/tmux", AArgs, options);
   }
