@@ -165,7 +165,11 @@ std::string DecodeCharset(std::string_view ABytes, std::string_view ACharSetName
   }
   TIconv converter(name);
   if (!converter.Valid()) InvalidName();
-  return DecodeWithIconv(converter, ABytes);
+  std::string text = DecodeWithIconv(converter, ABytes);
+  // A name the converter resolves to UTF-8 itself (an alias such as "UTF)8")
+  // copies bytes through unchecked, invalid sequences included.
+  if (!IsValidUtf8(text)) return SanitizeUtf8(text);
+  return text;
 }
 
 bool DecodesUnchanged(std::string_view ABytes, std::string_view ACharSetName) {

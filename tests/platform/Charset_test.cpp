@@ -58,6 +58,12 @@ const TDecodeCase kDecodeCases[] = {
     {"shift_jis two bytes", "\x82\xA0", "Shift_JIS", "\xE3\x81\x82"},
     {"shift_jis truncated at end", "a\x82", "Shift_JIS", "a\xEF\xBF\xBD"},
     {"empty body", "", "windows-1252", ""},
+    {"utf-8 under a converter alias, invalid bytes",
+     "a\xFA\xAD\xB7\xB7\xB7"
+     "b",
+     "UTF)8",
+     "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"
+     "b"},
 };
 
 TEST(Charset, DecodesEachCase) {
