@@ -38,11 +38,6 @@ inline std::uint64_t Load8(const char* AText) noexcept {
   return word;
 }
 
-inline void Store8(char* AOut, std::uint64_t AWord) noexcept {
-  if constexpr (std::endian::native == std::endian::big) AWord = __builtin_bswap64(AWord);
-  std::memcpy(AOut, &AWord, 8);
-}
-
 // The high bit of every byte of AWord that is zero. A byte above a true hit
 // may be marked as well (a borrow), so only the lowest mark is exact; that is
 // the only one used.
