@@ -250,9 +250,12 @@ TEST_F(QvrCallsTest, CachedResultsAcrossRunsOfOneSession) {
     ASSERT_TRUE(cached && cached->AsObject()) << r.Out;
     EXPECT_EQ(StringOf(cached->AsObject()->GetValue("command")), CommandText(c.Request));
 
-    // Another session does not reach the item.
+    // Another session does not reach the item, and a run without a session
+    // file is told why.
     EXPECT_TRUE(FailedWith(Folder.Run({"cache", "get", item}), 1,
-                           "HTTP/1.1 404 Not Found: No cached item " + item + " in this session"));
+                           "HTTP/1.1 404 Not Found: No cached item " + item +
+                               " in this session (each run of qvr is a new session: give the "
+                               "--cache call and this one the same --session-file)"));
     r = Folder.Run({"--session-file", session, "cache", "delete", item});
     EXPECT_TRUE(Succeeded(r));
     EXPECT_EQ(r.Out, "");
