@@ -231,12 +231,6 @@ BENCHMARK(BM_Base64Decode)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime
 BENCHMARK(BM_Base64EncodeOpenSSL)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(BM_Base64DecodeOpenSSL)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
-std::string Text(const char* AFormat, double A, double B = 0, double C = 0) {
-  char line[200];
-  std::snprintf(line, sizeof line, AFormat, A, B, C);
-  return line;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -244,6 +238,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
 
+  using qvr::bench::Formatted;
   using qvr::bench::PairedMedians;
   using qvr::bench::ReportFigure;
   using qvr::bench::ReportTarget;
@@ -251,10 +246,11 @@ int main(int argc, char** argv) {
   TFixture& f = Fixture();
   if (f.Document.empty()) f.Document = WriteDocument(f.List);
   const double mb = static_cast<double>(f.Storage.size()) / 1e6;
-  ReportFigure("dataset list storage bytes",
-               Text("%.1f MB for %.0f rows (compressed %.1f MB", mb, kRows,
-                    static_cast<double>(f.Compressed.size()) / 1e6) +
-                   Text(", document %.1f MB)", static_cast<double>(f.Document.size()) / 1e6));
+  ReportFigure(
+      "dataset list storage bytes",
+      Formatted("%.1f MB for %.0f rows (compressed %.1f MB", mb, static_cast<double>(kRows),
+                static_cast<double>(f.Compressed.size()) / 1e6) +
+          Formatted(", document %.1f MB)", static_cast<double>(f.Document.size()) / 1e6));
 
   // Alternating pairs on this thread's CPU time (support/PairedTiming.h):
   // all the work runs on this thread, and the other processes on the shared
@@ -290,21 +286,21 @@ int main(int argc, char** argv) {
 
   bool ok = true;
   ReportFigure("dataset list write / read medians",
-               Text("write %.0f ms (deflate alone %.0f ms), read %.0f ms", write.Subject * 1e3,
-                    write.Reference * 1e3, read.Subject * 1e3) +
-                   Text(" (inflate alone %.0f ms)", read.Reference * 1e3));
+               Formatted("write %.0f ms (deflate alone %.0f ms), read %.0f ms", write.Subject * 1e3,
+                         write.Reference * 1e3, read.Subject * 1e3) +
+                   Formatted(" (inflate alone %.0f ms)", read.Reference * 1e3));
   ok &= ReportTarget("dataset list write time / zlib deflate alone", write.Ratio(), "<=", 0.45);
   ok &= ReportTarget("dataset list read time / zlib inflate alone", read.Ratio(), "<=", 1.0);
-  ReportFigure(
-      "base64 20 MB medians",
-      Text("encode %.1f ms (OpenSSL %.1f ms), ", encode.Subject * 1e3, encode.Reference * 1e3) +
-          Text("decode %.1f ms (OpenSSL %.1f ms)", decode.Subject * 1e3, decode.Reference * 1e3));
+  ReportFigure("base64 20 MB medians", Formatted("encode %.1f ms (OpenSSL %.1f ms), ",
+                                                 encode.Subject * 1e3, encode.Reference * 1e3) +
+                                           Formatted("decode %.1f ms (OpenSSL %.1f ms)",
+                                                     decode.Subject * 1e3, decode.Reference * 1e3));
   ok &= ReportTarget("base64 encode throughput / OpenSSL EVP_EncodeBlock", 1.0 / encode.Ratio(),
                      ">=", 1.0);
   ok &= ReportTarget("base64 decode throughput / OpenSSL EVP_DecodeBlock", 1.0 / decode.Ratio(),
                      ">=", 1.0);
   ReportFigure("dataset list read peak heap",
-               Text("%.1f MB (%.2f x the storage bytes, document %.1f MB held by the caller)",
-                    peakMb, peakMb / mb, static_cast<double>(f.Document.size()) / 1e6));
+               Formatted("%.1f MB (%.2f x the storage bytes, document %.1f MB held by the caller)",
+                         peakMb, peakMb / mb, static_cast<double>(f.Document.size()) / 1e6));
   return ok ? 0 : 1;
 }

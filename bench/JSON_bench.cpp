@@ -282,13 +282,6 @@ TDocumentFigures Measure(const std::string& AText) {
   return f;
 }
 
-template <typename... TValues>
-std::string Line(const char* AFormat, TValues... AValues) {
-  char line[200];
-  std::snprintf(line, sizeof line, AFormat, AValues...);
-  return line;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -308,12 +301,13 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
 
+  using qvr::bench::Formatted;
   using qvr::bench::ReportFigure;
   using qvr::bench::ReportTarget;
   const double mb = static_cast<double>(objects.size()) / (1024.0 * 1024.0);
   ReportFigure("json parsed document memory",
-               Line("%.1f MB text, %.1f MB kept by the parsed document", mb,
-                    static_cast<double>(kept) / (1024.0 * 1024.0)));
+               Formatted("%.1f MB text, %.1f MB kept by the parsed document", mb,
+                         static_cast<double>(kept) / (1024.0 * 1024.0)));
   bool ok =
       ReportTarget("json parse peak memory / text size",
                    static_cast<double>(peak) / static_cast<double>(objects.size()), "<=", 8.0);
@@ -321,11 +315,11 @@ int main(int argc, char** argv) {
   const TDocumentFigures o = Measure(objects);
   const TDocumentFigures d = Measure(list);
   ReportFigure("json objects medians",
-               Line("parse %.1f ms (RapidJSON %.1f ms), write %.1f ms (RapidJSON %.1f ms)",
-                    o.ParseMs, o.ReferenceParseMs, o.WriteMs, o.ReferenceWriteMs));
+               Formatted("parse %.1f ms (RapidJSON %.1f ms), write %.1f ms (RapidJSON %.1f ms)",
+                         o.ParseMs, o.ReferenceParseMs, o.WriteMs, o.ReferenceWriteMs));
   ReportFigure("json dataset list medians",
-               Line("parse %.1f ms (RapidJSON %.1f ms), write %.1f ms (RapidJSON %.1f ms)",
-                    d.ParseMs, d.ReferenceParseMs, d.WriteMs, d.ReferenceWriteMs));
+               Formatted("parse %.1f ms (RapidJSON %.1f ms), write %.1f ms (RapidJSON %.1f ms)",
+                         d.ParseMs, d.ReferenceParseMs, d.WriteMs, d.ReferenceWriteMs));
   ok &= ReportTarget("json parse throughput, dataset list / RapidJSON in-situ numbers as text",
                      d.Parse, ">=", 0.9);
   ok &= ReportTarget("json parse throughput, objects / RapidJSON in-situ numbers as text", o.Parse,
@@ -335,9 +329,9 @@ int main(int argc, char** argv) {
   ok &= ReportTarget("json write throughput, objects / RapidJSON Writer raw numbers", o.Write,
                      ">=", 0.9);
   ReportFigure("json parse throughput of the former reader / same reference",
-               Line("dataset list %.2f, objects %.2f", d.OldParse, o.OldParse));
+               Formatted("dataset list %.2f, objects %.2f", d.OldParse, o.OldParse));
   ReportFigure("json write throughput / RapidJSON's UTF-8 Writer (escapes less)",
-               Line("dataset list %.2f (%.1f ms), objects %.2f (%.1f ms)", d.WriteUtf8,
-                    d.Utf8WriteMs, o.WriteUtf8, o.Utf8WriteMs));
+               Formatted("dataset list %.2f (%.1f ms), objects %.2f (%.1f ms)", d.WriteUtf8,
+                         d.Utf8WriteMs, o.WriteUtf8, o.Utf8WriteMs));
   return ok ? 0 : 1;
 }

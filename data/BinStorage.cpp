@@ -255,12 +255,11 @@ void ReadTextColumn(TReader& AIn, TColumn& AColumn, const unsigned char* AFlags,
     in += len;
     begin = ends[r];
   }
-  std::vector<std::uint8_t> nulls(AFlags, AFlags + ARows);
   if (AColumn.DataType() == TFieldType::ftString && !RowsAreValidUtf8(buffer, ends)) {
     // Rare path: rebuild the column with every invalid sequence replaced.
     TColumn fixed(TFieldType::ftString);
     fixed.Reserve(ARows);
-    std::size_t begin = 0;
+    begin = 0;
     for (std::size_t r = 0; r < ARows; ++r) {
       if (AFlags[r] != 0) {
         fixed.AppendNull();
@@ -272,7 +271,8 @@ void ReadTextColumn(TReader& AIn, TColumn& AColumn, const unsigned char* AFlags,
     AColumn = std::move(fixed);
     return;
   }
-  AColumn.AssignText(std::move(nulls), std::move(buffer), std::move(ends));
+  AColumn.AssignText(std::vector<std::uint8_t>(AFlags, AFlags + ARows), std::move(buffer),
+                     std::move(ends));
 }
 
 // Reads one column block of ARows rows into AColumn.

@@ -170,7 +170,6 @@ class TColumn {
   // ftString and ftBytes: the buffer of all rows' bytes, and the end offset of
   // each row in it.
   const std::string& TextBuffer() const { return Texts().Buffer; }
-  void ReserveText(std::size_t ABytes) { Texts().Buffer.reserve(ABytes); }
   // ftString and ftBytes: replaces every row at once, as a storage format
   // loads a column: ANulls one flag per row (1 null), ABuffer the bytes of
   // all rows and AEnds the end offset of each row's bytes in it (a null row's

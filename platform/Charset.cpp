@@ -4,8 +4,6 @@
 #include <iconv.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstring>
 
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
@@ -130,18 +128,6 @@ std::string DecodeWithIconv(TIconv& AConverter, std::string_view ABytes) {
   return out;
 }
 
-bool IsAscii(std::string_view ABytes) noexcept {
-  std::uint64_t acc = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= ABytes.size(); i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, ABytes.data() + i, 8);
-    acc |= word;
-  }
-  for (; i < ABytes.size(); ++i) acc |= static_cast<unsigned char>(ABytes[i]);
-  return (acc & 0x8080808080808080ull) == 0;
-}
-
 [[noreturn]] void InvalidName() { throw EEncodingError("Invalid encoding name"); }
 
 }  // namespace
@@ -179,7 +165,7 @@ bool DecodesUnchanged(std::string_view ABytes, std::string_view ACharSetName) {
     case TCharSetKind::Utf8:
       return IsValidUtf8(ABytes);
     case TCharSetKind::Latin1:
-      return IsAscii(ABytes);
+      return AsciiPrefixLength(ABytes) == ABytes.size();
     default:
       return false;
   }

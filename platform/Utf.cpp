@@ -110,28 +110,32 @@ std::string Utf16ToUtf8(std::u16string_view AText) {
   return out;
 }
 
-bool IsValidUtf8(std::string_view AText) noexcept {
-  // Well-formed UTF-8 is exactly what DecodeUtf8 reads without a replacement
-  // (a U+FFFD in the text itself is well-formed). Runs of ASCII, most of any
-  // text here, are passed over eight bytes at a time.
+std::size_t AsciiPrefixLength(std::string_view AText) noexcept {
   const auto* s = reinterpret_cast<const unsigned char*>(AText.data());
   const std::size_t n = AText.size();
   std::size_t i = 0;
-  while (i < n) {
-    if (i + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, s + i, 8);
-      std::uint64_t high = word & 0x8080808080808080ull;
+  for (; i + 8 <= n; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, s + i, 8);
+    std::uint64_t high = word & 0x8080808080808080ull;
+    if (high != 0) {
       if constexpr (std::endian::native == std::endian::big) high = __builtin_bswap64(high);
-      if (high == 0) {
-        i += 8;
-        continue;
-      }
-      i += static_cast<std::size_t>(__builtin_ctzll(high)) / 8;  // the ASCII before it
-    } else if (s[i] < 0x80) {
-      ++i;
-      continue;
+      return i + static_cast<std::size_t>(__builtin_ctzll(high)) / 8;
     }
+  }
+  while (i < n && s[i] < 0x80) ++i;
+  return i;
+}
+
+bool IsValidUtf8(std::string_view AText) noexcept {
+  // Well-formed UTF-8 is exactly what DecodeUtf8 reads without a replacement
+  // (a U+FFFD in the text itself is well-formed).
+  const auto* s = reinterpret_cast<const unsigned char*>(AText.data());
+  const std::size_t n = AText.size();
+  std::size_t i = 0;
+  for (;;) {
+    i += AsciiPrefixLength(AText.substr(i));
+    if (i == n) return true;
     const unsigned char c0 = s[i];
     std::size_t len;
     unsigned char lo = 0x80, hi = 0xBF;  // bounds of the second byte
@@ -154,7 +158,6 @@ bool IsValidUtf8(std::string_view AText) noexcept {
     }
     i += len;
   }
-  return true;
 }
 
 std::string SanitizeUtf8(std::string_view AText) {
@@ -193,14 +196,7 @@ std::string Latin1ToUtf8(std::string_view ABytes) {
   const std::size_t n = ABytes.size();
   std::size_t i = 0;
   while (i < n) {
-    std::size_t run = i;
-    while (run + 8 <= n) {
-      std::uint64_t word;
-      std::memcpy(&word, s + run, 8);
-      if ((word & 0x8080808080808080ull) != 0) break;
-      run += 8;
-    }
-    while (run < n && s[run] < 0x80) ++run;
+    std::size_t run = i + AsciiPrefixLength(ABytes.substr(i));
     out.append(ABytes.data() + i, run - i);
     if (run < n) AppendUtf8(out, s[run++]);
     i = run;

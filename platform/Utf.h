@@ -25,6 +25,9 @@ std::string Utf16ToUtf8(std::u16string_view AText);
 // AText with every invalid sequence replaced by U+FFFD; valid text unchanged.
 std::string SanitizeUtf8(std::string_view AText);
 bool IsValidUtf8(std::string_view AText) noexcept;
+// The length of AText's leading run of ASCII bytes, found eight bytes at a
+// time (most text here is ASCII).
+std::size_t AsciiPrefixLength(std::string_view AText) noexcept;
 
 // Number of UTF-16 code units of AText.
 std::size_t Utf16Length(std::string_view AText) noexcept;

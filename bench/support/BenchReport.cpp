@@ -1,6 +1,7 @@
 // Writes the benchmark summary lines; see BenchReport.h.
 #include "support/BenchReport.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -37,6 +38,15 @@ bool ReportTarget(const std::string& AName, double AValue, const std::string& AO
 
 void ReportFigure(const std::string& AName, const std::string& AValue) {
   AppendLine(AName + ": " + AValue);
+}
+
+std::string Formatted(const char* AFormat, ...) {
+  char text[200];
+  va_list args;
+  va_start(args, AFormat);
+  std::vsnprintf(text, sizeof text, AFormat, args);
+  va_end(args);
+  return text;
 }
 
 }  // namespace qvr::bench

@@ -15,4 +15,8 @@ bool ReportTarget(const std::string& AName, double AValue, const std::string& AO
 // Appends an informational line "NAME: VALUE" (a figure without a target).
 void ReportFigure(const std::string& AName, const std::string& AValue);
 
+// printf-style text of a figure's value (at most 199 characters); the
+// compiler checks the arguments against the format.
+std::string Formatted(const char* AFormat, ...) __attribute__((format(printf, 1, 2)));
+
 }  // namespace qvr::bench

@@ -47,7 +47,6 @@ class TInflationBudget {
   explicit TInflationBudget(std::size_t ALimit,
                             std::string AMessage = "Inflated data exceeds %d bytes")
       : FLimit(ALimit), FMessage(std::move(AMessage)) {}
-  std::size_t Limit() const noexcept { return FLimit; }
   std::size_t Spent() const noexcept { return FSpent; }
   std::size_t Remaining() const noexcept { return FLimit - FSpent; }
   // Counts ABytes (at most Remaining()) as produced.

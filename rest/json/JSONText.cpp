@@ -55,8 +55,8 @@ void AppendUnit(std::string& AOut, unsigned AUnit) {
 #if defined(__SSE2__)
 // One bit per byte of the sixteen at AText that the writer escapes when the
 // text is ASCII: '"', '\\', '/' and controls; AHigh gets the bytes beyond
-// ASCII and AControls the controls.
-inline unsigned EscapedBits(const char* AText, unsigned& AHigh, unsigned& AControls) noexcept {
+// ASCII.
+inline unsigned EscapedBits(const char* AText, unsigned& AHigh) noexcept {
   const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(AText));
   const __m128i limit = _mm_set1_epi8(0x1F);
   const __m128i controls = _mm_cmpeq_epi8(_mm_max_epu8(w, limit), limit);
@@ -64,7 +64,6 @@ inline unsigned EscapedBits(const char* AText, unsigned& AHigh, unsigned& AContr
       _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('"')), _mm_cmpeq_epi8(w, _mm_set1_epi8('\\'))),
       _mm_or_si128(_mm_cmpeq_epi8(w, _mm_set1_epi8('/')), controls));
   AHigh = static_cast<unsigned>(_mm_movemask_epi8(w));
-  AControls = static_cast<unsigned>(_mm_movemask_epi8(controls));
   return static_cast<unsigned>(_mm_movemask_epi8(marks));
 }
 
@@ -92,8 +91,8 @@ std::size_t AppendAsciiRun(std::string& AOut, std::string_view AText, bool AWhol
       o = base + used;
     }
     if (i + 16 <= n) {
-      unsigned high = 0, controls = 0;
-      const unsigned stops = EscapedBits(s + i, high, controls) | high;
+      unsigned high = 0;
+      const unsigned stops = EscapedBits(s + i, high) | high;
       std::memcpy(o, s + i, 16);
       if (stops == 0) {
         i += 16;

@@ -548,23 +548,23 @@ TJSONUnMarshal::TJSONUnMarshal() : FRegistry(std::make_shared<TReverterRegistry>
 TJSONUnMarshal::TJSONUnMarshal(std::shared_ptr<TReverterRegistry> ARegistry)
     : FRegistry(std::move(ARegistry)) {}
 
-std::unique_ptr<TObject> TJSONUnMarshal::Unmarshal(const TJSONValue* AData) {
+std::unique_ptr<TObject> TJSONUnMarshal::Read(const TJSONValue* AData, bool ATakeTexts) {
   if (AData == nullptr || AData->AsObject() == nullptr) {
     throw EConversionError("The input value is not a valid Object");
   }
   FWarnings.clear();
-  TReader reader(*this, *AData);  // the table of ids lives for this call only
+  // The table of ids lives for this call only. A form that a reference names
+  // is read again later, so it must stay whole.
+  TReader reader(*this, *AData, ATakeTexts && !HasReferences(*AData));
   return reader.ReadObject(*AData->AsObject());
 }
 
+std::unique_ptr<TObject> TJSONUnMarshal::Unmarshal(const TJSONValue* AData) {
+  return Read(AData, false);
+}
+
 std::unique_ptr<TObject> TJSONUnMarshal::UnmarshalTaking(std::unique_ptr<TJSONValue> AData) {
-  if (AData == nullptr || AData->AsObject() == nullptr) {
-    throw EConversionError("The input value is not a valid Object");
-  }
-  FWarnings.clear();
-  // A form that a reference names is read again later, so it must stay whole.
-  TReader reader(*this, *AData, !HasReferences(*AData));
-  return reader.ReadObject(*AData->AsObject());
+  return Read(AData.get(), true);
 }
 
 void TJSONUnMarshal::RegisterReverter(const std::string& AQualifiedClass, const std::string& AField,

@@ -40,6 +40,10 @@ class TJSONUnMarshal : public TMarshalUnmarshalBase {
 
  private:
   class TReader;
+  // Both Unmarshal forms; ATakeTexts lets the reader move long strings out
+  // of the document.
+  std::unique_ptr<TObject> Read(const TJSONValue* AData, bool ATakeTexts);
+
   std::shared_ptr<TReverterRegistry> FRegistry;
 };
 

@@ -54,11 +54,20 @@ depends_on() {
   done
 }
 
+# control_dir: the folder of the package's control archive, unpacked on first use.
+control_dir() {
+  local control=$work/control-$package
+  if [[ ! -d $control ]]; then
+    mkdir -p "$control"
+    dpkg-deb -e "$deb" "$control"
+  fi
+  echo "$control"
+}
+
 # maintainer_scripts <name>...: each is in the control archive, 0755 and valid sh.
 maintainer_scripts() {
-  local control=$work/control-$package name
-  mkdir -p "$control"
-  dpkg-deb -e "$deb" "$control"
+  local control name
+  control=$(control_dir)
   for name in "$@"; do
     if [[ ! -f $control/$name ]]; then
       fail "$package: no $name"
@@ -71,10 +80,8 @@ maintainer_scripts() {
 
 # conffiles <path>...: exactly these are the package's conffiles.
 conffiles() {
-  local control=$work/control-$package
-  mkdir -p "$control"
-  dpkg-deb -e "$deb" "$control"
-  local want got
+  local control want got
+  control=$(control_dir)
   want=$(printf '%s\n' "$@")
   got=$(cat "$control/conffiles" 2>/dev/null || true)
   [[ $got == "$want" ]] || fail "$package: conffiles are '$got', not '$want'"

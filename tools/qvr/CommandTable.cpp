@@ -109,12 +109,6 @@ const TOptionHelp kOptionHelp[] = {
     {0, false, "-h, --help               this help"},
 };
 
-std::string Usage(const TCommand& ACommand) {
-  std::string usage(ACommand.Name);
-  if (!ACommand.Operands.empty()) usage.append(" ").append(ACommand.Operands);
-  return usage;
-}
-
 std::string CommandLines(std::string_view AGroup) {
   std::size_t width = 0;
   for (const auto& command : kCommands) width = std::max(width, Usage(command).size());
@@ -133,6 +127,12 @@ constexpr std::string_view kExitStatus =
     "input it names is wrong (nothing was sent or written).\n";
 
 }  // namespace
+
+std::string Usage(const TCommand& ACommand) {
+  std::string usage(ACommand.Name);
+  if (!ACommand.Operands.empty()) usage.append(" ").append(ACommand.Operands);
+  return usage;
+}
 
 const std::vector<TCommand>& Commands() { return kCommands; }
 

@@ -50,6 +50,9 @@ const TCommand* FindCommand(const std::vector<std::string>& AWords, std::size_t&
 // True for "config" and "cache", whose commands are two words.
 bool IsGroup(std::string_view AWord);
 
+// "NAME OPERANDS", as the help and the usage errors show a command.
+std::string Usage(const TCommand& ACommand);
+
 // The help texts --help prints.
 std::string ProgramHelp();
 std::string GroupHelp(std::string_view AGroup);

@@ -61,9 +61,10 @@ void TOutput::DataSetList(const TDataSetList* AList) {
     if (FFormat == TFormat::JSON) FOut << "null\n";
     return;
   }
+  const std::vector<std::string> names = AList->Names();
   std::vector<int> chosen;
   for (int i = 0; i < AList->Count(); ++i) {
-    if (!FDataSet || AList->Names()[static_cast<std::size_t>(i)] == *FDataSet) chosen.push_back(i);
+    if (!FDataSet || names[static_cast<std::size_t>(i)] == *FDataSet) chosen.push_back(i);
   }
   if (FDataSet && chosen.empty()) {
     throw EUsageError("the list holds no dataset named '" + *FDataSet + "'");
@@ -87,7 +88,7 @@ void TOutput::DataSetList(const TDataSetList* AList) {
     first = false;
     data::TAdaptedDataSet& dataset = AList->DataSet(i);
     if (FFormat == TFormat::Table) {
-      WriteTable(FOut, AList->Names()[static_cast<std::size_t>(i)], dataset);
+      WriteTable(FOut, names[static_cast<std::size_t>(i)], dataset);
       continue;
     }
     std::vector<std::string> cells;

@@ -40,9 +40,7 @@ void CheckLine(const TCommand& ACommand, const TArguments& AArgs, std::size_t AO
   }
   const auto count = static_cast<int>(AOperands);
   if (count < ACommand.MinOperands || (ACommand.MaxOperands >= 0 && count > ACommand.MaxOperands)) {
-    std::string usage = "usage: qvr " + std::string(ACommand.Name);
-    if (!ACommand.Operands.empty()) usage.append(" ").append(ACommand.Operands);
-    throw EUsageError(usage);
+    throw EUsageError("usage: qvr " + Usage(ACommand));
   }
 }
 

@@ -40,7 +40,10 @@ std::int32_t Codigo(const std::string& AText) {
   return value;
 }
 
-void PrintItemPath(TCommandRun& ARun, const std::string& APath) { ARun.Out.Text(APath); }
+// How an input operand is named in messages ("-" is standard input).
+std::string InputName(const std::string& AName) {
+  return AName == "-" ? std::string("standard input") : AName;
+}
 
 // The face that names the item path of a cached dataset list (the list
 // face itself offers GetValue alone).
@@ -51,7 +54,7 @@ std::string ItemPathOf(const std::shared_ptr<rest::IRestCachedDataSetList>& AIte
 }  // namespace
 
 std::string ReadInput(TCommandRun& ARun, const std::string& AName) {
-  const std::string shown = AName == "-" ? std::string("standard input") : AName;
+  const std::string shown = InputName(AName);
   const auto tooLarge = [&] {
     return EUsageError(shown + " is larger than " + std::to_string(kMaxInput / 1000000) + " MB");
   };
@@ -101,7 +104,7 @@ void RunReverse(TCommandRun& ARun) {
 
 void RunOpciones(TCommandRun& ARun) {
   if (ARun.Args.Cache) {
-    PrintItemPath(ARun, Client(ARun).Opciones_Cache(ARun.Args.Filter)->ItemPath());
+    ARun.Out.Text(Client(ARun).Opciones_Cache(ARun.Args.Filter)->ItemPath());
     return;
   }
   if (!ARun.Args.Filter.empty()) {
@@ -123,7 +126,7 @@ void RunOpciones(TCommandRun& ARun) {
 
 void RunRelojes(TCommandRun& ARun) {
   if (ARun.Args.Cache) {
-    PrintItemPath(ARun, ItemPathOf(Client(ARun).ListaRelojes_Cache(ARun.Args.Filter)));
+    ARun.Out.Text(ItemPathOf(Client(ARun).ListaRelojes_Cache(ARun.Args.Filter)));
     return;
   }
   ARun.Out.DataSetList(Client(ARun).ListaRelojes(ARun.Args.Filter).get());
@@ -131,7 +134,7 @@ void RunRelojes(TCommandRun& ARun) {
 
 void RunEmpresas(TCommandRun& ARun) {
   if (ARun.Args.Cache) {
-    PrintItemPath(ARun, ItemPathOf(Client(ARun).ListaEmpresas_Cache(ARun.Args.Filter)));
+    ARun.Out.Text(ItemPathOf(Client(ARun).ListaEmpresas_Cache(ARun.Args.Filter)));
     return;
   }
   ARun.Out.DataSetList(Client(ARun).ListaEmpresas(ARun.Args.Filter).get());
@@ -140,9 +143,9 @@ void RunEmpresas(TCommandRun& ARun) {
 void RunPersonal(TCommandRun& ARun) {
   TQVRServerMethodsClient& client = Client(ARun);
   if (ARun.Args.Cache) {
-    PrintItemPath(
-        ARun, ItemPathOf(ARun.Args.Completo ? client.ListaPersonalCompleta_Cache(ARun.Args.Filter)
-                                            : client.ListaPersonalParcial_Cache(ARun.Args.Filter)));
+    ARun.Out.Text(ItemPathOf(ARun.Args.Completo
+                                 ? client.ListaPersonalCompleta_Cache(ARun.Args.Filter)
+                                 : client.ListaPersonalParcial_Cache(ARun.Args.Filter)));
     return;
   }
   const TMaybeOwned<TDataSetList> list = ARun.Args.Completo
@@ -159,7 +162,7 @@ void RunExiste(TCommandRun& ARun) {
 void RunEmpleado(TCommandRun& ARun) {
   const std::int32_t codigo = Codigo(ARun.Operands[0]);
   if (ARun.Args.Cache) {
-    PrintItemPath(ARun, Client(ARun).InfoEmpleado_Cache(codigo, ARun.Args.Filter)->ItemPath());
+    ARun.Out.Text(Client(ARun).InfoEmpleado_Cache(codigo, ARun.Args.Filter)->ItemPath());
     return;
   }
   const TMaybeOwned<TJSONObject> employee = Client(ARun).InfoEmpleado(codigo, ARun.Args.Filter);
@@ -170,8 +173,7 @@ void RunActualizarEmpleado(TCommandRun& ARun) {
   const std::string& name = ARun.Operands[0];
   std::unique_ptr<rest::TJSONValue> value = rest::ParseJSON(ReadInput(ARun, name));
   if (value == nullptr || value->AsObject() == nullptr) {
-    throw EUsageError((name == "-" ? std::string("standard input") : name) +
-                      " holds no JSON object");
+    throw EUsageError(InputName(name) + " holds no JSON object");
   }
   std::unique_ptr<TJSONObject> datos(value.release()->AsObject());
   ARun.Out.Boolean(Client(ARun).ActualizarEmpleado(std::move(datos), ARun.Args.Filter));
@@ -184,8 +186,7 @@ void RunSubirAsistencia(TCommandRun& ARun) {
   try {
     table = ReadCsvTable(ReadInput(ARun, file));
   } catch (const ECsvError& AError) {
-    throw EUsageError((file == "-" ? std::string("standard input") : file) + ": " +
-                      AError.Message());
+    throw EUsageError(InputName(file) + ": " + AError.Message());
   }
   auto list = std::make_unique<TDataSetList>();
   list->AddDataSet(ARun.Args.DataSet.value_or("Asistencia"), std::move(table));

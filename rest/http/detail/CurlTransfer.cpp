@@ -142,16 +142,13 @@ size_t TRestHTTP::TImpl::OnWrite(char* ABuffer, size_t ASize, size_t ACount, voi
       if (exceeds(static_cast<std::int64_t>(result.ErrorBody.size()))) return 0;
       result.ErrorBody.append(ABuffer, size);
     } else if (self->FSink != nullptr) {
-      if (self->FSinkHeld) {
-        if (exceeds(self->FSinkBytes)) return 0;
-        self->FSinkBytes += static_cast<std::int64_t>(size);
-      }
+      if (self->FSinkHeld && exceeds(self->FSinkBytes)) return 0;
       const size_t written = self->FSink->Write(ABuffer, size);
-      self->FReceived += static_cast<std::int64_t>(written);
+      self->FSinkBytes += static_cast<std::int64_t>(written);
       if (const auto& progress = self->FOwner.FOnProgress) {
         curl_off_t total = -1;
         curl_easy_getinfo(self->FEasy.Get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
-        progress(TTransferDirection::Receiving, self->FReceived, total);
+        progress(TTransferDirection::Receiving, self->FSinkBytes, total);
       }
       return written;
     }
@@ -443,7 +440,6 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
   FURL = ASetup.URL;
   FConnected = false;
   FRequestSent = false;
-  FReceived = 0;
   FErrorBuffer[0] = '\0';
   Touch();
   RunLoop(ASetup);

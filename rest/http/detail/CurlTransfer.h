@@ -148,6 +148,7 @@ class TRestHTTP::TImpl {
   // The sink keeps the body in memory, so it is bounded (FHeldLimit > 0).
   bool FSinkHeld = false;
   std::int64_t FHeldLimit = 0;
+  // Bytes of the answer's body written to FSink in this attempt.
   std::int64_t FSinkBytes = 0;
   // Set by the first byte of a body.
   bool FBodyStarted = false;
@@ -156,8 +157,6 @@ class TRestHTTP::TImpl {
   std::string FURL;
   bool FConnected = false;
   bool FRequestSent = false;
-  // Bytes of the answer's body written to FSink in this attempt.
-  std::int64_t FReceived = 0;
   std::chrono::steady_clock::time_point FLastActivity;
 };
 

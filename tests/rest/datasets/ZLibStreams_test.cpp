@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "support/XorShift.h"
+
 namespace qvr::rest {
 namespace {
 
@@ -71,13 +73,8 @@ TEST(ZLib, StreamsAreZlibStreamsAtLevel6BothWays) {
 
 TEST(ZLib, IncompressibleInputGrowsItsOutput) {
   std::string data(5 * kZBlockSize, '\0');
-  std::uint64_t x = 1;
-  for (auto& c : data) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    c = static_cast<char>(x);
-  }
+  test::TXorShift next(1);
+  for (auto& c : data) c = static_cast<char>(next());
   EXPECT_EQ(data, ZDecompress(ZCompress(data)));
 }
 
