@@ -22,7 +22,7 @@
 
 #include "data/BinStorage.h"
 #include "data/DataSetSamples.h"
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 #include "rest/datasets/DataSetJSONReflect.h"
 #include "rest/datasets/ZLibStreams.h"
 #include "rest/json/JSONText.h"
@@ -63,7 +63,7 @@ void operator delete[](void* APtr, std::size_t) noexcept { CountedFree(APtr); }
 namespace {
 
 using qvr::data::TBinStorage;
-using qvr::rest::TBase64Encoding;
+using qvr::TBase64Encoding;
 using qvr::rest::TDataSetList;
 using qvr::rest::TJSONConverters;
 

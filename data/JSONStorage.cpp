@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/StrUtils.h"
 #include "platform/Utf.h"
 
 namespace qvr::data {
@@ -24,13 +25,6 @@ namespace qvr::data {
 namespace {
 
 constexpr const char* kHex = "0123456789abcdef";
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool TypeFromName(std::string_view AName, TFieldType& AType) {
   for (std::uint8_t t = 1; t <= 7; ++t) {

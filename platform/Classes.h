@@ -3,6 +3,8 @@
 // so that such objects can be held, passed and released through one base.
 #pragma once
 
+#include <functional>
+
 namespace qvr {
 
 class TObject {
@@ -12,5 +14,8 @@ class TObject {
   TObject& operator=(const TObject&) = default;
   virtual ~TObject() = default;
 };
+
+// The plain event: who raised it.
+using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 }  // namespace qvr

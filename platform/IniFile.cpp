@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
 #include "platform/detail/FileReplacement.h"
@@ -34,36 +35,31 @@ struct TDocument {
   std::vector<TLine> Lines;
 };
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
-  return s;
-}
+// Blanks around a line's parts; a line's own CR (of CRLF files) goes at its end.
+std::string_view TrimLine(std::string_view s) { return TrimRight(TrimLeft(s, " \t"), " \t\r"); }
 
 // The section name of a "[name]" line.
 std::optional<std::string_view> SectionName(std::string_view ALine) {
-  const std::string_view t = Trim(ALine);
+  const std::string_view t = TrimLine(ALine);
   if (t.empty() || t.front() != '[') return std::nullopt;
   const auto close = t.find(']');
   if (close == std::string_view::npos) return std::nullopt;
-  return Trim(t.substr(1, close - 1));
+  return TrimLine(t.substr(1, close - 1));
 }
 
 // The key and raw value of a "key=value" line (not a comment or section).
 bool SplitKey(std::string_view ALine, std::string_view& AKey, std::string_view& AValue) {
-  const std::string_view t = Trim(ALine);
+  const std::string_view t = TrimLine(ALine);
   if (t.empty() || t.front() == ';' || t.front() == '[') return false;
   const auto eq = t.find('=');
   if (eq == std::string_view::npos) return false;
-  AKey = Trim(t.substr(0, eq));
+  AKey = TrimLine(t.substr(0, eq));
   AValue = t.substr(eq + 1);
   return !AKey.empty();
 }
 
 std::string CleanValue(std::string_view ARaw) {
-  std::string_view v = Trim(ARaw);
+  std::string_view v = TrimLine(ARaw);
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     v = v.substr(1, v.size() - 2);
   }
@@ -319,7 +315,7 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
     } else {
       std::size_t last = *section;
       for (std::size_t i = *section + 1; i < end; ++i)
-        if (!Trim(doc.Lines[i].Content).empty()) last = i;
+        if (!TrimLine(doc.Lines[i].Content).empty()) last = i;
       if (doc.Lines[last].Ending.empty()) doc.Lines[last].Ending = newline;
       doc.Lines.insert(doc.Lines.begin() + static_cast<std::ptrdiff_t>(last) + 1,
                        TLine{AIdent + "=" + value, newline});

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/StrUtils.h"
+
 namespace qvr {
 
 // A 128-bit interface identifier, written "{8-4-4-4-12}" in hexadecimal.
@@ -35,21 +37,13 @@ struct TGUID {
         ++i;
         continue;
       }
-      const int hi = Hex(AText[i]);
-      const int lo = i + 1 < AText.size() ? Hex(AText[i + 1]) : -1;
+      const int hi = HexDigit(AText[i]);
+      const int lo = i + 1 < AText.size() ? HexDigit(AText[i + 1]) : -1;
       if (hi < 0 || lo < 0 || byte >= 16) return {};
       guid.Bytes[byte++] = static_cast<std::uint8_t>(hi * 16 + lo);
       i += 2;
     }
     return byte == 16 ? guid : TGUID{};
-  }
-
- private:
-  static constexpr int Hex(char C) {
-    if (C >= '0' && C <= '9') return C - '0';
-    if (C >= 'A' && C <= 'F') return C - 'A' + 10;
-    if (C >= 'a' && C <= 'f') return C - 'a' + 10;
-    return -1;
   }
 };
 

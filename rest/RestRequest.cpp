@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/Charset.h"
+#include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
 #include "rest/json/JSONText.h"
@@ -11,12 +12,6 @@
 namespace qvr::rest {
 
 namespace {
-
-std::string UpperAscii(std::string AText) {
-  for (char& c : AText)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return AText;
-}
 
 // The first "error" and the first "SessionExpired" member of a JSON text
 // whose root is an object, with their values as text: a string its
@@ -144,7 +139,7 @@ std::unique_ptr<TStream> TRestRequestResponse::TakeStream() {
 void TRestRequest::open(const std::string& ARequestType, const std::string& AUrl,
                         const std::string& AUserName, const std::string& APassword) {
   FHeaders.clear();
-  FRequestType = UpperAscii(ARequestType);
+  FRequestType = UpperCase(ARequestType);
   FUrl = AUrl;
   FUserName = AUserName;
   FPassword = APassword;

@@ -1,13 +1,9 @@
-// Types shared by the REST connection and its HTTP object: the login
-// properties, the TLS protocol set, and the signatures of the connection's
-// events (the connection stores them and copies the HTTP-level ones into its
-// HTTP object).
+// The login properties of a REST connection and the signature of its login
+// event.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "platform/Classes.h"
 
@@ -35,70 +31,7 @@ class TRestLoginProperties : public TObject {
   bool FLoginPrompt = true;
 };
 
-enum class THTTPSecureProtocol : std::uint8_t { SSL2, SSL3, TLS1, TLS11, TLS12, TLS13 };
-
-// A set of THTTPSecureProtocol; empty means the platform's default versions.
-class THTTPSecureProtocols {
- public:
-  THTTPSecureProtocols() = default;
-  THTTPSecureProtocols(std::initializer_list<THTTPSecureProtocol> AItems) {
-    for (auto p : AItems) Include(p);
-  }
-  bool Contains(THTTPSecureProtocol AItem) const { return (FBits & Bit(AItem)) != 0; }
-  void Include(THTTPSecureProtocol AItem) { FBits |= Bit(AItem); }
-  void Exclude(THTTPSecureProtocol AItem) { FBits &= ~Bit(AItem); }
-  bool Empty() const { return FBits == 0; }
-  std::uint8_t Bits() const { return FBits; }
-  bool operator==(const THTTPSecureProtocols&) const = default;
-
- private:
-  static std::uint8_t Bit(THTTPSecureProtocol AItem) {
-    return static_cast<std::uint8_t>(1u << static_cast<unsigned>(AItem));
-  }
-  std::uint8_t FBits = 0;
-};
-
-enum class TAuthTargetType { Proxy, Server };
-enum class TAuthPersistenceType { Request, Client };
-
-// What a certificate event learns of a certificate. Texts are as OpenSSL
-// prints them (one-line distinguished names, dates in UTC); Encoded is the
-// certificate in PEM form.
-struct TX509Certificate {
-  std::string Subject;
-  std::string Issuer;
-  std::string SerialNumber;
-  std::string NotBefore;
-  std::string NotAfter;
-  std::string CommonName;
-  std::string Encoded;
-  // For client-certificate candidates: the files the certificate and key came from.
-  std::string CertificateFile;
-  std::string KeyFile;
-};
-
-// The request a certificate event is about.
-struct THTTPRequestInfo {
-  std::string Method;
-  std::string URL;
-};
-
-using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TRestLoginEvent =
     std::function<void(TObject* Sender, TRestLoginProperties& LoginProperties, bool& Cancel)>;
-using TAuthEvent =
-    std::function<void(TObject* Sender, TAuthTargetType AnAuthTarget, const std::string& ARealm,
-                       const std::string& AURL, std::string& AUserName, std::string& APassword,
-                       bool& AbortAuth, TAuthPersistenceType& Persistence)>;
-using TValidateCertificateEvent =
-    std::function<void(TObject* Sender, const THTTPRequestInfo& ARequest,
-                       const TX509Certificate& Certificate, bool& Accepted)>;
-using TValidatePeerCertificateEvent =
-    std::function<void(TObject* Owner, const TX509Certificate& Certificate, int ADepth, bool& Ok)>;
-using TValidatePeerCertificateErrEvent = std::function<void(
-    TObject* Owner, const TX509Certificate& Certificate, int ADepth, int AError, bool& Ok)>;
-using TSelectClientCertificateEvent =
-    std::function<void(TObject* Sender, const THTTPRequestInfo& ARequest,
-                       const std::vector<TX509Certificate>& ACertificateList, int& AnIndex)>;
 
 }  // namespace qvr::rest

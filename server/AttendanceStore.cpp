@@ -11,6 +11,7 @@
 #include <ctime>
 #include <optional>
 
+#include "platform/StrUtils.h"
 #include "rest/json/JSONText.h"
 #include "server/SampleData.h"
 #include "server/ServerErrors.h"
@@ -97,11 +98,7 @@ std::optional<std::int64_t> IntegerOf(const TJSONValue& AValue) {
   const auto* text = AValue.AsString();
   if (text == nullptr || text->IsNullString()) return std::nullopt;
   std::int32_t value = 0;
-  if (!TryStrToInt(text->Value(), value)) return std::nullopt;
-  // The integer rule also reads hexadecimal; members must be decimal.
-  for (char c : text->Value()) {
-    if (!(c == '-' || (c >= '0' && c <= '9'))) return std::nullopt;
-  }
+  if (!TryDecimalToInt(text->Value(), value)) return std::nullopt;
   return value;
 }
 

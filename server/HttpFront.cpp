@@ -14,9 +14,10 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/Base64Encoding.h"
+#include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "rest/datasets/Base64Encoding.h"
 #include "rest/json/JSONText.h"
 #include "server/BoundedThreadPool.h"
 #include "server/CacheArea.h"
@@ -76,17 +77,6 @@ void SendShared(httplib::Response& ARes, std::shared_ptr<const std::string> ABod
                                                       httplib::DataSink& ASink) {
                               return ASink.write(body->data() + AOffset, ALength);
                             });
-}
-
-bool StartsWith(std::string_view AText, std::string_view APrefix) {
-  return AText.substr(0, APrefix.size()) == APrefix;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 // The text of a path segment as the client encodes it: "%" and two
@@ -298,7 +288,7 @@ class TAttendanceServer::TImpl {
                              " lines or " + std::to_string(kMaxHeaderBytes) + " bytes");
     }
     const std::string_view path = RawPath(AReq);
-    if (!StartsWith(path, kRestBase) && !StartsWith(path, kCacheBase)) {
+    if (!path.starts_with(kRestBase) && !path.starts_with(kCacheBase)) {
       return refuse(404, "Nothing is served at " + LogText(path) + "; remote calls go to " +
                              std::string(kRestBase) + " and the cache area is " +
                              std::string(kCacheBase));
@@ -320,7 +310,7 @@ class TAttendanceServer::TImpl {
         Challenge(ARes, "Only Basic authentication is accepted");
         return false;
       }
-      const std::string decoded = rest::TBase64Encoding::Base64().Decode(authorization.substr(6));
+      const std::string decoded = TBase64Encoding::Base64().Decode(authorization.substr(6));
       const auto colon = decoded.find(':');
       user = decoded.substr(0, colon);
       password = colon == std::string::npos ? "" : decoded.substr(colon + 1);
@@ -370,7 +360,7 @@ class TAttendanceServer::TImpl {
   void Handle(const httplib::Request& AReq, httplib::Response& ARes) {
     const std::string_view path = RawPath(AReq);
     try {
-      if (StartsWith(path, kRestBase)) {
+      if (path.starts_with(kRestBase)) {
         RemoteCall(AReq, ARes, path.substr(kRestBase.size()));
       } else {
         CacheRequest(AReq, ARes, path.substr(kCacheBase.size()));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
 #include "rest/json/JSONReflect.h"
@@ -77,23 +78,6 @@ struct TArgument {
   std::unique_ptr<TJSONValue> Json;
 };
 
-std::string_view Trim(std::string_view AText) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!AText.empty() && blank(AText.front())) AText.remove_prefix(1);
-  while (!AText.empty() && blank(AText.back())) AText.remove_suffix(1);
-  return AText;
-}
-
-// Decimal digits with an optional "-", within the 32-bit range.
-bool ParseDecimal(std::string_view AText, std::int32_t& AValue) {
-  if (AText.empty() || AText.size() > 11) return false;
-  for (std::size_t i = 0; i < AText.size(); ++i) {
-    if (!(AText[i] >= '0' && AText[i] <= '9') && !(i == 0 && AText[i] == '-' && AText.size() > 1))
-      return false;
-  }
-  return TryStrToInt(AText, AValue);
-}
-
 std::string Plural(std::size_t ACount) {
   return std::to_string(ACount) + (ACount == 1 ? " parameter" : " parameters");
 }
@@ -107,7 +91,7 @@ TArgument FromSegment(const TMethodInfo& AMethod, const TParamInfo& AParam,
       argument.Text = SanitizeUtf8(ASegment);
       break;
     case TParamKind::Integer:
-      if (!ParseDecimal(ASegment, argument.Integer))
+      if (!TryDecimalToInt(ASegment, argument.Integer))
         throw BadRequest(where + " must be an integer");
       break;
     case TParamKind::JSONObject:
@@ -131,7 +115,7 @@ TArgument FromJSON(const TMethodInfo& AMethod, const TParamInfo& AParam,
       break;
     case TParamKind::Integer:
       if ((kind != TJSONValue::TKind::String && kind != TJSONValue::TKind::Number) ||
-          !ParseDecimal(AValue->AsString()->Value(), argument.Integer)) {
+          !TryDecimalToInt(AValue->AsString()->Value(), argument.Integer)) {
         throw BadRequest(where + " must be an integer");
       }
       break;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 #include "server/ServerErrors.h"
 
 namespace qvr::server {
@@ -44,7 +44,7 @@ void Walk(const rest::TJSONValue& AValue, std::size_t AMaxBytes, std::size_t& AT
   } else if (AValue.Kind() == rest::TJSONValue::TKind::String) {
     const std::string& text = AValue.AsString()->Value();
     if (text.size() < 4 || text.compare(0, 2, "eJ") != 0) return;
-    ATotal += InflatedSize(rest::TBase64Encoding::Base64().Decode(text), AMaxBytes - ATotal);
+    ATotal += InflatedSize(TBase64Encoding::Base64().Decode(text), AMaxBytes - ATotal);
     if (ATotal > AMaxBytes) {
       throw EHttpError(413, "The uploaded datasets exceed " + std::to_string(AMaxBytes) +
                                 " bytes once inflated");

@@ -7,7 +7,7 @@
 #include <atomic>
 
 #include "data/BinStorage.h"
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 #include "rest/datasets/ZLibStreams.h"
 
 namespace qvr::rest {

@@ -9,26 +9,23 @@
 #include "platform/Charset.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 #include "rest/http/RestHTTP.h"
 #include "rest/http/detail/CurlErrors.h"
 #include "rest/http/detail/CurlHandles.h"
 #include "rest/http/detail/CurlTransfer.h"
 #include "rest/http/detail/CurlUrl.h"
-#include "rest/http/detail/HttpText.h"
+#include "platform/StrUtils.h"
 
 namespace qvr::rest {
 
 using detail::CheckOption;
-using detail::HasLineBreak;
-using detail::LowerCase;
 using detail::OriginOf;
 using detail::ResolveLocation;
 using detail::TAttemptResult;
 using detail::TAttemptSetup;
 using detail::TCurlOptionKind;
 using detail::TProxyMode;
-using detail::Trim;
 using detail::UrlPart;
 
 namespace {

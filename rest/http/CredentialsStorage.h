@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "rest/RestTypes.h"
+#include "rest/http/HTTPTypes.h"
 
 namespace qvr::rest {
 

@@ -9,14 +9,11 @@
 #include "rest/http/detail/CurlHandles.h"
 #include "rest/http/detail/CurlTransfer.h"
 #include "rest/http/detail/CurlUrl.h"
-#include "rest/http/detail/HttpText.h"
+#include "platform/StrUtils.h"
 
 namespace qvr::rest {
 
-using detail::HasLineBreak;
-using detail::LowerCase;
 using detail::ParseUrl;
-using detail::Trim;
 using detail::UrlPart;
 
 namespace {

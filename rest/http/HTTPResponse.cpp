@@ -5,11 +5,10 @@
 
 #include "platform/SysUtils.h"
 #include "rest/http/detail/CurlUrl.h"
-#include "rest/http/detail/HttpText.h"
+#include "platform/StrUtils.h"
 
 namespace qvr::rest {
 
-using detail::Trim;
 
 THTTPResponse::THTTPResponse(std::int32_t AStatusCode, std::string AStatusText,
                              THTTPProtocolVersion AVersion, THeaderList AHeaders, std::string AURL)

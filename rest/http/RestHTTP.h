@@ -21,7 +21,7 @@
 
 #include "platform/Classes.h"
 #include "platform/Streams.h"
-#include "rest/RestTypes.h"
+#include "rest/http/HTTPTypes.h"
 #include "rest/http/CredentialsStorage.h"
 #include "rest/http/HTTPRequestHeaders.h"
 #include "rest/http/HTTPResponse.h"

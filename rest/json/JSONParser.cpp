@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/StrUtils.h"
 #include "platform/Utf.h"
 #include "rest/json/JSONText.h"
 
@@ -73,13 +74,6 @@ inline unsigned SpecialBits(__m128i AWord) noexcept {
 
 inline bool IsSpace(char c) noexcept { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 inline bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-int HexDigit(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // The four hex digits at AText (which holds them), or -1.
 int Hex4(const char* AText) noexcept {

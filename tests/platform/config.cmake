@@ -6,3 +6,5 @@ qvr_test_as_user(IniFile_test)
 qvr_test(IniFileSharing_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/IniFileSharing_test.cpp
          LIBS qvrtestsupport ${CMAKE_DL_LIBS})
 qvr_test_as_user(IniFileSharing_test)
+qvr_test(Base64Encoding_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/Base64Encoding_test.cpp)
+qvr_test(StrUtils_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/StrUtils_test.cpp)

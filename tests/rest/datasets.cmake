@@ -1,6 +1,4 @@
 # Tests of the dataset-list blob layers and dataset lists (label datasets).
-qvr_test(Base64Encoding_test LABEL datasets
-         SOURCES ${CMAKE_CURRENT_LIST_DIR}/datasets/Base64Encoding_test.cpp)
 qvr_test(ZLibStreams_test LABEL datasets
          SOURCES ${CMAKE_CURRENT_LIST_DIR}/datasets/ZLibStreams_test.cpp
          LIBS ZLIB::ZLIB)

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/StrUtils.h"
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONText.h"
 #include "tools/qvr/Commands.h"
@@ -29,12 +30,8 @@ TQVRServerMethodsClient& Client(TCommandRun& ARun) { return ARun.Context.dm().Cl
 
 // An employee code: a whole number in decimal within 32 bits.
 std::int32_t Codigo(const std::string& AText) {
-  std::string_view digits = AText;
-  if (!digits.empty() && digits.front() == '-') digits.remove_prefix(1);
-  bool decimal = !digits.empty();
-  for (const char c : digits) decimal = decimal && c >= '0' && c <= '9';
   std::int32_t value = 0;
-  if (!decimal || !TryStrToInt(AText, value)) {
+  if (!TryDecimalToInt(AText, value)) {
     throw EUsageError("CODIGO must be a whole number, not '" + AText + "'");
   }
   return value;

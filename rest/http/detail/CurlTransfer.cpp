@@ -8,7 +8,7 @@
 
 #include "platform/SysUtils.h"
 #include "rest/http/NetHTTPExceptions.h"
-#include "rest/http/detail/HttpText.h"
+#include "platform/StrUtils.h"
 #include "rest/http/detail/HttpTls.h"
 
 namespace qvr::rest {
@@ -19,7 +19,6 @@ using detail::TAttemptResult;
 using detail::TAttemptSetup;
 using detail::TCurlOptionKind;
 using detail::TProxyMode;
-using detail::Trim;
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/Streams.h"
-#include "rest/RestTypes.h"
+#include "rest/http/HTTPTypes.h"
 #include "rest/http/HTTPResponse.h"
 #include "rest/http/RestHTTP.h"
 #include "rest/http/detail/CurlErrors.h"

@@ -1,7 +1,7 @@
 // URLs through curl's URL parser; see CurlUrl.h.
 #include "rest/http/detail/CurlUrl.h"
 
-#include "rest/http/detail/HttpText.h"
+#include "platform/StrUtils.h"
 
 namespace qvr::rest::detail {
 

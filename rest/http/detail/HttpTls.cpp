@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 
 namespace qvr::rest::detail {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "rest/RestTypes.h"
+#include "rest/http/HTTPTypes.h"
 
 namespace qvr::rest::detail {
 

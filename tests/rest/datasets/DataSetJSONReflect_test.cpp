@@ -11,7 +11,7 @@
 
 #include "data/BinStorage.h"
 #include "data/DataSetSamples.h"
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 #include "rest/datasets/DocumentBlobs.h"
 #include "rest/datasets/ZLibStreams.h"
 #include "rest/json/JSONText.h"

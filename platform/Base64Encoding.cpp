@@ -2,7 +2,7 @@
 // directions work on whole groups through lookup tables, and decoding takes
 // sixteen characters at a time where the processor can, so that a 20 MB blob
 // goes through faster than a general-purpose codec takes it.
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 
 #include <array>
 #include <atomic>
@@ -15,7 +15,7 @@
 #include <immintrin.h>
 #endif
 
-namespace qvr::rest {
+namespace qvr {
 
 namespace {
 
@@ -312,4 +312,4 @@ std::size_t TBase64Encoding::DecodeTo(std::string_view AText, char* AOut) const 
   return static_cast<std::size_t>(o - begin);
 }
 
-}  // namespace qvr::rest
+}  // namespace qvr

@@ -1,14 +1,16 @@
-// Base64 as dataset-list blobs use it: the standard alphabet with "=" padding,
-// a carriage return and line feed after every 76th character, and a decoder
-// that skips every character outside the alphabet. One process-wide encoder is
-// created on first use.
+// Base64 as the dataset-list blobs and HTTP credentials use it: the standard
+// alphabet with "=" padding, a carriage return and line feed after every 76th
+// character (or one line, for header values), and a decoder that skips every
+// character outside the alphabet. One process-wide encoder is created on first
+// use. It lives with the platform's text codecs because both the HTTP layer
+// and the blob layer above it reach it.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace qvr::rest {
+namespace qvr {
 
 class TBase64Encoding {
  public:
@@ -51,4 +53,4 @@ class TBase64Encoding {
   std::string EncodeImpl(std::string_view ABytes, bool ALineBreaks) const;
 };
 
-}  // namespace qvr::rest
+}  // namespace qvr

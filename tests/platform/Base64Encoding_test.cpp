@@ -1,7 +1,7 @@
 // Base64 of dataset-list blobs: the alphabet and padding, the CR LF after
 // every 76th character, the decoder that skips what is outside the alphabet,
 // and the process-wide encoder's first-use race.
-#include "rest/datasets/Base64Encoding.h"
+#include "platform/Base64Encoding.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-namespace qvr::rest {
+namespace qvr {
 namespace {
 
 // Declared first: the encoder must not exist yet when the threads race for it.
@@ -181,4 +181,4 @@ TEST(Base64, DecodeToWritesTheSameBytesWithinItsCapacity) {
 }
 
 }  // namespace
-}  // namespace qvr::rest
+}  // namespace qvr
