@@ -58,11 +58,33 @@ function(qvr_executable target)
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 endfunction()
 
-# qvr_test(<name> LABEL <label> SOURCES <files>... [LIBS <libs>...] [ENV <k=v>...])
+# qvr_test_label(<out-var> <source>): the label of a test, after the folder
+# of its (first) source, which mirrors the folder of what it tests: the layer
+# (platform, data, json, http, datasets, wire, rest, config, client), or gui
+# (app/), cli (tools/qvr/), server, fuzz.
+function(qvr_test_label out_var source)
+  get_filename_component(folder ${source} DIRECTORY)
+  file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR}/tests ${folder})
+  if(relative MATCHES "^rest/([a-z]+)")
+    set(label ${CMAKE_MATCH_1})
+  elseif(relative MATCHES "^tools(/|$)")
+    set(label cli)
+  else()
+    string(REGEX REPLACE "/.*" "" label "${relative}")
+  endif()
+  set(${out_var} ${label} PARENT_SCOPE)
+endfunction()
+
+# qvr_test(<name> SOURCES <files>... [LABEL <label>] [LIBS <libs>...] [ENV <k=v>...])
 # A GoogleTest executable linked with the core, registered with CTest under
-# <label> so that one area can be run alone (ctest -L <label>).
+# the label of its folder (qvr_test_label, unless LABEL names another) so
+# that one area can be run alone (ctest -L <label>).
 function(qvr_test name)
   cmake_parse_arguments(T "" "LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT T_LABEL)
+    list(GET T_SOURCES 0 first)
+    qvr_test_label(T_LABEL ${first})
+  endif()
   qvr_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE qvrcore GTest::gtest GTest::gmock GTest::gtest_main ${T_LIBS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)

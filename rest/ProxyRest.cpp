@@ -3,14 +3,6 @@
 
 namespace qvr::rest {
 
-namespace {
-
-const TRestParameterMetaData kGetPlatformName[] = {
-    {"", TParameterDirections::Return, TValueTypes::WideString, "string"},
-};
-
-}  // namespace
-
 TAdminRestClient::~TAdminRestClient() { FGetPlatformNameCommand.reset(); }
 
 TRestCommand& TAdminRestClient::CommandFor(std::unique_ptr<TRestCommand>& AField,
@@ -26,9 +18,22 @@ TRestCommand& TAdminRestClient::CommandFor(std::unique_ptr<TRestCommand>& AField
   return *AField;
 }
 
+TRestCommand& TAdminRestClient::CommandFor(std::unique_ptr<TRestCommand>& AField,
+                                           const TRemoteMethod& AMethod) {
+  return CommandFor(AField, AMethod, AMethod.Parameters);
+}
+
+TRestCommand& TAdminRestClient::CommandFor(std::unique_ptr<TRestCommand>& AField,
+                                           const TRemoteMethod& AMethod,
+                                           std::span<const TWireParameter> AParameters) {
+  if (AField) return *AField;
+  const std::string verb(AMethod.Verb), text(AMethod.CommandText);
+  const std::vector<TRestParameterMetaData> table = MetaDataOf(AParameters);
+  return CommandFor(AField, verb.c_str(), text.c_str(), table);
+}
+
 std::string TAdminRestClient::GetPlatformName(const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FGetPlatformNameCommand, "GET", "Admin.GetPlatformName", kGetPlatformName);
+  TRestCommand& command = CommandFor(FGetPlatformNameCommand, remote::GetPlatformName);
   command.Execute(ARequestFilter);
   return command.Parameters()->GetParameterByOrdinal(0).Value().GetWideString();
 }

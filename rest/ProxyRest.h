@@ -12,9 +12,10 @@
 #include <string>
 
 #include "platform/Classes.h"
-#include "rest/json/JSONReflect.h"
 #include "rest/RestCommand.h"
 #include "rest/RestConnection.h"
+#include "rest/json/JSONReflect.h"
+#include "rest/wire/RemoteMethods.h"
 
 namespace qvr::rest {
 
@@ -67,6 +68,12 @@ class TAdminRestClient : public TRestClient {
   // the parameter table, and kept for every later call.
   TRestCommand& CommandFor(std::unique_ptr<TRestCommand>& AField, const char* ARequestType,
                            const char* AText, std::span<const TRestParameterMetaData> ATable);
+  // The same for a remote method as the interface describes it: its verb,
+  // its command text and its parameter table, or AParameters in its place
+  // (a cached variant's table).
+  TRestCommand& CommandFor(std::unique_ptr<TRestCommand>& AField, const TRemoteMethod& AMethod);
+  TRestCommand& CommandFor(std::unique_ptr<TRestCommand>& AField, const TRemoteMethod& AMethod,
+                           std::span<const TWireParameter> AParameters);
 
   // A command field that nothing fills.
   std::unique_ptr<TRestCommand> FAdminConnection;

@@ -5,6 +5,7 @@
 #include "platform/Charset.h"
 #include "rest/RestExceptions.h"
 #include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
 
 namespace qvr::rest {
 
@@ -13,7 +14,7 @@ namespace {
 // The "result" member's value taken out of ADocument, or null.
 std::unique_ptr<TJSONValue> TakeResult(std::unique_ptr<TJSONValue> ADocument) {
   TJSONObject* object = ADocument ? ADocument->AsObject() : nullptr;
-  TJSONPair* result = object ? object->Get("result") : nullptr;
+  TJSONPair* result = object ? object->Get(kResultMember) : nullptr;
   return result ? result->TakeJsonValue() : nullptr;
 }
 

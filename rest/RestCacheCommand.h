@@ -14,8 +14,8 @@
 #include <string>
 
 #include "platform/Streams.h"
-#include "rest/json/JSONValues.h"
 #include "rest/RestConnection.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::rest {
 

@@ -30,9 +30,9 @@
 #include "platform/Interface.h"
 #include "platform/MaybeOwned.h"
 #include "platform/SysUtils.h"
+#include "rest/RestConnection.h"
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONValues.h"
-#include "rest/RestConnection.h"
 
 namespace qvr::rest {
 

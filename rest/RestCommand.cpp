@@ -5,31 +5,14 @@
 #include <algorithm>
 
 #include "platform/SysUtils.h"
-#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
+#include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
+#include "rest/wire/RestPaths.h"
 
 namespace qvr::rest {
 
 namespace {
-
-// Text with its first "." turned into "/" and every double quote into "%22";
-// nothing else is encoded.
-std::string MethodPath(const std::string& AText) {
-  std::string path;
-  path.reserve(AText.size() + 8);
-  bool dotDone = false;
-  for (const char c : AText) {
-    if (c == '.' && !dotDone) {
-      path += '/';
-      dotDone = true;
-    } else if (c == '"') {
-      path += "%22";
-    } else {
-      path += c;
-    }
-  }
-  return path;
-}
 
 [[noreturn]] void NoJSONForm(const TParameter& AParameter) {
   throw TValueError(Format("Cannot convert value type %s into a JSON value",
@@ -94,13 +77,6 @@ void AppendParameterJSON(TParameter& AParameter, std::string& ABody) {
       WriteJSON(*value.JSONValue(), ABody);
       return;
   }
-}
-
-// The verbs that put every in-parameter in the URL. Letter case is ignored:
-// the exchange sends "get" as GET, which carries no body, so a parameter
-// placed in the body of such a request would be lost.
-bool SendsAllInURL(const std::string& AVerb) {
-  return AVerb.empty() || SameText(AVerb, "GET") || SameText(AVerb, "DELETE");
 }
 
 }  // namespace
@@ -195,12 +171,12 @@ TRestCommandRequest TRestCommand::BuildRequest(const std::string& ARequestFilter
   if (body.size() == 1) {
     AppendParameterJSON(*body.front(), request.Body);
   } else if (body.size() > 1) {
-    request.Body = "{\"_parameters\":[";
+    request.Body = kParametersOpen;
     for (std::size_t i = 0; i < body.size(); ++i) {
       if (i > 0) request.Body += ',';
       AppendParameterJSON(*body[i], request.Body);
     }
-    request.Body += "]}";
+    request.Body += kParametersClose;
   }
   request.HasBody = !body.empty();
   return request;
@@ -212,14 +188,15 @@ void TRestCommand::Execute(const std::string& ARequestFilter) {
 }
 
 void TRestCommand::ExecuteCache(const std::string& ARequestFilter) {
-  FConnection->ExecuteInFrame([&]() { ExecuteCommand(ARequestFilter, "application/rest"); });
+  FConnection->ExecuteInFrame(
+      [&]() { ExecuteCommand(ARequestFilter, std::string(kCacheModeAccept)); });
 }
 
 void TRestCommand::ExecuteCommand(const std::string& ARequestFilter, const std::string& AAccept) {
   const TRestCommandRequest request = BuildRequest(ARequestFilter);
   const std::unique_ptr<TRestRequestResponse> response = FConnection->SessionExchange(
-      FRequestType, request.URL, AAccept.empty() ? "application/JSON" : AAccept, request.Body,
-      TSessionRule::ClearOnProtocolError);
+      FRequestType, request.URL, AAccept.empty() ? std::string(kResultAccept) : AAccept,
+      request.Body, TSessionRule::ClearOnProtocolError);
   // The body decoded once with its charset is the text parsed: it is not
   // turned back into single-byte text, which would corrupt every character
   // of a UTF-8 answer outside ISO-8859-1. Text that is not one JSON value
@@ -231,7 +208,7 @@ void TRestCommand::StoreResults(std::unique_ptr<TJSONValue> AAnswer,
                                 TRestRequestResponse& AResponse) {
   if (!FParameters) return;
   TJSONObject* object = AAnswer ? AAnswer->AsObject() : nullptr;
-  TJSONValue* result = object ? object->GetValue("result") : nullptr;
+  TJSONValue* result = object ? object->GetValue(kResultMember) : nullptr;
   if (result == nullptr) {
     // No JSON object with a "result": a stream result parameter takes the
     // raw body; nothing else is stored.

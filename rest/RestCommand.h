@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "platform/Classes.h"
-#include "rest/json/JSONReflect.h"
 #include "rest/RestConnection.h"
 #include "rest/RestParameters.h"
+#include "rest/json/JSONReflect.h"
 
 namespace qvr::rest {
 

@@ -12,6 +12,7 @@
 #include "platform/SysUtils.h"
 #include "rest/ProxyRest.h"
 #include "rest/RestCommand.h"
+#include "rest/wire/SessionPragma.h"
 
 namespace qvr::rest {
 
@@ -41,26 +42,6 @@ TCustomRestConnection::TCustomRestConnection()
     : FLoginProperties(std::make_unique<TRestLoginProperties>()) {}
 
 TCustomRestConnection::~TCustomRestConnection() = default;
-
-std::string PercentEncode(std::string_view AText, bool AKeepDot) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  static constexpr std::string_view kReserved = " #%./:?\\^`{|}";
-  std::string out;
-  out.reserve(AText.size());
-  for (const char c : AText) {
-    const auto u = static_cast<unsigned char>(c);
-    const bool encode = u < 0x21 || u > 0x7E ||
-                        (kReserved.find(c) != std::string_view::npos && !(AKeepDot && c == '.'));
-    if (encode) {
-      out += '%';
-      out += kHex[u >> 4];
-      out += kHex[u & 0x0F];
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
 
 void SetLoginDialogHook(TLoginDialogHook AHook) {
   std::scoped_lock lock(GLoginDialogHookLock);
@@ -235,7 +216,7 @@ std::unique_ptr<TRestRequestResponse> TCustomRestConnection::SessionExchange(
   request.SetAccept(AAccept);
   request.setRequestHeader("Content-Type", "text/plain;charset=UTF-8");
   request.setRequestHeader("If-Modified-Since", "Mon, 1 Oct 1990 05:00:00 GMT");
-  if (!sessionID.empty()) request.setRequestPragma("sessionid=" + sessionID);
+  if (!sessionID.empty()) request.setRequestPragma(SessionPragma(sessionID));
   std::unique_ptr<TRestRequestResponse> response;
   try {
     response = request.send(ABody);

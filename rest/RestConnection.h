@@ -18,18 +18,12 @@
 #include "rest/RestRequest.h"
 #include "rest/RestTypes.h"
 #include "rest/http/RestHTTP.h"
+#include "rest/wire/RestPaths.h"
 
 namespace qvr::rest {
 
 class TCustomRestConnection;
 class TRestCommand;
-
-// AText as UTF-8 bytes with every byte below 0x21 or above 0x7E, and every one
-// of # % . / : ? \ ^ ` { | }, written as "%" and two upper-case hexadecimal
-// digits. With AKeepDot the full stop is copied (the rule for host names);
-// without it, it is encoded too (the rule for URL path segments). A percent
-// sign is always encoded.
-std::string PercentEncode(std::string_view AText, bool AKeepDot);
 
 enum class TTestConnectionOption : std::uint8_t { toNoLoginPrompt };
 
@@ -242,9 +236,9 @@ class TCustomRestConnection : public TObject {
   std::string FUserName;
   std::string FPassword;
   std::string FUniqueID;
-  std::string FContext = "rpc/";
-  std::string FRESTContext = "rest/";
-  std::string FCacheContext = "cache/";
+  std::string FContext{kDefaultContext};
+  std::string FRESTContext{kDefaultRESTContext};
+  std::string FCacheContext{kDefaultCacheContext};
   std::unique_ptr<TRestLoginProperties> FLoginProperties;
   std::unique_ptr<TRestHTTP> FHTTP;
   // HTTP objects discarded by an event handler while they were inside a

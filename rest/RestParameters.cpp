@@ -5,28 +5,19 @@
 #include <system_error>
 
 #include "platform/SysUtils.h"
-#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 
-std::string TValueTypes::QualifiedName(std::int32_t AValueType) {
-  switch (AValueType) {
-    case BOOL:
-      return "TValueTypes.BOOL";
-    case INT32:
-      return "TValueTypes.INT32";
-    case TABLE:
-      return "TValueTypes.TABLE";
-    case WideString:
-      return "TValueTypes.WideString";
-    case STREAM:
-      return "TValueTypes.STREAM";
-    case JSON:
-      return "TValueTypes.JSON";
-    default:
-      return "TValueTypes." + std::to_string(AValueType);
+std::vector<TRestParameterMetaData> MetaDataOf(std::span<const TWireParameter> AParameters) {
+  std::vector<TRestParameterMetaData> rows;
+  rows.reserve(AParameters.size());
+  for (const TWireParameter& parameter : AParameters) {
+    rows.push_back({std::string(parameter.Name), parameter.Direction, parameter.ValueType,
+                    std::string(parameter.TypeName)});
   }
+  return rows;
 }
 
 namespace {
@@ -286,13 +277,7 @@ TParameterValue& TParameter::Value() {
   return *FValue;
 }
 
-bool TParameter::IsBodyOnly() const {
-  if (FDataType == TValueTypes::TABLE || FDataType == TValueTypes::STREAM) return true;
-  if (FDataType != TValueTypes::JSON) return false;
-  const bool jsonClass = FTypeName.size() >= 5 && SameText(FTypeName.substr(0, 5), "TJSON");
-  return !jsonClass || SameText(FTypeName, "TJSONValue") || SameText(FTypeName, "TJSONObject") ||
-         SameText(FTypeName, "TJSONArray");
-}
+bool TParameter::IsBodyOnly() const { return TravelsInBody(FDataType, FTypeName); }
 
 TParameter& TParameterList::GetParameterByOrdinal(std::int32_t AIndex) const {
   if (AIndex < 0 || AIndex >= Count()) throw EArgumentOutOfRangeException();

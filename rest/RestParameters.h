@@ -21,44 +21,18 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "platform/MaybeOwned.h"
 #include "platform/Streams.h"
 #include "rest/json/JSONValues.h"
+#include "rest/wire/WireTypes.h"
 
 namespace qvr::rest {
 
 class TRestCommand;
-
-// The type codes of parameters, and their names in messages
-// ("TValueTypes.BOOL").
-struct TValueTypes {
-  static constexpr std::int32_t BOOL = 4;
-  static constexpr std::int32_t INT32 = 6;
-  static constexpr std::int32_t TABLE = 23;
-  static constexpr std::int32_t WideString = 26;
-  static constexpr std::int32_t STREAM = 33;
-  static constexpr std::int32_t JSON = 37;
-
-  // "TValueTypes." and the code's name ("TValueTypes.<code>" for a code
-  // without one).
-  static std::string QualifiedName(std::int32_t AValueType);
-};
-
-// The directions of a parameter.
-struct TParameterDirections {
-  static constexpr std::int32_t In = 1;
-  static constexpr std::int32_t Out = 2;
-  static constexpr std::int32_t InOut = 3;
-  static constexpr std::int32_t Return = 4;
-
-  static bool IsIn(std::int32_t ADirection) { return ADirection == In || ADirection == InOut; }
-  static bool IsOut(std::int32_t ADirection) {
-    return ADirection == Out || ADirection == InOut || ADirection == Return;
-  }
-};
 
 // One row of a remote method's parameter table.
 struct TRestParameterMetaData {
@@ -72,6 +46,9 @@ struct TRestParameterMetaData {
   // "TDataSetList", ...); it decides where a JSON value travels.
   std::string TypeName;
 };
+
+// The rows of a parameter table as the remote interface describes them.
+std::vector<TRestParameterMetaData> MetaDataOf(std::span<const TWireParameter> AParameters);
 
 // A parameter's value slot. Every operation belongs to one kind of slot;
 // using one on a slot of another kind raises TValueError.

@@ -8,6 +8,7 @@
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
 #include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
 
 namespace qvr::rest {
 
@@ -45,11 +46,11 @@ TErrorMembers ReadErrorMembers(std::string_view AText) {
   const std::unique_ptr<TJSONValue> json = ParseJSON(AText);
   const TJSONObject* object = json ? json->AsObject() : nullptr;
   if (object == nullptr) return members;
-  if (const TJSONValue* error = object->GetValue("error")) {
+  if (const TJSONValue* error = object->GetValue(kErrorMember)) {
     members.HasError = true;
     members.ErrorText = MemberText(*error);
   }
-  if (const TJSONValue* expired = object->GetValue("SessionExpired")) {
+  if (const TJSONValue* expired = object->GetValue(kSessionExpiredMember)) {
     members.HasSessionExpired = true;
     members.SessionExpiredText = MemberText(*expired);
   }
@@ -77,14 +78,6 @@ std::string DecodeBody(TStream& AStream, const std::string& ACharSet) {
 enum class TVerb { Get, Put, Post, Delete };
 
 }  // namespace
-
-std::string SessionIDFromPragma(std::string_view APragma) {
-  constexpr std::string_view kKey = "sessionid=";
-  const auto start = APragma.find(kKey);
-  if (start == std::string_view::npos) return {};
-  const auto rest = APragma.substr(start + kKey.size());
-  return std::string(rest.substr(0, rest.find(',')));
-}
 
 TRestRequestResponse::TRestRequestResponse(std::unique_ptr<TStream> AStream,
                                            std::string AResponseCharSet, std::string ASessionID,

@@ -14,13 +14,9 @@
 #include "platform/Streams.h"
 #include "rest/RestExceptions.h"
 #include "rest/http/RestHTTP.h"
+#include "rest/wire/SessionPragma.h"
 
 namespace qvr::rest {
-
-// The session id that a response's Pragma value carries: the text after
-// "sessionid=" (exact case, anywhere in the value) up to, not including, the
-// first ","; empty when the value holds no "sessionid=".
-std::string SessionIDFromPragma(std::string_view APragma);
 
 // The answer of a successful exchange. It owns the body stream until
 // TakeStream hands it over.

@@ -1,6 +1,6 @@
-// The server methods client; see uClientClasses.h. Every method's parameter
-// table stands here as the server declares the method: names, directions,
-// type codes and type names (letter case included).
+// The server methods client; see uClientClasses.h. Every method's verb,
+// command text and parameter table come from the description of the remote
+// interface (rest/wire/RemoteMethods.h), which the server dispatches by too.
 #include "rest/uClientClasses.h"
 
 #include "platform/SysUtils.h"
@@ -8,28 +8,6 @@
 namespace qvr::rest {
 
 namespace {
-
-using D = TParameterDirections;
-using V = TValueTypes;
-
-const TRestParameterMetaData kEchoString[] = {{"Value", D::In, V::WideString, "string"},
-                                              {"", D::Return, V::WideString, "string"}};
-const TRestParameterMetaData kReverseString[] = {{"Value", D::In, V::WideString, "string"},
-                                                 {"", D::Return, V::WideString, "string"}};
-const TRestParameterMetaData kOpciones[] = {{"", D::Return, V::JSON, "TJSONObject"}};
-const TRestParameterMetaData kDataSetList[] = {{"", D::Return, V::JSON, "TDataSetList"}};
-const TRestParameterMetaData kCacheHandle[] = {{"", D::Return, V::WideString, "String"}};
-const TRestParameterMetaData kExisteEmpleado[] = {{"ACodigo", D::In, V::INT32, "Integer"},
-                                                  {"", D::Return, V::BOOL, "Boolean"}};
-const TRestParameterMetaData kInfoEmpleado[] = {{"ACodigo", D::In, V::INT32, "Integer"},
-                                                {"", D::Return, V::JSON, "TJSONObject"}};
-const TRestParameterMetaData kInfoEmpleadoCache[] = {{"ACodigo", D::In, V::INT32, "Integer"},
-                                                     {"", D::Return, V::WideString, "String"}};
-const TRestParameterMetaData kActualizarEmpleado[] = {{"ADatos", D::In, V::JSON, "TJSONObject"},
-                                                      {"", D::Return, V::BOOL, "Boolean"}};
-const TRestParameterMetaData kSubirAsistencia[] = {{"AArchivo", D::In, V::WideString, "string"},
-                                                   {"ALista", D::In, V::JSON, "TDataSetList"},
-                                                   {"", D::Return, V::BOOL, "Boolean"}};
 
 TParameterValue& Slot(TRestCommand& ACommand, std::int32_t AIndex) {
   return ACommand.Parameters()->GetParameterByOrdinal(AIndex).Value();
@@ -66,8 +44,9 @@ TMaybeOwned<TJSONObject> TQVRServerMethodsClient::ObjectResult(TRestCommand& ACo
 }
 
 TMaybeOwned<TDataSetList> TQVRServerMethodsClient::DataSetListResult(
-    std::unique_ptr<TRestCommand>& AField, const char* AText, const std::string& AFilter) {
-  TRestCommand& command = CommandFor(AField, "GET", AText, kDataSetList);
+    std::unique_ptr<TRestCommand>& AField, const TRemoteMethod& AMethod,
+    const std::string& AFilter) {
+  TRestCommand& command = CommandFor(AField, AMethod);
   command.Execute(AFilter);
   TParameterValue& slot = Slot(command, 0);
   if (slot.IsNull()) return nullptr;
@@ -105,8 +84,7 @@ std::shared_ptr<TItem> TQVRServerMethodsClient::CachedResult(TRestCommand& AComm
 
 std::string TQVRServerMethodsClient::EchoString(const std::string& Value,
                                                 const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FEchoStringCommand, "GET", "TQVRServerMethods.EchoString", kEchoString);
+  TRestCommand& command = CommandFor(FEchoStringCommand, remote::EchoString);
   Slot(command, 0).SetWideString(Value);
   command.Execute(ARequestFilter);
   return Slot(command, 1).GetWideString();
@@ -114,81 +92,79 @@ std::string TQVRServerMethodsClient::EchoString(const std::string& Value,
 
 std::string TQVRServerMethodsClient::ReverseString(const std::string& Value,
                                                    const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FReverseStringCommand, "GET", "TQVRServerMethods.ReverseString", kReverseString);
+  TRestCommand& command = CommandFor(FReverseStringCommand, remote::ReverseString);
   Slot(command, 0).SetWideString(Value);
   command.Execute(ARequestFilter);
   return Slot(command, 1).GetWideString();
 }
 
 TMaybeOwned<TJSONObject> TQVRServerMethodsClient::Opciones(const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FOpcionesCommand, "GET", "TQVRServerMethods.Opciones", kOpciones);
+  TRestCommand& command = CommandFor(FOpcionesCommand, remote::Opciones);
   command.Execute(ARequestFilter);
   return ObjectResult(command, 0);
 }
 
 std::shared_ptr<IRestCachedJSONObject> TQVRServerMethodsClient::Opciones_Cache(
     const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FOpcionesCommand_Cache, "GET", "TQVRServerMethods.Opciones", kCacheHandle);
+  TRestCommand& command = CommandFor(FOpcionesCommand_Cache, remote::Opciones,
+                                     CachedResultParameters(remote::Opciones));
   return CachedResult<TRestCachedJSONObject>(command, ARequestFilter);
 }
 
 TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaRelojes(const std::string& ARequestFilter) {
-  return DataSetListResult(FListaRelojesCommand, "TQVRServerMethods.ListaRelojes", ARequestFilter);
+  return DataSetListResult(FListaRelojesCommand, remote::ListaRelojes, ARequestFilter);
 }
 
 std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaRelojes_Cache(
     const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FListaRelojesCommand_Cache, "GET", "TQVRServerMethods.ListaRelojes", kCacheHandle);
+  TRestCommand& command = CommandFor(FListaRelojesCommand_Cache, remote::ListaRelojes,
+                                     CachedResultParameters(remote::ListaRelojes));
   return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
 }
 
 TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaEmpresas(
     const std::string& ARequestFilter) {
-  return DataSetListResult(FListaEmpresasCommand, "TQVRServerMethods.ListaEmpresas",
-                           ARequestFilter);
+  return DataSetListResult(FListaEmpresasCommand, remote::ListaEmpresas, ARequestFilter);
 }
 
 std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaEmpresas_Cache(
     const std::string& ARequestFilter) {
-  TRestCommand& command = CommandFor(FListaEmpresasCommand_Cache, "GET",
-                                     "TQVRServerMethods.ListaEmpresas", kCacheHandle);
+  TRestCommand& command = CommandFor(FListaEmpresasCommand_Cache, remote::ListaEmpresas,
+                                     CachedResultParameters(remote::ListaEmpresas));
   return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
 }
 
 TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaPersonalParcial(
     const std::string& ARequestFilter) {
-  return DataSetListResult(FListaPersonalParcialCommand, "TQVRServerMethods.ListaPersonalParcial",
+  return DataSetListResult(FListaPersonalParcialCommand, remote::ListaPersonalParcial,
                            ARequestFilter);
 }
 
 std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaPersonalParcial_Cache(
     const std::string& ARequestFilter) {
-  TRestCommand& command = CommandFor(FListaPersonalParcialCommand_Cache, "GET",
-                                     "TQVRServerMethods.ListaPersonalParcial", kCacheHandle);
+  TRestCommand& command =
+      CommandFor(FListaPersonalParcialCommand_Cache, remote::ListaPersonalParcial,
+                 CachedResultParameters(remote::ListaPersonalParcial));
   return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
 }
 
 TMaybeOwned<TDataSetList> TQVRServerMethodsClient::ListaPersonalCompleta(
     const std::string& ARequestFilter) {
-  return DataSetListResult(FListaPersonalCompletaCommand, "TQVRServerMethods.ListaPersonalCompleta",
+  return DataSetListResult(FListaPersonalCompletaCommand, remote::ListaPersonalCompleta,
                            ARequestFilter);
 }
 
 std::shared_ptr<IRestCachedDataSetList> TQVRServerMethodsClient::ListaPersonalCompleta_Cache(
     const std::string& ARequestFilter) {
-  TRestCommand& command = CommandFor(FListaPersonalCompletaCommand_Cache, "GET",
-                                     "TQVRServerMethods.ListaPersonalCompleta", kCacheHandle);
+  TRestCommand& command =
+      CommandFor(FListaPersonalCompletaCommand_Cache, remote::ListaPersonalCompleta,
+                 CachedResultParameters(remote::ListaPersonalCompleta));
   return CachedResult<TRestCachedDataSetList>(command, ARequestFilter);
 }
 
 bool TQVRServerMethodsClient::ExisteEmpleado(std::int32_t ACodigo,
                                              const std::string& ARequestFilter) {
-  TRestCommand& command = CommandFor(FExisteEmpleadoCommand, "GET",
-                                     "TQVRServerMethods.ExisteEmpleado", kExisteEmpleado);
+  TRestCommand& command = CommandFor(FExisteEmpleadoCommand, remote::ExisteEmpleado);
   Slot(command, 0).SetInt32(ACodigo);
   command.Execute(ARequestFilter);
   return Slot(command, 1).GetBoolean();
@@ -196,8 +172,7 @@ bool TQVRServerMethodsClient::ExisteEmpleado(std::int32_t ACodigo,
 
 TMaybeOwned<TJSONObject> TQVRServerMethodsClient::InfoEmpleado(std::int32_t ACodigo,
                                                                const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FInfoEmpleadoCommand, "GET", "TQVRServerMethods.InfoEmpleado", kInfoEmpleado);
+  TRestCommand& command = CommandFor(FInfoEmpleadoCommand, remote::InfoEmpleado);
   Slot(command, 0).SetInt32(ACodigo);
   command.Execute(ARequestFilter);
   return ObjectResult(command, 1);
@@ -205,17 +180,15 @@ TMaybeOwned<TJSONObject> TQVRServerMethodsClient::InfoEmpleado(std::int32_t ACod
 
 std::shared_ptr<IRestCachedJSONObject> TQVRServerMethodsClient::InfoEmpleado_Cache(
     std::int32_t ACodigo, const std::string& ARequestFilter) {
-  TRestCommand& command = CommandFor(FInfoEmpleadoCommand_Cache, "GET",
-                                     "TQVRServerMethods.InfoEmpleado", kInfoEmpleadoCache);
+  TRestCommand& command = CommandFor(FInfoEmpleadoCommand_Cache, remote::InfoEmpleado,
+                                     CachedResultParameters(remote::InfoEmpleado));
   Slot(command, 0).SetInt32(ACodigo);
   return CachedResult<TRestCachedJSONObject>(command, ARequestFilter);
 }
 
 bool TQVRServerMethodsClient::ActualizarEmpleado(TMaybeOwned<TJSONObject> ADatos,
                                                  const std::string& ARequestFilter) {
-  TRestCommand& command =
-      CommandFor(FActualizarEmpleadoCommand, "POST", "TQVRServerMethods.\"ActualizarEmpleado\"",
-                 kActualizarEmpleado);
+  TRestCommand& command = CommandFor(FActualizarEmpleadoCommand, remote::ActualizarEmpleado);
   Slot(command, 0).SetJSONValue(std::move(ADatos));
   command.Execute(ARequestFilter);
   return Slot(command, 1).GetBoolean();
@@ -224,8 +197,7 @@ bool TQVRServerMethodsClient::ActualizarEmpleado(TMaybeOwned<TJSONObject> ADatos
 bool TQVRServerMethodsClient::SubirAsistencia(const std::string& AArchivo,
                                               TMaybeOwned<TDataSetList> ALista,
                                               const std::string& ARequestFilter) {
-  TRestCommand& command = CommandFor(FSubirAsistenciaCommand, "POST",
-                                     "TQVRServerMethods.\"SubirAsistencia\"", kSubirAsistencia);
+  TRestCommand& command = CommandFor(FSubirAsistenciaCommand, remote::SubirAsistencia);
   Slot(command, 0).SetWideString(AArchivo);
   if (ALista) {
     {

@@ -26,10 +26,10 @@
 #include <string>
 
 #include "platform/MaybeOwned.h"
-#include "rest/datasets/DataSetJSONReflect.h"
-#include "rest/json/JSONValues.h"
 #include "rest/ProxyRest.h"
 #include "rest/RestCachedItem.h"
+#include "rest/datasets/DataSetJSONReflect.h"
+#include "rest/json/JSONValues.h"
 
 namespace qvr::rest {
 
@@ -94,7 +94,8 @@ class TQVRServerMethodsClient : public TAdminRestClient {
  private:
   TMaybeOwned<TJSONObject> ObjectResult(TRestCommand& ACommand, std::int32_t AIndex);
   TMaybeOwned<TDataSetList> DataSetListResult(std::unique_ptr<TRestCommand>& AField,
-                                              const char* AText, const std::string& AFilter);
+                                              const TRemoteMethod& AMethod,
+                                              const std::string& AFilter);
   template <class TItem>
   std::shared_ptr<TItem> CachedResult(TRestCommand& ACommand, const std::string& AFilter);
 

@@ -19,6 +19,9 @@
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
 #include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
+#include "rest/wire/RestPaths.h"
+#include "rest/wire/SessionPragma.h"
 #include "server/BoundedThreadPool.h"
 #include "server/CacheArea.h"
 #include "server/DataSetLists.h"
@@ -33,8 +36,11 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 constexpr const char* kContentType = "application/json; charset=UTF-8";
-constexpr std::string_view kRestBase = "/rpc/rest/";
-constexpr std::string_view kCacheBase = "/rpc/cache/";
+// The REST and cache bases as a client with the default contexts names them.
+const std::string kRestBase =
+    "/" + std::string(rest::kDefaultContext) + std::string(rest::kDefaultRESTContext);
+const std::string kCacheBase =
+    "/" + std::string(rest::kDefaultContext) + std::string(rest::kDefaultCacheContext);
 
 struct TRequestState {
   bool Started = false;
@@ -56,15 +62,15 @@ class TPoolTaskQueue : public httplib::TaskQueue {
   TBoundedThreadPool FPool;
 };
 
-std::string ErrorBody(const char* AMember, const std::string& AMessage) {
+std::string ErrorBody(std::string_view AMember, const std::string& AMessage) {
   rest::TJSONObject object;
-  object.AddPair(AMember, SanitizeUtf8(AMessage));
+  object.AddPair(std::string(AMember), SanitizeUtf8(AMessage));
   return rest::WriteJSON(object);
 }
 
 void Refuse(httplib::Response& ARes, int AStatus, const std::string& AMessage) {
   ARes.status = AStatus;
-  ARes.set_content(ErrorBody("error", AMessage), kContentType);
+  ARes.set_content(ErrorBody(rest::kErrorMember, AMessage), kContentType);
 }
 
 void SendShared(httplib::Response& ARes, std::shared_ptr<const std::string> ABody) {
@@ -79,55 +85,9 @@ void SendShared(httplib::Response& ARes, std::shared_ptr<const std::string> ABod
                             });
 }
 
-// The text of a path segment as the client encodes it: "%" and two
-// hexadecimal digits stand for a byte; everything else, "+" included, for
-// itself. A "%" without two digits after it stays as it is.
-std::string DecodeSegment(std::string_view ARaw) {
-  std::string out;
-  out.reserve(ARaw.size());
-  for (std::size_t i = 0; i < ARaw.size(); ++i) {
-    if (ARaw[i] == '%' && i + 2 < ARaw.size()) {
-      const int high = HexDigit(ARaw[i + 1]);
-      const int low = HexDigit(ARaw[i + 2]);
-      if (high >= 0 && low >= 0) {
-        out += static_cast<char>(high * 16 + low);
-        i += 2;
-        continue;
-      }
-    }
-    out += ARaw[i];
-  }
-  return out;
-}
-
-// The segments of a raw path, split at "/"; the empty text after a final
-// "/" is not a segment (the client ends every segment with one).
-std::vector<std::string> SplitSegments(std::string_view ARaw) {
-  std::vector<std::string> segments;
-  std::size_t start = 0;
-  while (start < ARaw.size()) {
-    const auto slash = ARaw.find('/', start);
-    if (slash == std::string_view::npos) {
-      segments.push_back(DecodeSegment(ARaw.substr(start)));
-      break;
-    }
-    segments.push_back(DecodeSegment(ARaw.substr(start, slash - start)));
-    start = slash + 1;
-  }
-  return segments;
-}
-
 std::string_view RawPath(const httplib::Request& AReq) {
   std::string_view target = AReq.target;
   return target.substr(0, target.find('?'));
-}
-
-// The session id of a Pragma value: the text after "sessionid=" up to ",".
-std::string PragmaSession(const std::string& APragma) {
-  const auto at = APragma.find("sessionid=");
-  if (at == std::string::npos) return {};
-  const auto start = at + 10;
-  return APragma.substr(start, APragma.find(',', start) - start);
 }
 
 bool ContainsText(std::string_view AText, std::string_view APart) {
@@ -219,7 +179,7 @@ class TAttendanceServer::TImpl {
     FServer.set_error_handler(
         httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& ARes) {
           if (!ARes.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-          ARes.set_content(ErrorBody("error", DefaultReason(ARes.status)), kContentType);
+          ARes.set_content(ErrorBody(rest::kErrorMember, DefaultReason(ARes.status)), kContentType);
           return httplib::Server::HandlerResponse::Handled;
         }));
     FServer.set_exception_handler(
@@ -337,7 +297,7 @@ class TAttendanceServer::TImpl {
     std::string pragma;
     const std::size_t count = AReq.get_header_value_count("Pragma");
     if (count > 0) pragma = AReq.get_header_value("Pragma", count - 1);
-    const std::string id = PragmaSession(pragma);
+    const std::string id = rest::SessionIDFromPragma(pragma);
     if (id.empty()) {
       GRequest.Session = FSessions.Create(GRequest.UserName);
       return true;
@@ -348,7 +308,8 @@ class TAttendanceServer::TImpl {
         return true;
       case TSessionStore::TLookup::Unknown:
         ARes.status = 403;
-        ARes.set_content(ErrorBody("SessionExpired", "Session has expired"), kContentType);
+        ARes.set_content(ErrorBody(rest::kSessionExpiredMember, "Session has expired"),
+                         kContentType);
         return false;
       case TSessionStore::TLookup::OtherUser:
         Refuse(ARes, 403, "The session belongs to another user");
@@ -378,28 +339,28 @@ class TAttendanceServer::TImpl {
         AReq.method != "HEAD") {
       throw EHttpError(405, "Remote calls take GET, POST or PUT, not " + AReq.method);
     }
-    auto segments = SplitSegments(ARaw);
+    auto segments = rest::SplitSegments(ARaw);
     if (segments.size() < 2) {
       throw EHttpError(404, "A remote call names a class and a method: " + std::string(kRestBase) +
                                 "TQVRServerMethods/EchoString/...");
     }
-    const TMethodInfo* method = FMethods.Find(segments[0], segments[1]);
+    const rest::TRemoteMethod* method = FMethods.Find(segments[0], segments[1]);
     if (method == nullptr) {
       throw EHttpError(
           404, "There is no method " + SanitizeUtf8(segments[0]) + "." + SanitizeUtf8(segments[1]));
     }
     TCallArguments arguments{{segments.begin() + 2, segments.end()}, AReq.body};
-    const bool cacheMode = ContainsText(AReq.get_header_value("Accept"), "application/rest");
+    const bool cacheMode = ContainsText(AReq.get_header_value("Accept"), rest::kCacheModeAccept);
     std::string parameters;
     TMethodAnswer answer =
         FMethods.Invoke(*method, arguments, GRequest.UserName, cacheMode ? &parameters : nullptr);
     if (cacheMode) {
-      const auto paths = FCache.Store(GRequest.Session, TQVRServerMethods::QualifiedName(*method),
+      const auto paths = FCache.Store(GRequest.Session, method->QualifiedName(),
                                       std::move(parameters), std::move(answer));
       rest::TJSONArray result;
       for (const auto& path : paths) result.Add(std::make_unique<rest::TJSONString>(path));
       rest::TJSONObject body;
-      body.AddPair("result", result.Clone());
+      body.AddPair(std::string(rest::kResultMember), result.Clone());
       answer.Body = std::make_shared<std::string>(rest::WriteJSON(body));
     }
     Answer(ARes, std::move(answer.Body));
@@ -436,7 +397,7 @@ class TAttendanceServer::TImpl {
   }
 
   void Answer(httplib::Response& ARes, std::shared_ptr<const std::string> ABody) {
-    ARes.set_header("Pragma", "sessionid=" + GRequest.Session);
+    ARes.set_header("Pragma", rest::SessionPragma(GRequest.Session));
     SendShared(ARes, std::move(ABody));
   }
 

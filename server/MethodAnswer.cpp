@@ -2,18 +2,20 @@
 #include "server/MethodAnswer.h"
 
 #include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
 
 namespace qvr::server {
 
 namespace {
 
-constexpr std::string_view kOpen = "{\"result\":[";
-constexpr std::string_view kClose = "]}";
+using rest::kResultClose;
+using rest::kResultOpen;
 
 TMethodAnswer Wrap(std::shared_ptr<std::string> ABody) {
   TMethodAnswer answer;
   const std::string_view body = *ABody;
-  answer.Elements.push_back(body.substr(kOpen.size(), body.size() - kOpen.size() - kClose.size()));
+  answer.Elements.push_back(
+      body.substr(kResultOpen.size(), body.size() - kResultOpen.size() - kResultClose.size()));
   answer.Body = std::move(ABody);
   return answer;
 }
@@ -21,16 +23,16 @@ TMethodAnswer Wrap(std::shared_ptr<std::string> ABody) {
 }  // namespace
 
 TMethodAnswer MakeAnswer(const rest::TJSONValue& AValue) {
-  auto body = std::make_shared<std::string>(kOpen);
+  auto body = std::make_shared<std::string>(kResultOpen);
   rest::WriteJSON(AValue, *body);
-  body->append(kClose);
+  body->append(kResultClose);
   return Wrap(std::move(body));
 }
 
 TMethodAnswer MakeAnswerFromText(std::string_view AText) {
   auto body = std::make_shared<std::string>();
-  body->reserve(kOpen.size() + AText.size() + kClose.size());
-  body->append(kOpen).append(AText).append(kClose);
+  body->reserve(kResultOpen.size() + AText.size() + kResultClose.size());
+  body->append(kResultOpen).append(AText).append(kResultClose);
   return Wrap(std::move(body));
 }
 

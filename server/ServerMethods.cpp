@@ -11,6 +11,7 @@
 #include "platform/Utf.h"
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
 #include "server/ServerErrors.h"
 #include "server/UploadGuard.h"
 
@@ -18,57 +19,31 @@ namespace qvr::server {
 
 using rest::TJSONValue;
 
-enum class TMethodId {
-  EchoString,
-  ReverseString,
-  Opciones,
-  ListaRelojes,
-  ListaEmpresas,
-  ListaPersonalParcial,
-  ListaPersonalCompleta,
-  ExisteEmpleado,
-  InfoEmpleado,
-  ActualizarEmpleado,
-  SubirAsistencia,
-  GetPlatformName,
-};
-
-struct TMethodInfo {
-  const char* Class;
-  const char* Name;
-  TMethodId Id;
-  std::vector<TParamInfo> Params;
-};
-
 namespace {
 
-constexpr const char* kServerClass = "TQVRServerMethods";
+using rest::TRemoteMethod;
+using rest::TWireParameter;
 
-const std::vector<TMethodInfo>& Methods() {
-  static const std::vector<TMethodInfo> methods = {
-      {kServerClass, "EchoString", TMethodId::EchoString, {{"Value", TParamKind::Text}}},
-      {kServerClass, "ReverseString", TMethodId::ReverseString, {{"Value", TParamKind::Text}}},
-      {kServerClass, "Opciones", TMethodId::Opciones, {}},
-      {kServerClass, "ListaRelojes", TMethodId::ListaRelojes, {}},
-      {kServerClass, "ListaEmpresas", TMethodId::ListaEmpresas, {}},
-      {kServerClass, "ListaPersonalParcial", TMethodId::ListaPersonalParcial, {}},
-      {kServerClass, "ListaPersonalCompleta", TMethodId::ListaPersonalCompleta, {}},
-      {kServerClass,
-       "ExisteEmpleado",
-       TMethodId::ExisteEmpleado,
-       {{"ACodigo", TParamKind::Integer}}},
-      {kServerClass, "InfoEmpleado", TMethodId::InfoEmpleado, {{"ACodigo", TParamKind::Integer}}},
-      {kServerClass,
-       "ActualizarEmpleado",
-       TMethodId::ActualizarEmpleado,
-       {{"ADatos", TParamKind::JSONObject}}},
-      {kServerClass,
-       "SubirAsistencia",
-       TMethodId::SubirAsistencia,
-       {{"AArchivo", TParamKind::Text}, {"ALista", TParamKind::DataSetList}}},
-      {"Admin", "GetPlatformName", TMethodId::GetPlatformName, {}},
-  };
-  return methods;
+// How the server reads an in-parameter of the interface.
+enum class TParamKind { Text, Integer, JSONObject, DataSetList };
+
+// The kind of a parameter row; a row of a type the server cannot read
+// (which a test keeps out of the interface) raises.
+TParamKind KindOf(const TWireParameter& AParameter) {
+  switch (AParameter.ValueType) {
+    case rest::TValueTypes::WideString:
+      return TParamKind::Text;
+    case rest::TValueTypes::INT32:
+      return TParamKind::Integer;
+    case rest::TValueTypes::JSON:
+      if (AParameter.TypeName == "TJSONObject") return TParamKind::JSONObject;
+      if (AParameter.TypeName == "TDataSetList") return TParamKind::DataSetList;
+      break;
+    default:
+      break;
+  }
+  throw EHttpError(
+      500, "The server cannot read a parameter of type " + std::string(AParameter.TypeName));
 }
 
 // One in-parameter after decoding.
@@ -82,11 +57,11 @@ std::string Plural(std::size_t ACount) {
   return std::to_string(ACount) + (ACount == 1 ? " parameter" : " parameters");
 }
 
-TArgument FromSegment(const TMethodInfo& AMethod, const TParamInfo& AParam,
+TArgument FromSegment(const TRemoteMethod& AMethod, const TWireParameter& AParam,
                       const std::string& ASegment) {
   TArgument argument;
-  const std::string where = std::string(AMethod.Name) + ": " + AParam.Name;
-  switch (AParam.Kind) {
+  const std::string where = std::string(AMethod.MethodName) + ": " + std::string(AParam.Name);
+  switch (KindOf(AParam)) {
     case TParamKind::Text:
       argument.Text = SanitizeUtf8(ASegment);
       break;
@@ -101,12 +76,12 @@ TArgument FromSegment(const TMethodInfo& AMethod, const TParamInfo& AParam,
   return argument;
 }
 
-TArgument FromJSON(const TMethodInfo& AMethod, const TParamInfo& AParam,
+TArgument FromJSON(const TRemoteMethod& AMethod, const TWireParameter& AParam,
                    std::unique_ptr<TJSONValue> AValue) {
   TArgument argument;
-  const std::string where = std::string(AMethod.Name) + ": " + AParam.Name;
+  const std::string where = std::string(AMethod.MethodName) + ": " + std::string(AParam.Name);
   const auto kind = AValue->Kind();
-  switch (AParam.Kind) {
+  switch (KindOf(AParam)) {
     case TParamKind::Text:
       if (kind != TJSONValue::TKind::String && kind != TJSONValue::TKind::Number) {
         throw BadRequest(where + " must be a string");
@@ -133,25 +108,25 @@ TArgument FromJSON(const TMethodInfo& AMethod, const TParamInfo& AParam,
   return argument;
 }
 
-std::vector<TArgument> DecodeArguments(const TMethodInfo& AMethod,
+std::vector<TArgument> DecodeArguments(const TRemoteMethod& AMethod,
                                        const TCallArguments& AArguments) {
-  const auto& params = AMethod.Params;
+  const auto params = AMethod.InParameters();
+  const std::string name(AMethod.MethodName);
   const std::size_t inUrl = AArguments.Segments.size();
   if (inUrl > params.size()) {
-    throw BadRequest(std::string(AMethod.Name) + " takes " + Plural(params.size()) +
-                     ", the URL has " + std::to_string(inUrl));
+    throw BadRequest(name + " takes " + Plural(params.size()) + ", the URL has " +
+                     std::to_string(inUrl));
   }
   const std::size_t inBody = params.size() - inUrl;
   const std::string_view body = Trim(AArguments.Body);
   std::vector<std::unique_ptr<TJSONValue>> bodyValues;
   if (inBody == 0) {
     if (!body.empty()) {
-      throw BadRequest(std::string(AMethod.Name) + " takes no parameter in the request body");
+      throw BadRequest(name + " takes no parameter in the request body");
     }
   } else {
     if (body.empty()) {
-      throw BadRequest(std::string(AMethod.Name) + ": the parameter " + params[inUrl].Name +
-                       " is missing");
+      throw BadRequest(name + ": the parameter " + std::string(params[inUrl].Name) + " is missing");
     }
     auto document = rest::ParseJSON(body);
     if (!document) throw BadRequest("The request body is not valid JSON");
@@ -159,11 +134,11 @@ std::vector<TArgument> DecodeArguments(const TMethodInfo& AMethod,
       bodyValues.push_back(std::move(document));
     } else {
       auto* object = document->AsObject();
-      auto* list = object != nullptr ? object->GetValue("_parameters") : nullptr;
+      auto* list = object != nullptr ? object->GetValue(rest::kParametersMember) : nullptr;
       auto* array = list != nullptr ? list->AsArray() : nullptr;
       if (array == nullptr || array->Count() != inBody) {
-        throw BadRequest(std::string(AMethod.Name) + ": the request body must be " +
-                         "{\"_parameters\":[...]} with " + Plural(inBody));
+        throw BadRequest(name + ": the request body must be " + "{\"_parameters\":[...]} with " +
+                         Plural(inBody));
       }
       while (array->Count() > 0) bodyValues.push_back(array->Remove(0));
     }
@@ -176,11 +151,12 @@ std::vector<TArgument> DecodeArguments(const TMethodInfo& AMethod,
   return arguments;
 }
 
-std::string ParametersJSON(const TMethodInfo& AMethod, const std::vector<TArgument>& AArguments) {
+std::string ParametersJSON(const TRemoteMethod& AMethod, const std::vector<TArgument>& AArguments) {
+  const auto params = AMethod.InParameters();
   rest::TJSONArray array;
   for (std::size_t i = 0; i < AArguments.size(); ++i) {
     const auto& argument = AArguments[i];
-    switch (AMethod.Params[i].Kind) {
+    switch (KindOf(params[i])) {
       case TParamKind::Text:
         array.Add(std::make_unique<rest::TJSONString>(argument.Text));
         break;
@@ -208,59 +184,96 @@ std::string Reversed(const std::string& AText) {
 
 TMethodAnswer BooleanAnswer(bool AValue) { return MakeAnswerFromText(AValue ? "true" : "false"); }
 
+// The handlers, one per method of the interface.
+enum class THandler {
+  EchoString,
+  ReverseString,
+  Opciones,
+  ListaRelojes,
+  ListaEmpresas,
+  ListaPersonalParcial,
+  ListaPersonalCompleta,
+  ExisteEmpleado,
+  InfoEmpleado,
+  ActualizarEmpleado,
+  SubirAsistencia,
+  GetPlatformName,
+};
+
+struct THandlerRow {
+  const TRemoteMethod* Method;
+  THandler Handler;
+};
+
+constexpr THandlerRow kHandlers[] = {
+    {&rest::remote::EchoString, THandler::EchoString},
+    {&rest::remote::ReverseString, THandler::ReverseString},
+    {&rest::remote::Opciones, THandler::Opciones},
+    {&rest::remote::ListaRelojes, THandler::ListaRelojes},
+    {&rest::remote::ListaEmpresas, THandler::ListaEmpresas},
+    {&rest::remote::ListaPersonalParcial, THandler::ListaPersonalParcial},
+    {&rest::remote::ListaPersonalCompleta, THandler::ListaPersonalCompleta},
+    {&rest::remote::ExisteEmpleado, THandler::ExisteEmpleado},
+    {&rest::remote::InfoEmpleado, THandler::InfoEmpleado},
+    {&rest::remote::ActualizarEmpleado, THandler::ActualizarEmpleado},
+    {&rest::remote::SubirAsistencia, THandler::SubirAsistencia},
+    {&rest::remote::GetPlatformName, THandler::GetPlatformName},
+};
+
+const THandlerRow* HandlerOf(const TRemoteMethod& AMethod) {
+  for (const THandlerRow& row : kHandlers) {
+    if (row.Method == &AMethod) return &row;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 TQVRServerMethods::TQVRServerMethods(TAttendanceStore& AStore, TListAnswerCache& ALists,
                                      std::size_t AMaxInflatedUpload)
     : FStore(AStore), FLists(ALists), FMaxInflatedUpload(AMaxInflatedUpload) {}
 
-const TMethodInfo* TQVRServerMethods::Find(std::string_view AClass,
-                                           std::string_view AMethod) const {
-  if (AMethod.size() >= 2 && AMethod.front() == '"' && AMethod.back() == '"') {
-    AMethod = AMethod.substr(1, AMethod.size() - 2);
-  }
-  for (const auto& method : Methods()) {
-    if (SameText(AClass, method.Class) && SameText(AMethod, method.Name)) return &method;
-  }
-  return nullptr;
+const TRemoteMethod* TQVRServerMethods::Find(std::string_view AClass,
+                                             std::string_view AMethod) const {
+  const TRemoteMethod* method = rest::FindRemoteMethod(AClass, AMethod);
+  return method != nullptr && Answers(*method) ? method : nullptr;
 }
 
-std::string TQVRServerMethods::QualifiedName(const TMethodInfo& AMethod) {
-  return std::string(AMethod.Class) + "." + AMethod.Name;
+bool TQVRServerMethods::Answers(const TRemoteMethod& AMethod) {
+  return HandlerOf(AMethod) != nullptr;
 }
 
-TMethodAnswer TQVRServerMethods::Invoke(const TMethodInfo& AMethod,
+TMethodAnswer TQVRServerMethods::Invoke(const TRemoteMethod& AMethod,
                                         const TCallArguments& AArguments,
                                         const std::string& AUserName,
                                         std::string* AParametersJSON) {
+  const THandlerRow* row = HandlerOf(AMethod);
+  if (row == nullptr) throw EHttpError(501, "Method without an implementation");
   auto arguments = DecodeArguments(AMethod, AArguments);
   if (AParametersJSON != nullptr) *AParametersJSON = ParametersJSON(AMethod, arguments);
-  switch (AMethod.Id) {
-    case TMethodId::EchoString:
+  switch (row->Handler) {
+    case THandler::EchoString:
       return MakeAnswer(rest::TJSONString(arguments[0].Text));
-    case TMethodId::ReverseString:
+    case THandler::ReverseString:
       return MakeAnswer(rest::TJSONString(Reversed(arguments[0].Text)));
-    case TMethodId::Opciones:
-      // The marshalled form of the client's options record, uGral.TOpciones.
-      return MakeAnswerFromText(
-          "{\"type\":\"uGral.TOpciones\",\"id\":1,\"fields\":{"
-          "\"IDStatusDefault\":" +
-          std::to_string(FStore.IDStatusDefault()) + "}}");
-    case TMethodId::ListaRelojes:
+    case THandler::Opciones:
+      // The marshalled form of the client's options record.
+      return MakeAnswerFromText(rest::OpcionesForm(FStore.IDStatusDefault()));
+    case THandler::ListaRelojes:
       return FLists.Get(TListKind::Relojes);
-    case TMethodId::ListaEmpresas:
+    case THandler::ListaEmpresas:
       return FLists.Get(TListKind::Empresas);
-    case TMethodId::ListaPersonalParcial:
+    case THandler::ListaPersonalParcial:
       return FLists.Get(TListKind::PersonalParcial);
-    case TMethodId::ListaPersonalCompleta:
+    case THandler::ListaPersonalCompleta:
       return FLists.Get(TListKind::PersonalCompleta);
-    case TMethodId::ExisteEmpleado:
+    case THandler::ExisteEmpleado:
       return BooleanAnswer(FStore.EmployeeExists(arguments[0].Integer));
-    case TMethodId::InfoEmpleado:
+    case THandler::InfoEmpleado:
       return MakeAnswer(*FStore.EmployeeInfo(arguments[0].Integer));
-    case TMethodId::ActualizarEmpleado:
+    case THandler::ActualizarEmpleado:
       return BooleanAnswer(FStore.UpdateEmployee(*arguments[0].Json->AsObject()));
-    case TMethodId::SubirAsistencia: {
+    case THandler::SubirAsistencia: {
       const TJSONValue& document = *arguments[1].Json;
       // An absent list (the client sends null) brings nothing to store.
       if (document.IsNull()) return BooleanAnswer(false);
@@ -276,7 +289,7 @@ TMethodAnswer TQVRServerMethods::Invoke(const TMethodInfo& AMethod,
       FStore.AppendAttendance(arguments[0].Text, *list, AUserName);
       return BooleanAnswer(true);
     }
-    case TMethodId::GetPlatformName:
+    case THandler::GetPlatformName:
       return MakeAnswer(rest::TJSONString("Linux"));
   }
   throw EHttpError(500, "Method without an implementation");

@@ -1,9 +1,12 @@
-// The remote methods the server offers: the class TQVRServerMethods (echo,
+// The remote methods the server offers: every method of the remote interface
+// (rest/wire/RemoteMethods.h: the class TQVRServerMethods with echo,
 // options, the four dataset lists, employee look-up and change, attendance
-// upload) and the administrative Admin.GetPlatformName. Each call arrives as
-// its in-parameters: URL path segments first (text, decoded), then, for the
-// rest, the request body (the one remaining parameter's JSON alone, or
-// {"_parameters":[...]} for two or more), exactly as the client places them.
+// upload, and the administrative Admin.GetPlatformName), each with the
+// handler that answers it. Each call arrives as its in-parameters: URL path
+// segments first (text, decoded), then, for the rest, the request body (the
+// one remaining parameter's JSON alone, or {"_parameters":[...]} for two or
+// more), exactly as the client places them; the parameter tables of the
+// interface say how each is read.
 #pragma once
 
 #include <cstddef>
@@ -11,20 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "rest/wire/RemoteMethods.h"
 #include "server/AttendanceStore.h"
 #include "server/DataSetLists.h"
 #include "server/MethodAnswer.h"
 
 namespace qvr::server {
-
-enum class TParamKind { Text, Integer, JSONObject, DataSetList };
-
-struct TParamInfo {
-  const char* Name;
-  TParamKind Kind;
-};
-
-struct TMethodInfo;
 
 // The in-parameters of one call as they arrived.
 struct TCallArguments {
@@ -38,18 +33,20 @@ class TQVRServerMethods {
   TQVRServerMethods(TAttendanceStore& AStore, TListAnswerCache& ALists,
                     std::size_t AMaxInflatedUpload);
 
-  // The method AMethod of the class AClass, both compared without regard to
-  // case; AMethod may stand in double quotes. Null when there is none.
-  const TMethodInfo* Find(std::string_view AClass, std::string_view AMethod) const;
-  // "Class.Method" of a method Find returned.
-  static std::string QualifiedName(const TMethodInfo& AMethod);
+  // The method AMethod of the class AClass (rest::FindRemoteMethod's rule:
+  // without regard to case, AMethod may stand in double quotes) when the
+  // server answers it; null otherwise.
+  const rest::TRemoteMethod* Find(std::string_view AClass, std::string_view AMethod) const;
+  // Whether the server has a handler for AMethod (every method of the
+  // interface has one; a test holds the two together).
+  static bool Answers(const rest::TRemoteMethod& AMethod);
 
   // Runs AMethod for AUserName. Raises EHttpError 400 when the arguments do
   // not match its parameters (count, kind, body form, JSON), 413 for an
   // upload that inflates beyond the limit; ESqliteError for storage failures.
   // AParametersJSON, when given, receives the in-parameters as a JSON array
   // text (the cache area keeps it with a cached command).
-  TMethodAnswer Invoke(const TMethodInfo& AMethod, const TCallArguments& AArguments,
+  TMethodAnswer Invoke(const rest::TRemoteMethod& AMethod, const TCallArguments& AArguments,
                        const std::string& AUserName, std::string* AParametersJSON = nullptr);
 
  private:

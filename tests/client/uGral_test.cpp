@@ -6,6 +6,7 @@
 
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
 
 namespace qvr::client {
 namespace {
@@ -39,6 +40,15 @@ TEST(TOpcionesForm, MarshalsExactly) {
   EXPECT_EQ(MarshalText(-1),
             R"({"type":"uGral.TOpciones","id":1,"fields":{"IDStatusDefault":-1}})");
   EXPECT_EQ(MarshalText(0), R"({"type":"uGral.TOpciones","id":1,"fields":{"IDStatusDefault":0}})");
+}
+
+// The client's registration and the form the server writes come from one
+// description of the record (rest/wire/Envelope.h) and must not drift apart.
+TEST(TOpcionesForm, IsTheFormTheServerWrites) {
+  for (const std::int32_t value : {0, 3, -1, 2147483647}) {
+    EXPECT_EQ(MarshalText(value), rest::OpcionesForm(value)) << value;
+    EXPECT_EQ(ReadOpciones(rest::OpcionesForm(value)), value) << value;
+  }
 }
 
 TEST(TOpcionesForm, ReadsWhatTheServerMaySend) {

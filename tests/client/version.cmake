@@ -8,7 +8,7 @@ qvr_executable(QvrVersionProbe VERSION 10.2.0.117 ${CMAKE_CURRENT_LIST_DIR}/Vers
 # is (QVR_VERSION_PROBE) and which version the project's own executables carry
 # (QVR_PROJECT_VERSION).
 function(qvr_version_test name source)
-  qvr_test(${name} LABEL client SOURCES ${source} LIBS qvrtestsupport)
+  qvr_test(${name} SOURCES ${source} LIBS qvrtestsupport)
   add_dependencies(${name} QvrVersionProbe)
   target_compile_definitions(${name} PRIVATE
     QVR_VERSION_PROBE="$<TARGET_FILE:QvrVersionProbe>"

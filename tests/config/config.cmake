@@ -1,3 +1,3 @@
-qvr_test(uConfigClient_test LABEL config SOURCES ${CMAKE_CURRENT_LIST_DIR}/uConfigClient_test.cpp
+qvr_test(uConfigClient_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/uConfigClient_test.cpp
          LIBS qvrtestsupport)
 qvr_test_as_user(uConfigClient_test)

@@ -3,5 +3,5 @@
 # that rely on them. qvr_version_test comes from tests/client/version.cmake,
 # which is read first.
 qvr_version_test(ElfNoteTest ${CMAKE_CURRENT_LIST_DIR}/ElfNote_test.cpp)
-qvr_test(ComputerInfoTest LABEL client
+qvr_test(ComputerInfoTest
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/ComputerInfo_test.cpp)

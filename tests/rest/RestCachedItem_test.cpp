@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "data/DataSetSamples.h"
-#include "rest/json/JSONText.h"
 #include "rest/RestCacheCommand.h"
-#include "rest/uClientClasses.h"
 #include "rest/RestCommand.h"
+#include "rest/json/JSONText.h"
+#include "rest/uClientClasses.h"
 #include "support/StandInServer.h"
 
 namespace qvr::rest {

@@ -162,19 +162,6 @@ TEST(RestConnectionBaseURLs, FollowTheSettingsOfTheMoment) {
   }
 }
 
-TEST(RestConnectionBaseURLs, PercentEncodingOfPathSegmentsAlsoEncodesTheDot) {
-  struct TCase {
-    const char* Text;
-    bool KeepDot;
-    const char* Encoded;
-  };
-  const TCase kCases[] = {
-      {"a.b", true, "a.b"},   {"a.b", false, "a%2Eb"},
-      {"%41", true, "%2541"}, {"", false, ""},
-      {"\xFF", false, "%FF"}, {"A-z_0~!$&'()*+,;=@[]", false, "A-z_0~!$&'()*+,;=@[]"}};
-  for (const auto& c : kCases) EXPECT_EQ(PercentEncode(c.Text, c.KeepDot), c.Encoded) << c.Text;
-}
-
 // ------------------------------------------------------- the HTTP object
 
 TEST(RestConnectionHTTPObject, IsCreatedFromTheSettingsOnFirstUse) {

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform/SysUtils.h"
-#include "rest/json/JSONText.h"
 #include "rest/RestCommand.h"
 #include "rest/RestExceptions.h"
+#include "rest/json/JSONText.h"
 
 namespace qvr::rest {
 namespace {

@@ -24,29 +24,6 @@ using test::ResultAnswer;
 using test::SessionExpiredAnswer;
 using test::TStandInServer;
 
-// ----------------------------------------------------------- Pragma values
-
-TEST(SessionIDFromPragma, TakesTheTextAfterSessionidUpToTheFirstComma) {
-  struct TCase {
-    const char* Pragma;
-    const char* Id;
-  };
-  const TCase kCases[] = {
-      {"sessionid=abc", "abc"},
-      {"sessionid=abc,dssessionexpires=1200000", "abc"},
-      {"no-cache, sessionid=X1", "X1"},
-      {"dssessionid=Q,a", "Q"},  // "anywhere in the value"
-      {"sessionid=", ""},
-      {"sessionid=,x", ""},
-      {"sessionid= a b ,c", " a b "},
-      {"SessionID=abc", ""},  // exact case
-      {"no-cache", ""},
-      {"", ""},
-      {"sessionid=a,sessionid=b", "a"},
-  };
-  for (const auto& c : kCases) EXPECT_EQ(SessionIDFromPragma(c.Pragma), c.Id) << c.Pragma;
-}
-
 // ---------------------------------------------------------------- response
 
 TEST(RestRequestResponse, RewindsAndDecodesOnceKeepingThePosition) {

@@ -3,8 +3,8 @@
 // cached commands.
 #include <gtest/gtest.h>
 
-#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
+#include "rest/json/JSONText.h"
 #include "server/ServerCalls.h"
 #include "support/ServerProcess.h"
 

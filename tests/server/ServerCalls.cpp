@@ -6,44 +6,67 @@
 
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONText.h"
+#include "rest/wire/Envelope.h"
+#include "rest/wire/RestPaths.h"
 
 namespace qvr::test {
 
-using rest::PercentEncode;
-
-namespace {
-
-const std::string kClass = "TQVRServerMethods/";
-
-TMethodRequest Get(const std::string& AMethod, const std::vector<std::string>& ASegments = {}) {
-  std::string path = kClass + AMethod + "/";
-  for (const auto& segment : ASegments) path += PercentEncode(segment, false) + "/";
-  return {"GET", path, ""};
+TMethodRequest Request(const rest::TRemoteMethod& AMethod,
+                       const std::vector<std::string>& AArguments) {
+  const auto in = AMethod.InParameters();
+  if (AArguments.size() != in.size()) {
+    throw std::invalid_argument(AMethod.QualifiedName() + " takes " + std::to_string(in.size()) +
+                                " arguments");
+  }
+  TMethodRequest request{std::string(AMethod.Verb), rest::MethodPath(AMethod.CommandText) + "/",
+                         ""};
+  // In-parameters go in the URL until the first that must travel in the
+  // body; it and every one after it go in the body, as the command places them.
+  const bool allInURL = rest::SendsAllInURL(AMethod.Verb);
+  std::vector<std::string> body;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (body.empty() && (allInURL || !rest::TravelsInBody(in[i].ValueType, in[i].TypeName))) {
+      request.Path += rest::PercentEncode(AArguments[i], false) + "/";
+    } else {
+      body.push_back(AArguments[i]);
+    }
+  }
+  if (body.size() == 1) {
+    request.Body = body.front();
+  } else if (body.size() > 1) {
+    request.Body = rest::kParametersOpen;
+    for (std::size_t i = 0; i < body.size(); ++i) request.Body += (i > 0 ? "," : "") + body[i];
+    request.Body += rest::kParametersClose;
+  }
+  return request;
 }
-
-}  // namespace
 
 namespace calls {
-TMethodRequest EchoString(const std::string& AValue) { return Get("EchoString", {AValue}); }
-TMethodRequest ReverseString(const std::string& AValue) { return Get("ReverseString", {AValue}); }
-TMethodRequest Opciones() { return Get("Opciones"); }
-TMethodRequest ListaRelojes() { return Get("ListaRelojes"); }
-TMethodRequest ListaEmpresas() { return Get("ListaEmpresas"); }
-TMethodRequest ListaPersonalParcial() { return Get("ListaPersonalParcial"); }
-TMethodRequest ListaPersonalCompleta() { return Get("ListaPersonalCompleta"); }
-TMethodRequest ExisteEmpleado(int ACodigo) {
-  return Get("ExisteEmpleado", {std::to_string(ACodigo)});
+namespace remote = rest::remote;
+TMethodRequest EchoString(const std::string& AValue) {
+  return Request(remote::EchoString, {AValue});
 }
-TMethodRequest InfoEmpleado(int ACodigo) { return Get("InfoEmpleado", {std::to_string(ACodigo)}); }
+TMethodRequest ReverseString(const std::string& AValue) {
+  return Request(remote::ReverseString, {AValue});
+}
+TMethodRequest Opciones() { return Request(remote::Opciones, {}); }
+TMethodRequest ListaRelojes() { return Request(remote::ListaRelojes, {}); }
+TMethodRequest ListaEmpresas() { return Request(remote::ListaEmpresas, {}); }
+TMethodRequest ListaPersonalParcial() { return Request(remote::ListaPersonalParcial, {}); }
+TMethodRequest ListaPersonalCompleta() { return Request(remote::ListaPersonalCompleta, {}); }
+TMethodRequest ExisteEmpleado(int ACodigo) {
+  return Request(remote::ExisteEmpleado, {std::to_string(ACodigo)});
+}
+TMethodRequest InfoEmpleado(int ACodigo) {
+  return Request(remote::InfoEmpleado, {std::to_string(ACodigo)});
+}
 TMethodRequest ActualizarEmpleado(const std::string& ADatos) {
-  // The method name in double quotes, as the proxy's command text has it.
-  return {"POST", kClass + "%22ActualizarEmpleado%22/", ADatos};
+  return Request(remote::ActualizarEmpleado, {ADatos});
 }
 TMethodRequest SubirAsistencia(const std::string& AArchivo, const std::string& AListJSON) {
-  return {"POST", kClass + "%22SubirAsistencia%22/" + PercentEncode(AArchivo, false) + "/",
-          AListJSON};
+  return Request(remote::SubirAsistencia, {AArchivo, AListJSON});
 }
-TMethodRequest GetPlatformName() { return {"GET", "Admin/GetPlatformName/", ""}; }
+TMethodRequest GetPlatformName() { return Request(remote::GetPlatformName, {}); }
 }  // namespace calls
 
 std::string MarshalList(const rest::TDataSetList& AList) {

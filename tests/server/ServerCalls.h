@@ -1,18 +1,20 @@
 // The requests of the server's remote methods exactly as the client core
-// forms them (method path, path segments encoded with PercentEncode, body
-// alone or {"_parameters":[...]}, quoted names of the POST methods), one
-// place for all tests of the server, and a small client that sends them
-// through a TRestConnection's session-carrying exchange to a running server.
-// Proxy-based tests can sit beside these once the proxy exists.
+// forms them, from the description of the remote interface
+// (rest/wire/RemoteMethods.h: method path, path segments encoded with
+// PercentEncode, body alone or {"_parameters":[...]}, quoted names of the
+// POST methods), one place for all tests of the server, and a small client
+// that sends them through a TRestConnection's session-carrying exchange to a
+// running server.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "rest/RestConnection.h"
 #include "rest/datasets/DataSetJSONReflect.h"
 #include "rest/json/JSONValues.h"
-#include "rest/RestConnection.h"
+#include "rest/wire/RemoteMethods.h"
 
 namespace qvr::test {
 
@@ -22,6 +24,12 @@ struct TMethodRequest {
   std::string Path;
   std::string Body;
 };
+
+// The request of AMethod with its in-parameters AArguments in order: the text
+// of a URL segment (encoded here), or the JSON text of a body parameter.
+// Raises std::invalid_argument for a wrong number of arguments.
+TMethodRequest Request(const rest::TRemoteMethod& AMethod,
+                       const std::vector<std::string>& AArguments);
 
 namespace calls {
 TMethodRequest EchoString(const std::string& AValue);

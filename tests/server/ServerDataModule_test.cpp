@@ -6,9 +6,9 @@
 
 #include "client/dOpciones.h"
 #include "client/uGral.h"
+#include "rest/RestExceptions.h"
 #include "rest/json/JSONReflect.h"
 #include "rest/json/JSONText.h"
-#include "rest/RestExceptions.h"
 #include "server/ServerCalls.h"
 #include "support/ConfigFolder.h"
 #include "support/ServerProcess.h"

@@ -2,8 +2,8 @@
 // requests, against the real program with a freshly seeded database.
 #include <gtest/gtest.h>
 
-#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
+#include "rest/json/JSONText.h"
 #include "server/ServerCalls.h"
 #include "support/ServerProcess.h"
 

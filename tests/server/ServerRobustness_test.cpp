@@ -8,8 +8,8 @@
 #include <atomic>
 #include <thread>
 
-#include "rest/json/JSONText.h"
 #include "rest/RestExceptions.h"
+#include "rest/json/JSONText.h"
 #include "server/ServerCalls.h"
 #include "support/ServerProcess.h"
 

@@ -1,5 +1,6 @@
 // Units of the server that the tests against the running program reach only
-// partly: the command line, the cache area's bounds and the sessions' expiry.
+// partly: the handlers of the remote methods, the command line, the cache
+// area's bounds and the sessions' expiry.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,11 +8,19 @@
 
 #include "server/CacheArea.h"
 #include "server/ServerErrors.h"
+#include "server/ServerMethods.h"
 #include "server/ServerOptions.h"
 #include "server/Sessions.h"
 
 namespace qvr::server {
 namespace {
+
+// A method added to the remote interface needs its handler here too.
+TEST(ServerMethodsTableTest, EveryMethodOfTheInterfaceHasItsHandler) {
+  for (const rest::TRemoteMethod* method : rest::RemoteMethods()) {
+    EXPECT_TRUE(TQVRServerMethods::Answers(*method)) << method->QualifiedName();
+  }
+}
 
 TEST(ServerOptionsTest, OptionsAndTheirDefaults) {
   const auto defaults = ParseServerOptions({});

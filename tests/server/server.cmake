@@ -11,14 +11,9 @@ target_link_libraries(qvrservertestsupport PUBLIC qvrtestsupport qvrcore)
 
 foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test
              ServerRobustness_test ServerDataModule_test ServerProxy_test)
-  qvr_test(${name} LABEL server SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp
+  qvr_test(${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp
            LIBS qvrservertestsupport PkgConfig::SQLITE3 PkgConfig::HTTPLIB TIMEOUT 300)
 endforeach()
-qvr_test(ServerUnits_test LABEL server SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServerUnits_test.cpp
+qvr_test(ServerUnits_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServerUnits_test.cpp
          LIBS qvrserver qvrtestsupport)
 
-# The server uses nothing of client/ or config/: none of their classes may
-# appear among the program's symbols.
-add_test(NAME qvr-server_links_no_client_code
-         COMMAND sh -c "! nm -C '$<TARGET_FILE:qvr-server>' | grep -E 'TConfigClient|TBaseConfig|TdmBaseCliente|TdmOpciones|TOpciones|TVorelFileVersion|uConfig'")
-set_tests_properties(qvr-server_links_no_client_code PROPERTIES LABELS server)

@@ -2,11 +2,11 @@
 # the program itself run as a user runs it, against the real qvr-server in a
 # temporary folder and inside a real terminal (tmux).
 foreach(name CsvReader_test Output_test Arguments_test Progress_test)
-  qvr_test(${name} LABEL cli SOURCES ${CMAKE_CURRENT_LIST_DIR}/qvr/${name}.cpp LIBS qvrcli)
+  qvr_test(${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/qvr/${name}.cpp LIBS qvrcli)
 endforeach()
 
 foreach(name QvrConfig_test QvrCalls_test QvrTerminal_test)
-  qvr_test(${name} LABEL cli SOURCES ${CMAKE_CURRENT_LIST_DIR}/qvr/${name}.cpp
+  qvr_test(${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/qvr/${name}.cpp
            LIBS qvrcli qvrservertestsupport PkgConfig::SQLITE3 TIMEOUT 300)
   target_compile_definitions(${name} PRIVATE QVR_EXE="$<TARGET_FILE:qvr>")
   add_dependencies(${name} qvr)
