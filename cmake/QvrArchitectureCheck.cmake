@@ -87,7 +87,7 @@ foreach(file IN LISTS files)
         list(APPEND problems "${path}: includes <${included}>, but only app/ includes Qt")
       elseif(public_header AND included MATCHES "${third_party_pattern}")
         list(APPEND problems
-             "${path}: a public header of the core includes <${included}>; third-party headers go in .cpp files or detail/")
+             "${path}: a public header of the core includes <${included}> (third-party headers go in .cpp files or detail/)")
       endif()
     endif()
   endforeach()

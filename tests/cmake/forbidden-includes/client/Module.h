@@ -1,0 +1,1 @@
+// A client header.

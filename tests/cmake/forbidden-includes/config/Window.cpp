@@ -1,0 +1,2 @@
+// Qt outside app/.
+#include <QWidget>

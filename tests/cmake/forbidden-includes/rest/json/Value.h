@@ -1,0 +1,1 @@
+// A JSON header.

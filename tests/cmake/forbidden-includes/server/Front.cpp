@@ -1,0 +1,2 @@
+// The server reaching a client layer.
+#include "client/Module.h"
