@@ -12,17 +12,14 @@ TBoundedThreadPool::TBoundedThreadPool(std::size_t AThreads, std::size_t AMaxQue
 
 TBoundedThreadPool::~TBoundedThreadPool() { Shutdown(); }
 
-void TBoundedThreadPool::Enqueue(std::function<void()> AJob) {
+bool TBoundedThreadPool::TryEnqueue(std::function<void()> AJob) {
   {
-    std::unique_lock lock(FLock);
-    FHasRoom.wait(lock, [&] { return FShutdown || FJobs.size() < FMaxQueued; });
-    if (!FShutdown) {
-      FJobs.push_back(std::move(AJob));
-      FHasJob.notify_one();
-      return;
-    }
+    std::scoped_lock lock(FLock);
+    if (FShutdown || FJobs.size() >= FMaxQueued) return false;
+    FJobs.push_back(std::move(AJob));
   }
-  AJob();
+  FHasJob.notify_one();
+  return true;
 }
 
 void TBoundedThreadPool::Shutdown() {
@@ -32,7 +29,6 @@ void TBoundedThreadPool::Shutdown() {
     FShutdown = true;
   }
   FHasJob.notify_all();
-  FHasRoom.notify_all();
   for (auto& thread : FThreads) {
     if (thread.joinable()) thread.join();
   }
@@ -48,7 +44,6 @@ void TBoundedThreadPool::Work() {
       if (FJobs.empty()) return;
       job = std::move(FJobs.front());
       FJobs.pop_front();
-      FHasRoom.notify_one();
     }
     job();
   }

@@ -1,7 +1,8 @@
-// A fixed number of worker threads with a bounded queue of waiting jobs. A
-// job handed in while the queue is full waits in Enqueue until there is room,
-// so a flood of connections backs up in the kernel's listen queue instead of
-// in memory.
+// A fixed number of worker threads with a bounded queue of waiting jobs: the
+// remote methods and the database run here, never on the front's I/O
+// threads. A job offered while the queue is full is refused at once, so the
+// front can answer 503 instead of holding the request (or a thread) while
+// it waits.
 #pragma once
 
 #include <condition_variable>
@@ -22,9 +23,9 @@ class TBoundedThreadPool {
   TBoundedThreadPool(const TBoundedThreadPool&) = delete;
   TBoundedThreadPool& operator=(const TBoundedThreadPool&) = delete;
 
-  // Queues AJob, waiting while the queue is full. After Shutdown the job runs
-  // on the calling thread, so that nothing handed in is dropped.
-  void Enqueue(std::function<void()> AJob);
+  // Queues AJob; false, with AJob not run, when the queue is full or the
+  // pool is shut down.
+  bool TryEnqueue(std::function<void()> AJob);
   // Lets the workers finish every queued job, then joins them.
   void Shutdown();
 
@@ -34,7 +35,6 @@ class TBoundedThreadPool {
   const std::size_t FMaxQueued;
   std::mutex FLock;
   std::condition_variable FHasJob;
-  std::condition_variable FHasRoom;
   std::deque<std::function<void()>> FJobs;
   bool FShutdown = false;
   std::vector<std::thread> FThreads;

@@ -1,7 +1,9 @@
-// The HTTP front of the attendance server: the listening socket, the request
-// threads, the size limits, authentication, sessions, the routing of remote
-// calls (REST base /rpc/rest/) and of the cache area (cache base
-// /rpc/cache/), the answer forms and one log line per request on stderr.
+// The HTTP front of the attendance server: the listening socket (plain or
+// TLS), the connections read asynchronously on a few I/O threads with every
+// bound of TFrontLimits in force, the worker threads that run the remote
+// methods, admission (Host, Origin, credentials, session), the routing of
+// remote calls (REST base /rpc/rest/) and of the cache area (cache base
+// /rpc/cache/), and one log line per request on stderr.
 #pragma once
 
 #include <memory>
@@ -13,12 +15,6 @@ namespace qvr::server {
 
 class TAttendanceServer {
  public:
-  // Request targets longer than this are refused with 414, header
-  // sets beyond these with 431.
-  static constexpr std::size_t kMaxTarget = 4096;
-  static constexpr std::size_t kMaxHeaderCount = 64;
-  static constexpr std::size_t kMaxHeaderBytes = 16384;
-
   TAttendanceServer(const TServerOptions& AOptions, TAttendanceStore& AStore);
   ~TAttendanceServer();
   TAttendanceServer(const TAttendanceServer&) = delete;

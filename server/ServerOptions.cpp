@@ -116,8 +116,36 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
       options.MaxSessions = static_cast<std::size_t>(ParseCount(name, value(), 1, 10000000));
     } else if (name == "--threads") {
       options.Threads = static_cast<int>(ParseCount(name, value(), 1, 1024));
+    } else if (name == "--io-threads") {
+      options.IoThreads = static_cast<int>(ParseCount(name, value(), 1, 64));
     } else if (name == "--max-body") {
-      options.MaxBodyBytes = ParseSize(name, value());
+      options.Limits.MaxBodyBytes = ParseSize(name, value());
+    } else if (name == "--max-memory") {
+      options.Limits.MaxMemoryBytes = ParseSize(name, value());
+    } else if (name == "--max-connections") {
+      options.Limits.MaxConnections =
+          static_cast<std::size_t>(ParseCount(name, value(), 1, 1000000));
+    } else if (name == "--max-connections-per-client") {
+      options.Limits.MaxConnectionsPerClient =
+          static_cast<std::size_t>(ParseCount(name, value(), 1, 1000000));
+    } else if (name == "--tls-cert") {
+      options.TlsCertFile = value();
+      if (options.TlsCertFile.empty()) throw EServerOptionsError("--tls-cert needs a file");
+    } else if (name == "--tls-key") {
+      options.TlsKeyFile = value();
+      if (options.TlsKeyFile.empty()) throw EServerOptionsError("--tls-key needs a file");
+    } else if (name == "--allow-host") {
+      const std::string hosts = value();
+      std::size_t start = 0;
+      while (start <= hosts.size()) {
+        const auto comma = std::min(hosts.find(',', start), hosts.size());
+        const std::string host = hosts.substr(start, comma - start);
+        if (host.empty() || host.find_first_of(" /:@[]") != std::string::npos) {
+          throw EServerOptionsError("--allow-host needs host names, not '" + hosts + "'");
+        }
+        options.AllowedHosts.push_back(host);
+        start = comma + 1;
+      }
     } else if (name == "--max-upload-inflated") {
       options.MaxInflatedUploadBytes = ParseSize(name, value());
     } else if (name == "--cache-commands") {
@@ -128,6 +156,9 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
     } else {
       throw EServerOptionsError("Unknown option '" + AArgs[i] + "'");
     }
+  }
+  if (options.TlsCertFile.empty() != options.TlsKeyFile.empty()) {
+    throw EServerOptionsError("--tls-cert and --tls-key go together");
   }
   return options;
 }
@@ -145,8 +176,18 @@ REST at /rpc/rest/ and its cache area at /rpc/cache/, with SQLite storage.
   --anonymous              also accept requests without credentials
   --session-timeout SECS   idle time after which a session expires (default 1200)
   --max-sessions N         sessions kept at most (default 10000)
-  --threads N              request threads (default 32)
+  --threads N              worker threads for the methods and the database
+                           (default 32)
+  --io-threads N           threads serving the connections (default 2)
+  --tls-cert FILE          serve https with this certificate (PEM, with its chain)
+  --tls-key FILE           and this private key (PEM); both or neither
+  --allow-host NAME[,NAME] host names clients reach the server by (IP addresses
+                           and localhost are always taken; any other Host is 421)
   --max-body SIZE          largest request body (default 32M; K, M, G suffixes)
+  --max-memory SIZE        bytes of requests in flight in all (default 768M)
+  --max-connections N      open connections in all (default 2048)
+  --max-connections-per-client N
+                           open connections from one address (default 64)
   --max-upload-inflated SIZE
                            what one upload's datasets may inflate to (default 512M)
   --cache-commands N       cached commands per session (default 64)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/SysUtils.h"
+#include "server/FrontLimits.h"
 
 namespace qvr::server {
 
@@ -29,8 +30,20 @@ struct TServerOptions {
   std::size_t MaxSessions = 10000;
   // Requests without credentials are accepted (as the anonymous user).
   bool Anonymous = false;
+  // Worker threads (the remote methods and the database) and I/O threads
+  // (every connection, asynchronously).
   int Threads = 32;
-  std::size_t MaxBodyBytes = std::size_t{32} << 20;
+  int IoThreads = 2;
+  // The bounds of the HTTP front (--max-body, --max-memory,
+  // --max-connections, --max-connections-per-client set theirs).
+  TFrontLimits Limits;
+  // PEM files of the certificate (with its chain) and the private key: the
+  // server speaks https when given.
+  std::string TlsCertFile;
+  std::string TlsKeyFile;
+  // Host names clients may reach the server by, besides IP addresses and
+  // "localhost" (--allow-host, repeatable).
+  std::vector<std::string> AllowedHosts;
   std::size_t MaxInflatedUploadBytes = std::size_t{512} << 20;
   std::size_t CacheCommandsPerSession = 64;
   std::size_t CacheBytes = std::size_t{256} << 20;

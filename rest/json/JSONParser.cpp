@@ -162,7 +162,8 @@ const char* ScanNumber(const char* AText, const char* AEnd) noexcept {
 // and each member is written once, where it stays.
 class TParser {
  public:
-  TParser(const char* AText, std::size_t ALength) : FPos(AText), FEnd(AText + ALength) {}
+  TParser(const char* AText, std::size_t ALength, std::size_t AMaxValues)
+      : FPos(AText), FEnd(AText + ALength), FValuesLeft(AMaxValues) {}
 
   std::unique_ptr<TJSONValue> Parse() {
     SkipSpace();
@@ -545,6 +546,10 @@ class TParser {
   }
 
   bool Put(std::unique_ptr<TJSONValue> AValue) {
+    // Every value counts, containers too, so that a small text of many tiny
+    // values cannot claim memory many times its size.
+    if (FValuesLeft == 0) return false;
+    --FValuesLeft;
     if (FFrames.empty()) {
       FRoot = std::move(AValue);
     } else if (FFrames.back().IsObject) {
@@ -560,20 +565,26 @@ class TParser {
   std::vector<TFrame> FFrames;
   std::vector<std::size_t> FShapes;
   std::unique_ptr<TJSONValue> FRoot;
+  std::size_t FValuesLeft;
   // Where strings with escapes are decoded (grown as needed, kept for the
   // parse; a long string takes it along as its value).
   std::string FScratch;
 };
 
-std::unique_ptr<TJSONValue> Parse(std::string_view AText) {
+std::unique_ptr<TJSONValue> Parse(std::string_view AText,
+                                  std::size_t AMaxValues = static_cast<std::size_t>(-1)) {
   if (AText.empty()) return nullptr;
-  TParser parser(AText.data(), AText.size());
+  TParser parser(AText.data(), AText.size(), AMaxValues);
   return parser.Parse();
 }
 
 }  // namespace
 
 std::unique_ptr<TJSONValue> ParseJSON(std::string_view AText) { return Parse(AText); }
+
+std::unique_ptr<TJSONValue> ParseJSON(std::string_view AText, std::size_t AMaxValues) {
+  return Parse(AText, AMaxValues);
+}
 
 std::unique_ptr<TJSONValue> ParseJSON(const std::string& AText) { return Parse(AText); }
 

@@ -37,6 +37,12 @@ std::unique_ptr<TJSONValue> ParseJSON(std::string_view AText);
 std::unique_ptr<TJSONValue> ParseJSON(const std::string& AText);
 std::unique_ptr<TJSONValue> ParseJSON(const char* AText);
 
+// The same, giving no JSON for a text of more than AMaxValues values (every
+// scalar, array and object counts), for readers of untrusted text that know
+// how many values they can need: many tiny values cost many times their
+// text in memory.
+std::unique_ptr<TJSONValue> ParseJSON(std::string_view AText, std::size_t AMaxValues);
+
 // The deepest nesting of arrays and objects that ParseJSON accepts.
 inline constexpr int kMaxJSONDepth = 512;
 

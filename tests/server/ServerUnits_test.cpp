@@ -39,7 +39,7 @@ TEST(ServerOptionsTest, OptionsAndTheirDefaults) {
   EXPECT_TRUE(options.SeedEmployeesGiven);
   EXPECT_TRUE(options.Anonymous);
   EXPECT_EQ(options.SessionTimeoutMs, 1500);
-  EXPECT_EQ(options.MaxBodyBytes, std::size_t{2} << 20);
+  EXPECT_EQ(options.Limits.MaxBodyBytes, std::size_t{2} << 20);
   EXPECT_EQ(options.CacheBytes, std::size_t{1} << 30);
   EXPECT_EQ(options.Threads, 4);
   EXPECT_EQ(ParseServerOptions({"--listen", ":0"}).ListenHost, "127.0.0.1");

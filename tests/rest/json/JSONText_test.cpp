@@ -196,6 +196,23 @@ TEST(JSONTextParser, RejectsWhatIsNoSingleValue) {
   }
 }
 
+// Every value counts against the bound, containers and member values alike.
+TEST(JSONTextParser, GivesNoJSONBeyondTheNumberOfValues) {
+  struct TCase {
+    const char* Text;
+    std::size_t Values;  // what the text holds
+  };
+  const TCase kCases[] = {
+      {"1", 1},        {"[]", 1},          {"[1,2,3]", 4},
+      {"{\"a\":1}", 2}, {"{\"a\":[{}]}", 3}, {"[[[[]]]]", 4},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_NE(ParseJSON(c.Text, c.Values), nullptr) << c.Text;
+    EXPECT_EQ(ParseJSON(c.Text, c.Values - 1), nullptr) << c.Text;
+  }
+  EXPECT_EQ(ParseJSON("1", 0), nullptr);
+}
+
 TEST(JSONTextParser, KeepsNumbersAsTheirText) {
   const char* numbers[] = {"0",      "-0",    "1.50", "1e300", "-12345678901234567890123",
                            "1E-400", "2.5E-3"};

@@ -1,0 +1,150 @@
+// Admission of a request; see Admission.h.
+#include "server/Admission.h"
+
+#include <arpa/inet.h>
+
+#include "platform/Base64Encoding.h"
+#include "platform/StrUtils.h"
+#include "platform/SysUtils.h"
+#include "rest/wire/Envelope.h"
+#include "rest/wire/SessionPragma.h"
+#include "server/Answers.h"
+
+namespace qvr::server {
+
+namespace {
+
+bool IsAddressLiteral(const std::string& AName) {
+  unsigned char address[16];
+  return inet_pton(AF_INET, AName.c_str(), address) == 1 ||
+         inet_pton(AF_INET6, AName.c_str(), address) == 1;
+}
+
+// The name and the port of a Host value ("name", "name:port", "[v6]:port");
+// false for a value that is none of these.
+bool SplitHost(std::string_view AValue, std::string& AName, int& APort, bool& AHasPort) {
+  std::string_view rest;
+  if (AValue.starts_with('[')) {
+    const auto close = AValue.find(']');
+    if (close == std::string_view::npos) return false;
+    AName = std::string(AValue.substr(1, close - 1));
+    rest = AValue.substr(close + 1);
+  } else {
+    const auto colon = AValue.find(':');
+    AName = std::string(AValue.substr(0, colon));
+    rest = colon == std::string_view::npos ? std::string_view() : AValue.substr(colon);
+  }
+  AHasPort = !rest.empty();
+  if (AHasPort) {
+    std::int32_t port = 0;
+    if (rest.front() != ':' || !TryDecimalToInt(rest.substr(1), port) || port < 0 ||
+        port > 65535) {
+      return false;
+    }
+    APort = port;
+  }
+  return !AName.empty();
+}
+
+THttpAnswer Challenge(const std::string& AMessage) {
+  THttpAnswer answer = ErrorAnswer(401, AMessage);
+  answer.SetField("WWW-Authenticate", "Basic realm=\"qvr-server\"");
+  return answer;
+}
+
+}  // namespace
+
+TAdmission::TAdmission(TAdmissionRules ARules, TAttendanceStore& AStore,
+                       TSessionStore& ASessions)
+    : FRules(std::move(ARules)), FStore(AStore), FSessions(ASessions) {}
+
+bool TAdmission::HostAllowed(const std::string& AHost) const {
+  std::string name;
+  int port = 0;
+  bool hasPort = false;
+  if (!SplitHost(AHost, name, port, hasPort)) return false;
+  if (!hasPort) port = FRules.Tls ? 443 : 80;
+  if (port != FRules.Port) return false;
+  // An address names this machine as the client reached it; only a name can
+  // have been pointed here by someone else's DNS.
+  if (IsAddressLiteral(name) || SameText(name, "localhost") || SameText(name, FRules.ListenHost)) {
+    return true;
+  }
+  for (const std::string& allowed : FRules.AllowedHosts) {
+    if (SameText(name, allowed)) return true;
+  }
+  return false;
+}
+
+std::optional<THttpAnswer> TAdmission::CheckOrigin(const THttpRequest& ARequest) const {
+  // HTTP/1.0 requests may come without a Host; the check is then moot.
+  const std::string* host = ARequest.Field("Host");
+  if (host != nullptr && !HostAllowed(*host)) {
+    return ErrorAnswer(421, "This server does not answer for the host " + *host +
+                                "; qvr-server --allow-host NAME lets clients use a name");
+  }
+  if (const std::string* origin = ARequest.Field("Origin")) {
+    const std::string own =
+        std::string(FRules.Tls ? "https://" : "http://") + (host != nullptr ? *host : "");
+    if (host == nullptr || !SameText(Trim(*origin), own)) {
+      return ErrorAnswer(403, "Requests of the web page " + *origin + " are not accepted");
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<THttpAnswer> TAdmission::Admit(const THttpRequest& ARequest,
+                                             TRequestContext& AContext) {
+  if (auto refused = Authenticate(ARequest, AContext)) return refused;
+  return OpenSession(ARequest, AContext);
+}
+
+std::optional<THttpAnswer> TAdmission::Authenticate(const THttpRequest& ARequest,
+                                                    TRequestContext& AContext) {
+  std::string user, password;
+  if (const std::string* authorization = ARequest.Field("Authorization")) {
+    const std::string_view value = Trim(*authorization);
+    if (value.size() < 6 || !SameText(value.substr(0, 6), "Basic ")) {
+      return Challenge("Only Basic authentication is accepted");
+    }
+    const std::string decoded = TBase64Encoding::Base64().Decode(value.substr(6));
+    const auto colon = decoded.find(':');
+    // A credential is a user and a password: a user name alone says nothing
+    // about who sends it.
+    if (colon == std::string::npos) {
+      return Challenge("The credentials are not a user name and a password");
+    }
+    user = decoded.substr(0, colon);
+    password = decoded.substr(colon + 1);
+  }
+  if (user.empty()) {
+    if (!FRules.Anonymous) return Challenge("The server needs a user name (UID)");
+  } else if (!FStore.UserAllowed(user, password)) {
+    return Challenge("The user " + user + " is not allowed, or the password is wrong");
+  }
+  AContext.UserName = user;
+  return std::nullopt;
+}
+
+std::optional<THttpAnswer> TAdmission::OpenSession(const THttpRequest& ARequest,
+                                                   TRequestContext& AContext) {
+  // Of several Pragma fields the last one speaks.
+  const std::string* pragma = ARequest.Field("Pragma");
+  const std::string id = pragma != nullptr ? rest::SessionIDFromPragma(*pragma) : std::string();
+  if (id.empty()) {
+    AContext.Session = FSessions.Create(AContext.UserName);
+    return std::nullopt;
+  }
+  switch (FSessions.Touch(id, AContext.UserName)) {
+    case TSessionStore::TLookup::Found:
+      AContext.Session = id;
+      return std::nullopt;
+    case TSessionStore::TLookup::Unknown:
+      return ErrorAnswer(403, "Session has expired", rest::kSessionExpiredMember);
+    case TSessionStore::TLookup::OtherUser:
+      return ErrorAnswer(403, "The session belongs to another user");
+  }
+  return ErrorAnswer(500, "Internal error: unknown session state");
+}
+
+}  // namespace qvr::server

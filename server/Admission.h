@@ -1,0 +1,56 @@
+// Whether a request may be served, decided before its body is read: the Host
+// it names must be this server (a page of another site reached through
+// DNS rebinding names its own host, 421), a browser's Origin must be the
+// server's own (403), the caller must be a user of the database or,
+// with --anonymous, no one (401, with the challenge), and the session it
+// names must be live and its own (403). Admission fills the request's
+// context with the user and the session.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/AttendanceStore.h"
+#include "server/HttpMessage.h"
+#include "server/Sessions.h"
+
+namespace qvr::server {
+
+struct TAdmissionRules {
+  // The address the server listens on and the port it got.
+  std::string ListenHost;
+  int Port = 0;
+  bool Tls = false;
+  // Host names (besides IP addresses and "localhost") that clients may
+  // reach the server by (--allow-host).
+  std::vector<std::string> AllowedHosts;
+  bool Anonymous = false;
+};
+
+class TAdmission {
+ public:
+  TAdmission(TAdmissionRules ARules, TAttendanceStore& AStore, TSessionStore& ASessions);
+
+  // The checks that need neither the database nor the sessions (Host and
+  // Origin); the answer to give when the request is refused.
+  std::optional<THttpAnswer> CheckOrigin(const THttpRequest& ARequest) const;
+  // Authentication and the session; may wait for the database. The answer
+  // to give when refused; otherwise AContext holds the user and the session.
+  std::optional<THttpAnswer> Admit(const THttpRequest& ARequest, TRequestContext& AContext);
+
+  const TAdmissionRules& Rules() const { return FRules; }
+
+ private:
+  bool HostAllowed(const std::string& AHost) const;
+  std::optional<THttpAnswer> Authenticate(const THttpRequest& ARequest,
+                                          TRequestContext& AContext);
+  std::optional<THttpAnswer> OpenSession(const THttpRequest& ARequest,
+                                         TRequestContext& AContext);
+
+  const TAdmissionRules FRules;
+  TAttendanceStore& FStore;
+  TSessionStore& FSessions;
+};
+
+}  // namespace qvr::server
