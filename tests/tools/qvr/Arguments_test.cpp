@@ -41,6 +41,10 @@ TEST(ParseArgumentsTest, DashesAsOperands) {
   EXPECT_TRUE(b.Help);
   EXPECT_EQ(ParseArguments({"existe", "-7"}).Words, (TWords{"existe", "-7"}));
   EXPECT_TRUE(ParseArguments({"--version"}).Version);
+  const TArguments c = ParseArguments({"personal", "--completo", "--help"});
+  EXPECT_TRUE(c.Completo);
+  EXPECT_TRUE(c.Help);
+  EXPECT_EQ(c.Given, unsigned{coCompleto});
 }
 
 TEST(ParseArgumentsTest, RefusedLines) {

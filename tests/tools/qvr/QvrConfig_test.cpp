@@ -291,6 +291,17 @@ input it names is wrong (nothing was sent or written).
   }
 }
 
+// The commands name their options by bit and the option table gives each bit
+// its row: a bit without a row could never be given, a row whose bit no
+// command declares would be refused by every command.
+TEST(QvrHelpTest, EveryCommandOptionHasItsRowAndACommandThatTakesIt) {
+  unsigned declared = 0;
+  for (const cli::TCommand& command : cli::Commands()) declared |= command.Options;
+  unsigned rows = 0;
+  for (const cli::TOption& option : cli::Options()) rows |= option.Bit;
+  EXPECT_EQ(declared, rows);
+}
+
 TEST(QvrHelpTest, EachCommandAndGroupHasItsHelp) {
   const TProgramResult echo = RunProgram(QvrPath(), {"echo", "--help"});
   ASSERT_TRUE(Succeeded(echo));
