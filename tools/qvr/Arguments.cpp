@@ -1,117 +1,116 @@
-// The command line of qvr; see Arguments.h.
+// The command line of qvr and the table of its options; see Arguments.h.
 #include "tools/qvr/Arguments.h"
 
-#include <string_view>
+#include <bit>
 
 namespace qvr::cli {
 
 namespace {
 
-enum class TOptionId {
-  Config,
-  Host,
-  Port,
-  Uid,
-  SessionFile,
-  Format,
-  Filter,
-  Cache,
-  Completo,
-  DataSet,
-  Help,
-  Version
+// What the rows put into TArguments: a flag sets its field, a value is
+// stored as given; the rows that check their value have a function of
+// their own.
+template <auto AField>
+void Set(TArguments& AArgs, const std::string&) {
+  AArgs.*AField = true;
+}
+
+template <auto AField>
+void Store(TArguments& AArgs, const std::string& AValue) {
+  AArgs.*AField = AValue;
+}
+
+const std::string& Required(const std::string& AValue, const char* AMessage) {
+  if (AValue.empty()) throw EUsageError(AMessage);
+  return AValue;
+}
+
+void SetFormat(TArguments& AArgs, const std::string& AValue) {
+  if (AValue == "table") {
+    AArgs.Format = TFormat::Table;
+  } else if (AValue == "json") {
+    AArgs.Format = TFormat::JSON;
+  } else if (AValue == "csv") {
+    AArgs.Format = TFormat::CSV;
+  } else {
+    throw EUsageError("--format takes table, json or csv, not '" + AValue + "'");
+  }
+}
+
+using enum TOptionScope;
+
+constexpr TOption kOptions[] = {
+    {"", "--config", "FILE", Every, 0, "read and write FILE instead of config.ini beside qvr",
+     [](TArguments& AArgs, const std::string& AValue) {
+       AArgs.ConfigFile = Required(AValue, "--config needs a file name");
+     }},
+    {"", "--host", "HOST", Remote, 0, "call HOST instead of the IP of config.ini (not written)",
+     Store<&TArguments::Host>},
+    {"", "--port", "PORT", Remote, 0, "call PORT instead of the Puerto of config.ini (not written)",
+     Store<&TArguments::Port>},
+    {"", "--uid", "UID", Remote, 0, "call as UID instead of the UID of config.ini (not written)",
+     Store<&TArguments::Uid>},
+    {"", "--session-file", "FILE", Remote, 0,
+     "keep the server's session id in FILE from one run to the next",
+     [](TArguments& AArgs, const std::string& AValue) {
+       AArgs.SessionFile = Required(AValue, "--session-file needs a file name");
+     }},
+    {"", "--format", "table|json|csv", Every, 0, "how results are printed (table by default)",
+     SetFormat},
+    {"", "--filter", "FILTER", Declared, coFilter, "send FILTER as the request filter",
+     Store<&TArguments::Filter>},
+    {"", "--cache", "", Declared, coCache,
+     "leave the result in the server's cache, print its item path", Set<&TArguments::Cache>},
+    {"", "--completo", "", Declared, coCompleto, "every column (ListaPersonalCompleta)",
+     Set<&TArguments::Completo>},
+    {"", "--dataset", "NAME", Declared, coDataSet,
+     "only the dataset NAME of a list (subir-asistencia: its name)",
+     [](TArguments& AArgs, const std::string& AValue) {
+       AArgs.DataSet = Required(AValue, "--dataset needs a name");
+     }},
+    {"-h", "--help", "", Every, 0, "this help", Set<&TArguments::Help>},
+    {"", "--version", "", Program, 0, "the program's version", Set<&TArguments::Version>},
 };
 
-struct TOptionInfo {
-  std::string_view Name;
-  TOptionId Id;
-  bool TakesValue;
-};
+constexpr bool IsLetter(char AChar) {
+  return (AChar >= 'a' && AChar <= 'z') || (AChar >= 'A' && AChar <= 'Z');
+}
 
-constexpr TOptionInfo kOptions[] = {
-    {"--config", TOptionId::Config, true},
-    {"--host", TOptionId::Host, true},
-    {"--port", TOptionId::Port, true},
-    {"--uid", TOptionId::Uid, true},
-    {"--session-file", TOptionId::SessionFile, true},
-    {"--format", TOptionId::Format, true},
-    {"--filter", TOptionId::Filter, true},
-    {"--cache", TOptionId::Cache, false},
-    {"--completo", TOptionId::Completo, false},
-    {"--dataset", TOptionId::DataSet, true},
-    {"--help", TOptionId::Help, false},
-    {"-h", TOptionId::Help, false},
-    {"--version", TOptionId::Version, false},
-};
+// A new row gets its names and its bit checked here rather than by a
+// command that reports the wrong option.
+constexpr bool WellFormed() {
+  unsigned bits = 0;
+  for (const TOption& option : kOptions) {
+    if (!option.Name.starts_with("--")) return false;
+    // A short name is "-" and a letter: "--" and "-7" are read as operands.
+    if (!option.Short.empty() &&
+        (option.Short.size() != 2 || option.Short[0] != '-' || !IsLetter(option.Short[1]))) {
+      return false;
+    }
+    const bool declared = option.Scope == Declared;
+    if (declared != std::has_single_bit(option.Bit) || (bits & option.Bit) != 0) return false;
+    bits |= option.Bit;
+    for (const TOption& other : kOptions) {
+      if (&other != &option &&
+          (other.Name == option.Name || (!option.Short.empty() && other.Short == option.Short))) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+static_assert(WellFormed(), "an option's names or its command option bit are wrong");
 
-const TOptionInfo* FindOption(std::string_view AName) {
-  for (const auto& info : kOptions) {
-    if (info.Name == AName) return &info;
+const TOption* FindOption(std::string_view AName) {
+  for (const TOption& option : kOptions) {
+    if (AName == option.Name || AName == option.Short) return &option;
   }
   return nullptr;
 }
 
-TFormat ParseFormat(const std::string& AText) {
-  if (AText == "table") return TFormat::Table;
-  if (AText == "json") return TFormat::JSON;
-  if (AText == "csv") return TFormat::CSV;
-  throw EUsageError("--format takes table, json or csv, not '" + AText + "'");
-}
-
-void Apply(TArguments& AResult, const TOptionInfo& AInfo, const std::string& AValue) {
-  const auto given = [&](TCommandOption AOption) { AResult.Given |= AOption; };
-  switch (AInfo.Id) {
-    case TOptionId::Config:
-      if (AValue.empty()) throw EUsageError("--config needs a file name");
-      AResult.ConfigFile = AValue;
-      break;
-    case TOptionId::Host:
-      AResult.Host = AValue;
-      AResult.ConnectionOptions = true;
-      break;
-    case TOptionId::Port:
-      AResult.Port = AValue;
-      AResult.ConnectionOptions = true;
-      break;
-    case TOptionId::Uid:
-      AResult.Uid = AValue;
-      AResult.ConnectionOptions = true;
-      break;
-    case TOptionId::SessionFile:
-      if (AValue.empty()) throw EUsageError("--session-file needs a file name");
-      AResult.SessionFile = AValue;
-      AResult.ConnectionOptions = true;
-      break;
-    case TOptionId::Format:
-      AResult.Format = ParseFormat(AValue);
-      break;
-    case TOptionId::Filter:
-      AResult.Filter = AValue;
-      given(coFilter);
-      break;
-    case TOptionId::Cache:
-      AResult.Cache = true;
-      given(coCache);
-      break;
-    case TOptionId::Completo:
-      AResult.Completo = true;
-      given(coCompleto);
-      break;
-    case TOptionId::DataSet:
-      if (AValue.empty()) throw EUsageError("--dataset needs a name");
-      AResult.DataSet = AValue;
-      given(coDataSet);
-      break;
-    case TOptionId::Help:
-      AResult.Help = true;
-      break;
-    case TOptionId::Version:
-      AResult.Version = true;
-      break;
-  }
-}
-
 }  // namespace
+
+std::span<const TOption> Options() { return kOptions; }
 
 TArguments ParseArguments(const std::vector<std::string>& AArgs) {
   TArguments result;
@@ -130,34 +129,24 @@ TArguments ParseArguments(const std::vector<std::string>& AArgs) {
       continue;
     }
     const auto equals = word.find('=');
+    // Messages name the option as it was typed, "-h" as "-h".
     const std::string name = word.substr(0, equals);
-    const TOptionInfo* info = FindOption(name);
-    if (info == nullptr) throw EUsageError("unknown option " + name);
+    const TOption* option = FindOption(name);
+    if (option == nullptr) throw EUsageError("unknown option " + name);
+    const bool takesValue = !option->Value.empty();
     std::string value;
     if (equals != std::string::npos) {
-      if (!info->TakesValue) throw EUsageError(name + " takes no value");
+      if (!takesValue) throw EUsageError(name + " takes no value");
       value = word.substr(equals + 1);
-    } else if (info->TakesValue) {
+    } else if (takesValue) {
       if (i + 1 >= AArgs.size()) throw EUsageError(name + " needs a value");
       value = AArgs[++i];
     }
-    Apply(result, *info, value);
+    option->Apply(result, value);
+    if (option->Scope == Declared) result.Given |= option->Bit;
+    if (option->Scope == Remote) result.ConnectionOptions = true;
   }
   return result;
-}
-
-const char* OptionName(TCommandOption AOption) {
-  switch (AOption) {
-    case coFilter:
-      return "--filter";
-    case coCache:
-      return "--cache";
-    case coCompleto:
-      return "--completo";
-    case coDataSet:
-      return "--dataset";
-  }
-  return "";
 }
 
 }  // namespace qvr::cli

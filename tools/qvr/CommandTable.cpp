@@ -84,31 +84,6 @@ const std::vector<TCommand> kCommands = {
      true, RunCacheDelete},
 };
 
-struct TOptionHelp {
-  unsigned Bit;  // 0: an option every command takes
-  bool Remote;   // only for commands that call the server
-  std::string_view Text;
-};
-
-const TOptionHelp kOptionHelp[] = {
-    {0, false, "--config FILE            read and write FILE instead of config.ini beside qvr"},
-    {0, true, "--host HOST              call HOST instead of the IP of config.ini (not written)"},
-    {0, true,
-     "--port PORT              call PORT instead of the Puerto of config.ini (not written)"},
-    {0, true,
-     "--uid UID                call as UID instead of the UID of config.ini (not written)"},
-    {0, true,
-     "--session-file FILE      keep the server's session id in FILE from one run to the next"},
-    {0, false, "--format table|json|csv  how results are printed (table by default)"},
-    {coFilter, true, "--filter FILTER          send FILTER as the request filter"},
-    {coCache, true,
-     "--cache                  leave the result in the server's cache, print its item path"},
-    {coCompleto, true, "--completo               every column (ListaPersonalCompleta)"},
-    {coDataSet, false,
-     "--dataset NAME           only the dataset NAME of a list (subir-asistencia: its name)"},
-    {0, false, "-h, --help               this help"},
-};
-
 std::string CommandLines(std::string_view AGroup) {
   std::size_t width = 0;
   for (const auto& command : kCommands) width = std::max(width, Usage(command).size());
@@ -118,6 +93,31 @@ std::string CommandLines(std::string_view AGroup) {
     const std::string usage = Usage(command);
     lines.append("  ").append(usage).append(width + 2 - usage.size(), ' ');
     lines.append(command.Summary).append("\n");
+  }
+  return lines;
+}
+
+// "--config FILE" or "-h, --help": the left column of the option's help line.
+std::string Spelling(const TOption& AOption) {
+  std::string spelling;
+  if (!AOption.Short.empty()) spelling.append(AOption.Short).append(", ");
+  spelling.append(AOption.Name);
+  if (!AOption.Value.empty()) spelling.append(" ").append(AOption.Value);
+  return spelling;
+}
+
+// The help lines of the options that ACommand takes, or of every option for
+// a null ACommand; one column width for all, so that every help aligns them
+// alike.
+std::string OptionLines(const TCommand* ACommand) {
+  std::size_t width = 0;
+  for (const TOption& option : Options()) width = std::max(width, Spelling(option).size());
+  std::string lines;
+  for (const TOption& option : Options()) {
+    if (ACommand != nullptr && !Takes(*ACommand, option)) continue;
+    const std::string spelling = Spelling(option);
+    lines.append("  ").append(spelling).append(width + 2 - spelling.size(), ' ');
+    lines.append(option.Help).append("\n");
   }
   return lines;
 }
@@ -135,6 +135,20 @@ std::string Usage(const TCommand& ACommand) {
 }
 
 const std::vector<TCommand>& Commands() { return kCommands; }
+
+bool Takes(const TCommand& ACommand, const TOption& AOption) {
+  switch (AOption.Scope) {
+    case TOptionScope::Every:
+      return true;
+    case TOptionScope::Remote:
+      return ACommand.Remote;
+    case TOptionScope::Declared:
+      return (ACommand.Options & AOption.Bit) != 0;
+    case TOptionScope::Program:
+      return false;
+  }
+  return false;
+}
 
 bool IsGroup(std::string_view AWord) { return AWord == "config" || AWord == "cache"; }
 
@@ -164,8 +178,7 @@ std::string ProgramHelp() {
       "Commands:\n";
   help += CommandLines("");
   help += "\nOptions:\n";
-  for (const auto& option : kOptionHelp) help += "  " + std::string(option.Text) + "\n";
-  help += "  --version                the program's version\n";
+  help += OptionLines(nullptr);
   help += "\n";
   help += kExitStatus;
   help += "\n'qvr COMMAND --help' describes one command.\n";
@@ -180,11 +193,7 @@ std::string GroupHelp(std::string_view AGroup) {
 std::string CommandHelp(const TCommand& ACommand) {
   std::string help = "Usage: qvr [OPTIONS] " + Usage(ACommand) + "\n\n";
   help += std::string(ACommand.Help) + "\n\nOptions:\n";
-  for (const auto& option : kOptionHelp) {
-    if (option.Remote && !ACommand.Remote) continue;
-    if (option.Bit != 0 && (ACommand.Options & option.Bit) == 0) continue;
-    help += "  " + std::string(option.Text) + "\n";
-  }
+  help += OptionLines(&ACommand);
   help += "\n";
   help += kExitStatus;
   return help;

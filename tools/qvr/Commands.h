@@ -1,10 +1,10 @@
-// The commands of qvr: the table that names them, with their operands,
-// options and help, and the functions that run them. Each function reads
-// its operands, calls the data module (its configuration, or the server
-// through its Client) and prints what came back through TOutput; errors
-// are exceptions (EUsageError for what the user gave, the core's own
-// exceptions for what failed), which the program's entry turns into one
-// line on standard error and the exit status.
+// The commands of qvr: the table that names them, with their operands, the
+// options they declare and their help, and the functions that run them.
+// Each function reads its operands, calls the data module (its
+// configuration, or the server through its Client) and prints what came
+// back through TOutput; errors are exceptions (EUsageError for what the user
+// gave, the core's own exceptions for what failed), which the program's
+// entry turns into one line on standard error and the exit status.
 #pragma once
 
 #include <istream>
@@ -33,10 +33,10 @@ struct TCommand {
   std::string_view Operands;  // "[IP=...] [Puerto=...] [UID=...]"
   std::string_view Summary;   // one line
   std::string_view Help;      // what it does, in a few lines
-  unsigned Options;           // TCommandOption bits it takes
+  unsigned Options;           // the TCommandOption bits of the options it declares
   int MinOperands;
   int MaxOperands;  // -1: any number
-  // Calls the server: --host, --port, --uid and --session-file apply.
+  // Calls the server: the options of TOptionScope::Remote apply.
   bool Remote;
   void (*Run)(TCommandRun& ARun);
 };
@@ -47,6 +47,11 @@ const std::vector<TCommand>& Commands();
 // as "config set"), and in AUsed how many words its name took; null when
 // none matches.
 const TCommand* FindCommand(const std::vector<std::string>& AWords, std::size_t& AUsed);
+// Whether ACommand takes AOption, by the option's scope: its help lists the
+// options it takes and the command check refuses the others (an option of
+// TOptionScope::Program is taken by none, and refused by none either, since
+// it acts before a command is read).
+bool Takes(const TCommand& ACommand, const TOption& AOption);
 // True for "config" and "cache", whose commands are two words.
 bool IsGroup(std::string_view AWord);
 

@@ -27,16 +27,33 @@ const TCommand& ResolveCommand(const TArguments& AArgs, std::size_t& AUsed) {
   throw EUsageError("unknown command '" + name + "' ('qvr --help' lists the commands)");
 }
 
+// "--host, --port, --uid and --session-file": the options of AScope.
+std::string NamesOf(TOptionScope AScope) {
+  std::vector<std::string_view> names;
+  for (const TOption& option : Options()) {
+    if (option.Scope == AScope) names.push_back(option.Name);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " and " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
 void CheckLine(const TCommand& ACommand, const TArguments& AArgs, std::size_t AOperands) {
-  const unsigned refused = AArgs.Given & ~ACommand.Options;
-  for (const TCommandOption option : {coFilter, coCache, coCompleto, coDataSet}) {
-    if ((refused & option) != 0) {
-      throw EUsageError(std::string(ACommand.Name) + " does not take " + OptionName(option));
+  // The declared options are checked first and in the table's order, and the
+  // connection options after them as one message, whatever the order on the
+  // line: one line always gets the same message.
+  for (const TOption& option : Options()) {
+    if (option.Scope == TOptionScope::Declared && (AArgs.Given & option.Bit) != 0 &&
+        !Takes(ACommand, option)) {
+      throw EUsageError(std::string(ACommand.Name) + " does not take " + std::string(option.Name));
     }
   }
   if (AArgs.ConnectionOptions && !ACommand.Remote) {
     throw EUsageError(std::string(ACommand.Name) +
-                      " calls no server: --host, --port, --uid and --session-file do not apply");
+                      " calls no server: " + NamesOf(TOptionScope::Remote) + " do not apply");
   }
   const auto count = static_cast<int>(AOperands);
   if (count < ACommand.MinOperands || (ACommand.MaxOperands >= 0 && count > ACommand.MaxOperands)) {

@@ -41,6 +41,10 @@ TEST(ParseArgumentsTest, DashesAsOperands) {
   EXPECT_TRUE(b.Help);
   EXPECT_EQ(ParseArguments({"existe", "-7"}).Words, (TWords{"existe", "-7"}));
   EXPECT_TRUE(ParseArguments({"--version"}).Version);
+  const TArguments c = ParseArguments({"personal", "--completo", "--help"});
+  EXPECT_TRUE(c.Completo);
+  EXPECT_TRUE(c.Help);
+  EXPECT_EQ(c.Given, unsigned{coCompleto});
 }
 
 TEST(ParseArgumentsTest, RefusedLines) {
@@ -56,6 +60,19 @@ TEST(ParseArgumentsTest, RefusedLines) {
       {{"--config="}, "--config needs a file name"},
       {{"--session-file", ""}, "--session-file needs a file name"},
       {{"--dataset="}, "--dataset needs a name"},
+      // The name as it was typed, the short one included.
+      {{"-h=1"}, "-h takes no value"},
+      {{"relojes", "--help=yes"}, "--help takes no value"},
+      {{"--version="}, "--version takes no value"},
+      {{"personal", "--completo=no"}, "--completo takes no value"},
+      {{"--config"}, "--config needs a value"},
+      {{"--port"}, "--port needs a value"},
+      {{"relojes", "--dataset"}, "--dataset needs a value"},
+      {{"--bogus=1", "relojes"}, "unknown option --bogus"},
+      {{"--h"}, "unknown option --h"},
+      {{"-help"}, "unknown option -help"},
+      // The first fault on the line is the one reported.
+      {{"--cache=1", "--bogus"}, "--cache takes no value"},
   };
   for (const auto& c : kCases) {
     try {

@@ -314,6 +314,8 @@ TEST_F(QvrCallsTest, UsageErrorsSendNothing) {
       {{"relojes", "--completo"}, "relojes does not take --completo"},
       {{"echo", "x", "--cache"}, "echo does not take --cache"},
       {{"test", "--filter", "x"}, "test does not take --filter"},
+      {{"cache", "delete", "1/0", "--dataset", "D"}, "cache delete does not take --dataset"},
+      {{"empleado", "1", "--completo", "--cache"}, "empleado does not take --completo"},
       {{"opciones", "--filter", "x"},
        "opciones takes --filter only with --cache (CargarOpciones sends none)"},
       {{"actualizar-empleado", "no-existe.json"},

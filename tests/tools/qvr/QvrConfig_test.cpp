@@ -132,6 +132,12 @@ TEST(QvrConfigTest, UsageErrorsWriteNothing) {
        "config set calls no server: --host, --port, --uid and --session-file do not apply"},
       {{"config", "show", "extra"}, "usage: qvr config show"},
       {{"config", "show", "--cache"}, "config show does not take --cache"},
+      {{"config", "show", "--dataset=D"}, "config show does not take --dataset"},
+      // The first refused option in the help's order, whatever the line's.
+      {{"config", "show", "--completo", "--filter", "x"}, "config show does not take --filter"},
+      {{"config", "show", "--port", "1", "--cache"}, "config show does not take --cache"},
+      {{"config", "show", "--session-file", "s"},
+       "config show calls no server: --host, --port, --uid and --session-file do not apply"},
       {{"config"}, "config needs a command ('qvr config --help' lists them)"},
       {{"config", "bogus"}, "unknown command 'config bogus' ('qvr --help' lists the commands)"},
       {{"bogus"}, "unknown command 'bogus' ('qvr --help' lists the commands)"},
@@ -163,6 +169,137 @@ TEST(QvrHelpTest, TheProgramListsEveryCommandOnOneLine) {
   }
   EXPECT_NE(help.Out.find("Exit status: 0 success; 1"), std::string::npos);
   EXPECT_EQ(RunProgram(QvrPath(), {"-h"}).Out, help.Out);
+}
+
+// The whole help texts, word for word, as qvr prints them: they are built from
+// the command table and the option table, so a change to either that moves a
+// line, a column or a blank shows here. The expected texts are qvr's own
+// output, copied when these cases were written. The commands are picked for
+// the options they take: echo calls the server and takes --filter only,
+// config set calls no server, personal takes every option a command can.
+TEST(QvrHelpTest, TheHelpTextsWordForWord) {
+  const struct {
+    std::vector<std::string> Line;
+    const char* Text;
+  } kCases[] = {
+      {{"--help"}, R"help(Usage: qvr [OPTIONS] COMMAND [OPERANDS]
+
+The attendance suite's client for administrators and scripts. Like every client
+program of the suite it reads config.ini beside its executable (or the file
+--config names) and calls the attendance server that file names.
+
+Commands:
+  config show                                 the server, port and UID in config.ini, the file and whether it exists
+  config set [IP=...] [Puerto=...] [UID=...]  write the server, port and UID as the options window saves them
+  test                                        test the connection to the server
+  echo TEXT                                   the server's EchoString of TEXT
+  reverse TEXT                                the server's ReverseString of TEXT
+  opciones                                    the server's options (CargarOpciones)
+  relojes                                     the time clocks (ListaRelojes)
+  empresas                                    the companies (ListaEmpresas)
+  personal [--completo]                       the staff (ListaPersonalParcial, or ListaPersonalCompleta)
+  existe CODIGO                               whether an employee has the code CODIGO (ExisteEmpleado)
+  empleado CODIGO                             the record of the employee CODIGO (InfoEmpleado)
+  actualizar-empleado FILE|-                  change an employee from a JSON object (ActualizarEmpleado)
+  subir-asistencia NOMBRE FILE.csv            upload attendance records from a CSV file (SubirAsistencia)
+  cache get ITEMPATH                          a result left in the server's cache
+  cache command ITEMPATH                      the cached command that a result belongs to
+  cache delete ITEMPATH                       delete from the server the cached command of a result
+
+Options:
+  --config FILE            read and write FILE instead of config.ini beside qvr
+  --host HOST              call HOST instead of the IP of config.ini (not written)
+  --port PORT              call PORT instead of the Puerto of config.ini (not written)
+  --uid UID                call as UID instead of the UID of config.ini (not written)
+  --session-file FILE      keep the server's session id in FILE from one run to the next
+  --format table|json|csv  how results are printed (table by default)
+  --filter FILTER          send FILTER as the request filter
+  --cache                  leave the result in the server's cache, print its item path
+  --completo               every column (ListaPersonalCompleta)
+  --dataset NAME           only the dataset NAME of a list (subir-asistencia: its name)
+  -h, --help               this help
+  --version                the program's version
+
+Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
+input it names is wrong (nothing was sent or written).
+
+'qvr COMMAND --help' describes one command.
+)help"},
+      {{"echo", "--help"}, R"help(Usage: qvr [OPTIONS] echo TEXT
+
+Prints what the server's EchoString answers for TEXT.
+
+Options:
+  --config FILE            read and write FILE instead of config.ini beside qvr
+  --host HOST              call HOST instead of the IP of config.ini (not written)
+  --port PORT              call PORT instead of the Puerto of config.ini (not written)
+  --uid UID                call as UID instead of the UID of config.ini (not written)
+  --session-file FILE      keep the server's session id in FILE from one run to the next
+  --format table|json|csv  how results are printed (table by default)
+  --filter FILTER          send FILTER as the request filter
+  -h, --help               this help
+
+Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
+input it names is wrong (nothing was sent or written).
+)help"},
+      {{"config", "set", "-h"},
+       R"help(Usage: qvr [OPTIONS] config set [IP=...] [Puerto=...] [UID=...]
+
+Writes the values given, exactly as the options window's "Guardar" does. The port
+is converted first (blanks before it, a sign, decimal digits, or hexadecimal ones
+after $, x or 0x, and nothing after them); when it does not convert, "El puerto
+debe ser numerico" is printed and nothing is written. Then IP, Puerto and UID are
+written in this order, each at once and exactly as typed; a value not given stays
+as it is. A file that cannot be written gives "Unable to write to <file>" and
+keeps what it held. Key names are read without regard to case.
+
+Options:
+  --config FILE            read and write FILE instead of config.ini beside qvr
+  --format table|json|csv  how results are printed (table by default)
+  -h, --help               this help
+
+Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
+input it names is wrong (nothing was sent or written).
+)help"},
+      {{"--help", "personal"}, R"help(Usage: qvr [OPTIONS] personal [--completo]
+
+Prints the dataset list of ListaPersonalParcial, the columns a clock needs, or
+with --completo that of ListaPersonalCompleta, with every column.
+
+Options:
+  --config FILE            read and write FILE instead of config.ini beside qvr
+  --host HOST              call HOST instead of the IP of config.ini (not written)
+  --port PORT              call PORT instead of the Puerto of config.ini (not written)
+  --uid UID                call as UID instead of the UID of config.ini (not written)
+  --session-file FILE      keep the server's session id in FILE from one run to the next
+  --format table|json|csv  how results are printed (table by default)
+  --filter FILTER          send FILTER as the request filter
+  --cache                  leave the result in the server's cache, print its item path
+  --completo               every column (ListaPersonalCompleta)
+  --dataset NAME           only the dataset NAME of a list (subir-asistencia: its name)
+  -h, --help               this help
+
+Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
+input it names is wrong (nothing was sent or written).
+)help"},
+  };
+  for (const auto& c : kCases) {
+    const std::string line = c.Line[0] + (c.Line.size() > 1 ? " " + c.Line[1] : "");
+    const TProgramResult help = RunProgram(QvrPath(), c.Line);
+    EXPECT_TRUE(Succeeded(help)) << line;
+    EXPECT_EQ(help.Out, c.Text) << line;
+  }
+}
+
+// The commands name their options by bit and the option table gives each bit
+// its row: a bit without a row could never be given, a row whose bit no
+// command declares would be refused by every command.
+TEST(QvrHelpTest, EveryCommandOptionHasItsRowAndACommandThatTakesIt) {
+  unsigned declared = 0;
+  for (const cli::TCommand& command : cli::Commands()) declared |= command.Options;
+  unsigned rows = 0;
+  for (const cli::TOption& option : cli::Options()) rows |= option.Bit;
+  EXPECT_EQ(declared, rows);
 }
 
 TEST(QvrHelpTest, EachCommandAndGroupHasItsHelp) {
