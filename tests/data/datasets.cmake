@@ -1,4 +1,9 @@
 # Tests of the dataset library (label datasets).
+qvr_test(FieldValues_test LABEL datasets SOURCES ${CMAKE_CURRENT_LIST_DIR}/FieldValues_test.cpp)
+qvr_test(FieldDefs_test LABEL datasets SOURCES ${CMAKE_CURRENT_LIST_DIR}/FieldDefs_test.cpp)
+qvr_test(Fields_test LABEL datasets SOURCES ${CMAKE_CURRENT_LIST_DIR}/Fields_test.cpp)
+qvr_test(ResourceOptions_test LABEL datasets
+         SOURCES ${CMAKE_CURRENT_LIST_DIR}/ResourceOptions_test.cpp)
 qvr_test(DataSet_test LABEL datasets SOURCES ${CMAKE_CURRENT_LIST_DIR}/DataSet_test.cpp)
 qvr_test(BinStorage_test LABEL datasets SOURCES ${CMAKE_CURRENT_LIST_DIR}/BinStorage_test.cpp)
 qvr_test(JSONStorage_test LABEL datasets SOURCES ${CMAKE_CURRENT_LIST_DIR}/JSONStorage_test.cpp)
