@@ -7,6 +7,5 @@ qvr_test(uGral_test LABEL json SOURCES ${CMAKE_SOURCE_DIR}/tests/client/uGral_te
 # through their headers (an executable of its own, see the test's banner).
 qvr_test(HeaderOnlyRegistration_test LABEL json
          SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/HeaderOnlyRegistration_test.cpp)
-# The parser against the RapidJSON-based reader it replaced.
+# The parser against a reader written apart from it from the JSON grammar.
 qvr_test(JSONParser_test LABEL json SOURCES ${CMAKE_CURRENT_LIST_DIR}/json/JSONParser_test.cpp)
-target_include_directories(JSONParser_test PRIVATE ${RAPIDJSON_INCLUDE_DIR})
