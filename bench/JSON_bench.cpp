@@ -12,9 +12,7 @@
 // does (target encoding ASCII); its UTF-8 writer, which escapes less, is shown
 // as well. Targets: parse at least 0.9 times the reference's throughput on
 // the dataset list and 0.7 on the objects, write at least 0.9 on both; peak
-// memory while parsing the objects at most 8 times the text size. The reader
-// used before (RapidJSON's SAX reader on a copy, ReferenceParser.h) is shown
-// against the same reference.
+// memory while parsing the objects at most 8 times the text size.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -40,7 +38,6 @@
 #include "rest/json/JSONTestData.h"
 #include "rest/json/JSONText.h"
 #include "rest/json/JSONValues.h"
-#include "rest/json/ReferenceParser.h"
 #include "support/BenchReport.h"
 #include "support/PairedTiming.h"
 
@@ -239,7 +236,6 @@ constexpr int kPairs = 15;
 
 struct TDocumentFigures {
   double Parse = 0;      // throughput ours / reference
-  double OldParse = 0;   // the reader used before / reference
   double Write = 0;      // throughput ours / reference (ASCII target)
   double WriteUtf8 = 0;  // throughput ours / RapidJSON's UTF-8 writer
   double ParseMs = 0, ReferenceParseMs = 0, WriteMs = 0, ReferenceWriteMs = 0, Utf8WriteMs = 0;
@@ -260,9 +256,6 @@ TDocumentFigures Measure(const std::string& AText) {
   auto reference = [&] { theirs = ParseRapidJSON(AText, buffer); };
   const auto parse = PairedMedians(
       kPairs, 2, [&] { ours = ParseJSON(AText); }, reference, TPairClock::ThreadCpu, release);
-  const auto old = PairedMedians(
-      kPairs, 1, [&] { ours = qvr::rest::reference::Parse(AText); }, reference,
-      TPairClock::ThreadCpu, release);
   const std::unique_ptr<TJSONValue> tree = ParseJSON(AText);
   const auto write = PairedMedians(
       kPairs, 2, [&] { benchmark::DoNotOptimize(WriteJSON(*tree).size()); },
@@ -271,7 +264,6 @@ TDocumentFigures Measure(const std::string& AText) {
       kPairs, 1, [&] { benchmark::DoNotOptimize(WriteJSON(*tree).size()); },
       [&] { WriteRapidJSON<rapidjson::UTF8<>>(*tree); }, TPairClock::ThreadCpu);
   f.Parse = 1.0 / parse.Ratio();
-  f.OldParse = 1.0 / old.Ratio();
   f.Write = 1.0 / write.Ratio();
   f.WriteUtf8 = 1.0 / utf8.Ratio();
   f.ParseMs = parse.Subject * 1e3;
@@ -328,8 +320,6 @@ int main(int argc, char** argv) {
                      ">=", 0.9);
   ok &= ReportTarget("json write throughput, objects / RapidJSON Writer raw numbers", o.Write,
                      ">=", 0.9);
-  ReportFigure("json parse throughput of the former reader / same reference",
-               Formatted("dataset list %.2f, objects %.2f", d.OldParse, o.OldParse));
   ReportFigure("json write throughput / RapidJSON's UTF-8 Writer (escapes less)",
                Formatted("dataset list %.2f (%.1f ms), objects %.2f (%.1f ms)", d.WriteUtf8,
                          d.Utf8WriteMs, o.WriteUtf8, o.Utf8WriteMs));

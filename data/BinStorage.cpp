@@ -7,6 +7,10 @@
 #include <limits>
 #include <vector>
 
+#include "data/FieldDefs.h"
+#include "data/FieldValues.h"
+#include "data/Fields.h"
+#include "data/ResourceOptions.h"
 #include "platform/Utf.h"
 
 namespace qvr::data {

@@ -2,261 +2,34 @@
 // rows, kept column by column in memory, with an open/closed state, a cursor,
 // an append buffer and typed field accessors. TAdaptedDataSet is the class the
 // rest of the core passes around (dataset lists hold it); TMemTable
-// (data/MemTable.h) adds the storage formats.
+// (data/MemTable.h) adds the storage formats. Its parts have units of their
+// own: field types and values (FieldValues.h), column definitions
+// (FieldDefs.h), columns and fields (Fields.h) and storage options
+// (ResourceOptions.h); this header includes them all, so that a user of
+// datasets needs only this one.
 #pragma once
 
-#include <concepts>
-#include <cstdint>
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
-#include <variant>
 #include <vector>
 
 #include "data/DataSetExceptions.h"
+#include "data/FieldDefs.h"
+#include "data/FieldValues.h"
+#include "data/Fields.h"
+#include "data/ResourceOptions.h"
 #include "data/detail/NameIndex.h"
 #include "platform/Classes.h"
-#include "platform/SysUtils.h"
 
 namespace qvr::data {
 
-// The column types. The numbers are the type codes of the binary storage
-// format (docs/dataset-format.md): never renumber them.
-enum class TFieldType : std::uint8_t {
-  ftInteger = 1,   // 32-bit signed integer
-  ftLargeint = 2,  // 64-bit signed integer
-  ftFloat = 3,     // IEEE-754 double
-  ftBoolean = 4,
-  ftString = 5,    // Unicode text, held as UTF-8
-  ftDateTime = 6,  // TDateTime
-  ftBytes = 7,     // arbitrary bytes
-};
-
-// Text name of a field type ("Integer", "Largeint", ...), for messages.
-std::string FieldTypeName(TFieldType AType);
-// True when AValue is the code of a TFieldType.
-bool IsValidFieldType(std::uint8_t AValue) noexcept;
-
-// A date and time as days since 30 December 1899 00:00 with the time of day as
-// the fraction (the OLE automation date). Date-time values travel as such.
-using TDateTime = double;
-using TBytes = std::vector<std::uint8_t>;
-
-// One value handed to or read from a dataset: null, an integer, a floating-point
-// number (also date-time), a Boolean, text (UTF-8) or bytes. The column decides
-// how the value is stored; a value that does not fit raises EDataSetError.
-class TValue {
- public:
-  TValue() = default;
-  TValue(std::nullptr_t) {}
-  // Any integer type; an unsigned value above the 64-bit signed range raises
-  // EDataSetError rather than turn negative.
-  template <std::integral I>
-  requires(!std::is_same_v<I, bool>) TValue(I AValue) : FData(CheckedInt64(AValue)) {}
-  TValue(double AValue) : FData(AValue) {}
-  TValue(float AValue) : FData(double{AValue}) {}
-  TValue(bool AValue) : FData(AValue) {}
-  TValue(const char* AValue) : FData(std::string(AValue)) {}
-  TValue(std::string AValue) : FData(std::move(AValue)) {}
-  TValue(std::string_view AValue) : FData(std::string(AValue)) {}
-  TValue(TBytes AValue) : FData(std::move(AValue)) {}
-
-  bool IsNull() const { return std::holds_alternative<std::monostate>(FData); }
-  const auto& Data() const { return FData; }
-  bool operator==(const TValue&) const = default;
-
- private:
-  template <std::integral I>
-  static std::int64_t CheckedInt64(I AValue) {
-    if constexpr (std::is_unsigned_v<I> && sizeof(I) >= sizeof(std::int64_t)) {
-      if (AValue > static_cast<std::uint64_t>(INT64_MAX)) {
-        throw EDataSetError("Integer value out of the 64-bit range");
-      }
-    }
-    return static_cast<std::int64_t>(AValue);
-  }
-
-  std::variant<std::monostate, std::int64_t, double, bool, std::string, TBytes> FData;
-};
-
-// A column definition: name (unique within the dataset, compared without
-// regard to ASCII case), type and whether nulls are refused on Post.
-struct TFieldDef {
-  std::string Name;
-  TFieldType DataType = TFieldType::ftString;
-  bool Required = false;
-  bool operator==(const TFieldDef&) const = default;
-};
-
-class TAdaptedDataSet;
-
-// The column definitions of a dataset; changed only while it is closed.
-class TFieldDefs {
- public:
-  TFieldDefs() = default;
-  // Copies are free-standing definitions: only the items are copied.
-  TFieldDefs(const TFieldDefs& AOther) : FItems(AOther.FItems), FIndex(AOther.FIndex) {}
-  // Replaces the items (refused while the owning dataset is open).
-  TFieldDefs& operator=(const TFieldDefs& AOther);
-
-  // Adds a column. Raises EDataSetError "Duplicate field name '%s'" for a name
-  // already defined, "Field name is empty" for an empty one, and "Cannot
-  // perform this operation on an open dataset" when its dataset is open.
-  const TFieldDef& Add(const std::string& AName, TFieldType ADataType, bool ARequired = false);
-  void Clear();
-  int Count() const { return static_cast<int>(FItems.size()); }
-  const TFieldDef& operator[](int AIndex) const {
-    return FItems.at(static_cast<std::size_t>(AIndex));
-  }
-  // Index of the column named AName (ASCII case ignored), or -1. Constant
-  // time: names are hashed.
-  int IndexOf(std::string_view AName) const { return FIndex.Find(AName); }
-  const std::vector<TFieldDef>& Items() const { return FItems; }
-
- private:
-  friend class TAdaptedDataSet;
-  std::vector<TFieldDef> FItems;
-  detail::TNameIndex FIndex;  // the names of FItems
-  // The dataset these belong to (null for free-standing definitions): it
-  // refuses changes while open and rebuilds its columns after one.
-  TAdaptedDataSet* FOwner = nullptr;
-};
-
-// The values of one column, one entry per row, in the vector that suits its
-// type; Nulls holds 1 for a null row (a null row still has an entry: 0, 0.0,
-// false or empty text). Text and bytes share one buffer per column with the
-// end offset of each row, so a column costs no allocation per row and at most
-// nine bytes of memory per row beyond its text. The storage formats read and
-// fill these directly.
-class TColumn {
- public:
-  explicit TColumn(TFieldType AType);
-
-  TFieldType DataType() const { return FType; }
-  std::size_t Size() const { return FNulls.size(); }
-  void Reserve(std::size_t ACount);
-  void Clear();
-  // Drops the last row (for taking back a partly appended record).
-  void PopBack();
-
-  std::vector<std::uint8_t>& Nulls() { return FNulls; }
-  const std::vector<std::uint8_t>& Nulls() const { return FNulls; }
-  // ftInteger
-  std::vector<std::int32_t>& Int32s() { return std::get<std::vector<std::int32_t>>(FValues); }
-  const std::vector<std::int32_t>& Int32s() const {
-    return std::get<std::vector<std::int32_t>>(FValues);
-  }
-  // ftLargeint
-  std::vector<std::int64_t>& Int64s() { return std::get<std::vector<std::int64_t>>(FValues); }
-  const std::vector<std::int64_t>& Int64s() const {
-    return std::get<std::vector<std::int64_t>>(FValues);
-  }
-  // ftFloat and ftDateTime
-  std::vector<double>& Doubles() { return std::get<std::vector<double>>(FValues); }
-  const std::vector<double>& Doubles() const { return std::get<std::vector<double>>(FValues); }
-  // ftBoolean (0 or 1)
-  std::vector<std::uint8_t>& Booleans() { return std::get<std::vector<std::uint8_t>>(FValues); }
-  const std::vector<std::uint8_t>& Booleans() const {
-    return std::get<std::vector<std::uint8_t>>(FValues);
-  }
-  // ftString (UTF-8) and ftBytes: row ARow's bytes.
-  std::string_view Text(std::size_t ARow) const;
-  // ftString and ftBytes: appends a non-null row.
-  void AppendText(std::string_view AValue);
-  // ftString and ftBytes: the buffer of all rows' bytes, and the end offset of
-  // each row in it.
-  const std::string& TextBuffer() const { return Texts().Buffer; }
-  // ftString and ftBytes: replaces every row at once, as a storage format
-  // loads a column: ANulls one flag per row (1 null), ABuffer the bytes of
-  // all rows and AEnds the end offset of each row's bytes in it (a null row's
-  // are empty). Raises EDataSetError when the parts do not fit together; the
-  // column is then unchanged.
-  void AssignText(std::vector<std::uint8_t> ANulls, std::string ABuffer,
-                  std::vector<std::size_t> AEnds);
-
-  // The value of row ARow as a TValue (null, integer, double, Boolean, text or bytes).
-  TValue Get(std::size_t ARow) const;
-  // Appends AValue converted to the column's type; raises EDataSetError when it
-  // does not fit (AFieldName names the column in the message).
-  void Append(const TValue& AValue, const std::string& AFieldName);
-  // Appends a null row.
-  void AppendNull();
-
- private:
-  struct TTextStore {
-    std::string Buffer;
-    std::vector<std::size_t> Ends;
-  };
-  TTextStore& Texts() { return std::get<TTextStore>(FValues); }
-  const TTextStore& Texts() const { return std::get<TTextStore>(FValues); }
-
-  TFieldType FType;
-  std::vector<std::uint8_t> FNulls;
-  std::variant<std::vector<std::int32_t>, std::vector<std::int64_t>, std::vector<double>,
-               std::vector<std::uint8_t>, TTextStore>
-      FValues;
-};
-
-// Typed access to one column at the dataset's current record (the append
-// buffer while a record is being appended). Getters of a null value give the
-// type's empty value (0, false, empty text); getters convert where a
-// conversion is lossless or textual, and raise EDataSetError "Cannot access
-// field '%s' as type %s" otherwise. Setters work only while appending.
-class TField {
- public:
-  TField(TAdaptedDataSet& ADataSet, int AIndex) : FDataSet(&ADataSet), FIndex(AIndex) {}
-
-  const std::string& FieldName() const;
-  TFieldType DataType() const;
-  int Index() const { return FIndex; }
-
-  bool IsNull() const;
-  TValue Value() const;
-  std::int32_t AsInteger() const;
-  std::int64_t AsLargeInt() const;
-  double AsFloat() const;
-  bool AsBoolean() const;
-  // Integers in decimal, floats in the general format with up to 15
-  // significant digits, Booleans "True"/"False", date-times
-  // "YYYY-MM-DD HH:MM:SS", bytes as they are.
-  std::string AsString() const;
-  TDateTime AsDateTime() const;
-  TBytes AsBytes() const;
-
-  void SetValue(const TValue& AValue);
-  void SetAsInteger(std::int32_t AValue) { SetValue(TValue(std::int64_t{AValue})); }
-  void SetAsLargeInt(std::int64_t AValue) { SetValue(TValue(AValue)); }
-  void SetAsFloat(double AValue) { SetValue(TValue(AValue)); }
-  void SetAsBoolean(bool AValue) { SetValue(TValue(AValue)); }
-  void SetAsString(const std::string& AValue) { SetValue(TValue(AValue)); }
-  void SetAsDateTime(TDateTime AValue) { SetValue(TValue(AValue)); }
-  void SetAsBytes(const TBytes& AValue) { SetValue(TValue(AValue)); }
-  void Clear() { SetValue(TValue()); }
-
- private:
-  TAdaptedDataSet* FDataSet;
-  int FIndex;
-};
-
 enum class TDataSetState { dsInactive, dsBrowse, dsInsert };
 
-// Options that decide how a dataset is stored.
-class TResourceOptions {
- public:
-  // The format version the binary storage writes into its header; -1 (the
-  // default) writes the library's own version, 16. Raises
-  // EArgumentOutOfRangeException for a value outside -1..65535.
-  int StoreVersion() const { return FStoreVersion; }
-  void SetStoreVersion(int AValue);
-
- private:
-  int FStoreVersion = -1;
-};
-
+class TAdaptedDataSet;
 using TDataSetNotifyEvent = std::function<void(TAdaptedDataSet& DataSet)>;
 
 // A dataset: column definitions, rows kept in memory, open or closed.

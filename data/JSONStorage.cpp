@@ -17,6 +17,9 @@
 #include <system_error>
 #include <vector>
 
+#include "data/FieldDefs.h"
+#include "data/FieldValues.h"
+#include "data/Fields.h"
 #include "platform/StrUtils.h"
 #include "platform/Utf.h"
 

@@ -1,7 +1,8 @@
-// The parser against the RapidJSON-based reader it replaced
-// (ReferenceParser.h): on documents covering every part of the grammar, on
-// many mutations of them (the bytes JSON gives meaning to inserted, dropped
-// and swapped), and on generated numbers at the edges of the range rule, both
+// The parser against a reader written apart from it, straight from the JSON
+// grammar and the parser's documented rules (ReferenceParser.h): on documents
+// covering every part of the grammar, the nesting limit and the repair of bad
+// text, on many mutations of them (the bytes JSON gives meaning to inserted,
+// dropped and swapped), and on generated numbers of every magnitude, both
 // accept exactly the same texts and read them to the same values.
 #include <gtest/gtest.h>
 
@@ -43,6 +44,10 @@ const char* const kSeeds[] = {
     R"(["\b\f\n\r\t\"\\\/","\u0041\u00e9\u20AC","\uD83D\uDE00","\uD800","\uDC00x"])",
     R"(["\uD800\uD800\uDC00","\uD800\u0041","\\uD800","a\u0000b","\uDBFF\uDFFF"])",
     "[\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\",\"\xFF\",\"\xED\xA0\x80\",\"\xC0\xAF\"]",
+    // Overlong, beyond U+10FFFF, truncated, a surrogate's first two bytes, the
+    // last of each length, and bad bytes against escapes.
+    "[\"\xE0\x80\x80\",\"\xF4\x90\x80\x80\",\"\xF0\x9F\x98\",\"\xED\xA0\",\"\xED\xBF\xBF\"]",
+    "[\"\xDF\xBF\xEF\xBF\xBF\xF4\x8F\xBF\xBF\",\"\xC3\\u00e9\xA9\",\"\xE2\x82\\n\\uD800\xBF\"]",
     " \t\r\n{ \"k\" : [ 1 , { } , [ ] , \"\" ] }\n ",
     R"({"s":"eJxzCnHyEWBgYBBlYgADdiBmBGFGkAATAzOQZGVgAZLMQJoByGIDkmxgdexgcQaoDqgBDf\/\/\/68H\r\nC0gVSkDFYOL\/YXIgUx3zEkHigkDslV98eKXCs7kbn+xao\/Bh\/owGsH4Q8JrsANMf+fnHIfm8pYwg\r\nOUYwBIMbVx9ClfzY"})",
     "\"a long plain string that is longer than eight bytes, with no escapes at all\"",
@@ -73,6 +78,14 @@ TEST(JSONParser, AgreesWithTheReferenceOnTheSeeds) {
     big.append(static_cast<std::size_t>(i % 37), 'x').append(i % 3 == 0 ? "\\/" : "\\r\\n");
   }
   texts.push_back(big + "\"");
+  // Arrays and objects nested to the limit and one beyond it.
+  for (const int depth : {kMaxJSONDepth - 1, kMaxJSONDepth, kMaxJSONDepth + 1}) {
+    const auto levels = static_cast<std::size_t>(depth);
+    texts.push_back(std::string(levels, '[').append(levels, ']'));
+    std::string objects;
+    for (int i = 0; i < depth; ++i) objects += "{\"a\":";
+    texts.push_back(objects.append("1").append(levels, '}'));
+  }
   EXPECT_EQ(0, Disagreements(texts));
 }
 
@@ -105,7 +118,7 @@ TEST(JSONParser, AgreesWithTheReferenceOnMutatedDocuments) {
     }
     texts.push_back(std::move(text));
   }
-  // A zero byte is the end of the text to the reference: it may only fail.
+  // A zero byte is no JSON anywhere.
   texts.push_back(std::string("[1,\0 2]", 7));
   texts.push_back(std::string("\"a\0b\"", 5));
   EXPECT_EQ(0, Disagreements(texts));

@@ -1,398 +1,339 @@
-// The reader that ParseJSON replaced, kept for the tests as the reference the
-// parser must agree with: RapidJSON's SAX reader in place on a copy of the
-// text, numbers as strings, building the same value classes, with lone
-// surrogates replaced, numbers beyond a double's range kept as their text,
-// and bad text repaired around it.
+// A JSON reader for the tests to hold ParseJSON to, written from the grammar
+// of RFC 8259 and the rules ParseJSON documents (rest/json/JSONText.h,
+// docs/json.md), and sharing no code with it: a recursive descent that reads
+// one character at a time, builds the value classes through their public
+// calls, and gives up at the first thing that is not JSON. Slow and plain on
+// purpose; only its answers matter.
+//
+// The rules beyond the grammar: any value may stand at the root; numbers keep
+// their text, whatever their magnitude; duplicate names are kept in order;
+// nesting deeper than 512 arrays and objects is no JSON; \u escapes of lone
+// surrogates and malformed UTF-8 are read as U+FFFD. A malformed sequence is
+// replaced as Unicode recommends (one U+FFFD for each maximal part that
+// starts a well-formed sequence, or for each byte that starts none), except
+// that the three bytes that would encode a surrogate (ED A0..BF 80..BF) are
+// taken as one character and give one U+FFFD.
 #pragma once
 
-#if defined(__SSE4_2__)
-#define RAPIDJSON_SSE42
-#elif defined(__SSE2__)
-#define RAPIDJSON_SSE2
-#endif
-#include <rapidjson/error/error.h>
-#include <rapidjson/reader.h>
-
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
+#include <cstddef>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "platform/Utf.h"
-#include "rest/json/JSONText.h"
 #include "rest/json/JSONValues.h"
 
 namespace qvr::rest::reference {
 
 namespace detail {
 
-inline bool IsJSONNumberText(std::string_view AText) noexcept {
-  std::size_t i = 0;
-  const std::size_t n = AText.size();
-  auto digit = [&](std::size_t k) { return k < n && AText[k] >= '0' && AText[k] <= '9'; };
-  if (i < n && AText[i] == '-') ++i;
-  if (!digit(i)) return false;
-  if (AText[i] == '0') {
-    ++i;
-  } else {
-    while (digit(i)) ++i;
-  }
-  if (i < n && AText[i] == '.') {
-    ++i;
-    if (!digit(i)) return false;
-    while (digit(i)) ++i;
-  }
-  if (i < n && (AText[i] == 'e' || AText[i] == 'E')) {
-    ++i;
-    if (i < n && (AText[i] == '+' || AText[i] == '-')) ++i;
-    if (!digit(i)) return false;
-    while (digit(i)) ++i;
-  }
-  return i == n;
+inline constexpr int kDeepestNesting = 512;
+inline constexpr char32_t kReplacement = 0xFFFD;
+
+// Raised at the first byte that cannot continue the text as JSON; Parse
+// turns it into "no JSON".
+struct TNotJSON {};
+
+inline bool IsHighSurrogate(char32_t AUnit) { return AUnit >= 0xD800 && AUnit <= 0xDBFF; }
+inline bool IsLowSurrogate(char32_t AUnit) { return AUnit >= 0xDC00 && AUnit <= 0xDFFF; }
+
+// The value of a hexadecimal digit, or -1.
+inline int HexValue(char c) {
+  constexpr std::string_view kDigits = "0123456789abcdefABCDEF";
+  const std::size_t at = kDigits.find(c);
+  if (at == std::string_view::npos) return -1;
+  return static_cast<int>(at < 16 ? at : at - 6);
 }
 
-inline bool IsAscii(const char* AText, std::size_t ALength) noexcept {
-  std::uint64_t acc = 0;
-  std::size_t i = 0;
-  for (; i + 8 <= ALength; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, AText + i, 8);
-    acc |= word;
+// Appends the UTF-8 form of ACode (a scalar value: never a surrogate): the
+// continuation bytes carry six bits each from the lowest up, and the first
+// byte the rest under the mark of the sequence's length.
+inline void PutCodePoint(char32_t ACode, std::string& AOut) {
+  if (ACode < 0x80) {
+    AOut += static_cast<char>(ACode);
+    return;
   }
-  for (; i < ALength; ++i) acc |= static_cast<unsigned char>(AText[i]);
-  return (acc & 0x8080808080808080ull) == 0;
+  const int following = ACode < 0x800 ? 1 : ACode < 0x10000 ? 2 : 3;
+  constexpr unsigned char kFirstMarks[] = {0x00, 0xC0, 0xE0, 0xF0};
+  char bytes[4];
+  for (int k = following; k > 0; --k) {
+    bytes[k] = static_cast<char>(0x80 | (ACode & 0x3F));
+    ACode >>= 6;
+  }
+  bytes[0] = static_cast<char>(kFirstMarks[following] | ACode);
+  AOut.append(bytes, static_cast<std::size_t>(following) + 1);
 }
 
-// Strings as RapidJSON hands them over are raw bytes of the text (not
-// validated, to keep the reader fast) and decoded escapes: valid UTF-8 is
-// taken as it is, anything else is repaired with U+FFFD.
-inline bool IsCleanText(const char* AText, std::size_t ALength) noexcept {
-  return IsAscii(AText, ALength) || IsValidUtf8(std::string_view(AText, ALength));
-}
-// Invalid sequences become U+FFFD each. The reader turns a \u escape of a
-// lone low surrogate into the three bytes ED B0..BF xx; that encoded
-// surrogate counts as one character and gives one U+FFFD.
-inline std::string RepairText(const char* AText, std::size_t ALength) {
-  const std::string_view text(AText, ALength);
-  std::string out;
-  out.reserve(ALength + 8);
-  std::size_t pos = 0;
-  while (pos < ALength) {
-    const auto c0 = static_cast<unsigned char>(text[pos]);
-    if (c0 == 0xED && pos + 2 < ALength &&
-        (static_cast<unsigned char>(text[pos + 1]) & 0xE0) == 0xA0 &&
-        (static_cast<unsigned char>(text[pos + 2]) & 0xC0) == 0x80) {
-      AppendUtf8(out, 0xFFFD);
-      pos += 3;
-      continue;
-    }
-    AppendUtf8(out, DecodeUtf8(text, pos));
-  }
-  return out;
-}
-
-// Builds the value classes from SAX events. Each open container collects its
-// members in a vector of its own that then moves into the value whole. Its
-// capacity is guessed from the last container closed at the same depth: the
-// rows of an answer usually share one shape, so the guess is exact and each
-// member is written once, where it stays.
-class TBuilder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TBuilder> {
- public:
-  bool Null() { return Put(std::make_unique<TJSONNull>()); }
-  bool Bool(bool AValue) {
-    if (AValue) return Put(std::make_unique<TJSONTrue>());
-    return Put(std::make_unique<TJSONFalse>());
-  }
-  // Texts are built in place: every move of a short std::string is a copy.
-  bool RawNumber(const char* AText, rapidjson::SizeType ALength, bool) {
-    if (FNumberTexts != nullptr) {
-      // A text whose numbers were masked: the kept texts come in order.
-      if (FNextNumber >= FNumberTexts->size()) return false;
-      return Put(std::make_unique<TJSONNumber>((*FNumberTexts)[FNextNumber++]));
-    }
-    return Put(std::make_unique<TJSONNumber>(AText, ALength));
-  }
-  // The texts of the numbers, in document order, for a text whose numbers
-  // stand masked as 0.
-  void SetNumberTexts(const std::vector<std::string>* ATexts) { FNumberTexts = ATexts; }
-  bool String(const char* AText, rapidjson::SizeType ALength, bool) {
-    if (IsCleanText(AText, ALength)) return Put(std::make_unique<TJSONString>(AText, ALength));
-    return Put(std::make_unique<TJSONString>(RepairText(AText, ALength)));
-  }
-  bool StartObject() {
-    if (!Open(true)) return false;
-    FFrames.back().Pairs.reserve(Guess());
-    return true;
-  }
-  bool Key(const char* AText, rapidjson::SizeType ALength, bool) {
-    if (IsCleanText(AText, ALength)) {
-      FFrames.back().Pairs.emplace_back(AText, ALength, TJSONValueRef());
-    } else {
-      FFrames.back().Pairs.emplace_back(RepairText(AText, ALength), TJSONValueRef());
-    }
-    return true;
-  }
-  bool EndObject(rapidjson::SizeType) {
-    std::vector<TJSONPair> members = std::move(FFrames.back().Pairs);
-    Remember(members.size());
-    if (members.capacity() - members.size() > members.size() / 4 + 2) members.shrink_to_fit();
-    FFrames.pop_back();
-    auto object = std::make_unique<TJSONObject>();
-    object->SetMembers(std::move(members));
-    return Put(std::move(object));
-  }
-  bool StartArray() {
-    if (!Open(false)) return false;
-    FFrames.back().Elements.reserve(Guess());
-    return true;
-  }
-  bool EndArray(rapidjson::SizeType) {
-    std::vector<TJSONValueRef> elements = std::move(FFrames.back().Elements);
-    Remember(elements.size());
-    if (elements.capacity() - elements.size() > elements.size() / 4 + 2) {
-      elements.shrink_to_fit();
-    }
-    FFrames.pop_back();
-    auto array = std::make_unique<TJSONArray>();
-    array->SetElements(std::move(elements));
-    return Put(std::move(array));
-  }
-
-  std::unique_ptr<TJSONValue> TakeRoot() { return std::move(FRoot); }
-
- private:
-  struct TFrame {
-    bool IsObject = false;
-    std::vector<TJSONPair> Pairs;
-    std::vector<TJSONValueRef> Elements;
-  };
-
-  bool Open(bool AIsObject) {
-    if (FFrames.size() >= static_cast<std::size_t>(kMaxJSONDepth)) return false;
-    FFrames.emplace_back();
-    FFrames.back().IsObject = AIsObject;
-    return true;
-  }
-
-  // Shapes are kept per depth and kind (objects even, arrays odd).
-  std::size_t ShapeSlot() const {
-    return (FFrames.size() - 1) * 2 + (FFrames.back().IsObject ? 0 : 1);
-  }
-  std::size_t Guess() const {
-    const std::size_t slot = ShapeSlot();
-    return slot < FShapes.size() ? FShapes[slot] : 0;
-  }
-  void Remember(std::size_t ACount) {
-    const std::size_t slot = ShapeSlot();
-    if (slot >= FShapes.size()) FShapes.resize(slot + 1, 0);
-    // A guess is a capacity: keep it modest for huge containers, whose
-    // vector grows anyway.
-    FShapes[slot] = std::min<std::size_t>(ACount, 4096);
-  }
-
-  bool Put(std::unique_ptr<TJSONValue> AValue) {
-    if (FFrames.empty()) {
-      FRoot = std::move(AValue);
-    } else if (FFrames.back().IsObject) {
-      FFrames.back().Pairs.back().SetJsonValue(TJSONValueRef(std::move(AValue)));
-    } else {
-      FFrames.back().Elements.emplace_back(std::move(AValue));
-    }
-    return true;
-  }
-
-  std::vector<TFrame> FFrames;
-  std::vector<std::size_t> FShapes;
-  std::unique_ptr<TJSONValue> FRoot;
-  const std::vector<std::string>* FNumberTexts = nullptr;
-  std::size_t FNextNumber = 0;
+// The well-formed UTF-8 sequences of more than one byte, as the Unicode
+// standard tabulates them: by first byte, the range of the second byte and
+// the length; every further byte is 80..BF.
+struct TUtf8Form {
+  unsigned char FirstLow, FirstHigh, SecondLow, SecondHigh;
+  std::size_t Length;
+};
+inline constexpr TUtf8Form kUtf8Forms[] = {
+    {0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3}, {0xE1, 0xEC, 0x80, 0xBF, 3},
+    {0xED, 0xED, 0x80, 0x9F, 3}, {0xEE, 0xEF, 0x80, 0xBF, 3}, {0xF0, 0xF0, 0x90, 0xBF, 4},
+    {0xF1, 0xF3, 0x80, 0xBF, 4}, {0xF4, 0xF4, 0x80, 0x8F, 4},
 };
 
-inline int HexValue(char c) noexcept {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+class TReader {
+ public:
+  explicit TReader(std::string_view AText) : FText(AText) {}
 
-// The code unit of a \u escape whose "u" is at AText[APos], or -1.
-inline int EscapedUnit(std::string_view AText, std::size_t APos) noexcept {
-  if (APos + 5 > AText.size()) return -1;
-  int v = 0;
-  for (std::size_t k = 1; k <= 4; ++k) {
-    const int h = HexValue(AText[APos + k]);
-    if (h < 0) return -1;
-    v = v * 16 + h;
+  // JSON-text = ws value ws, and nothing after it.
+  std::unique_ptr<TJSONValue> Document() {
+    Blanks();
+    std::unique_ptr<TJSONValue> value = Value(0);
+    Blanks();
+    if (FPos != FText.size()) throw TNotJSON();
+    return value;
   }
-  return v;
-}
 
-// The text with every \u escape of a lone surrogate (inside strings) turned
-// into \uFFFD; nothing when there is none.
-inline std::optional<std::string> ReplaceLoneSurrogates(std::string_view AText) {
-  std::string out;
-  bool changed = false;
-  bool inString = false;
-  std::size_t copied = 0;
-  for (std::size_t i = 0; i < AText.size(); ++i) {
-    const char c = AText[i];
-    if (!inString) {
-      if (c == '"') inString = true;
-      continue;
+ private:
+  // value = false / null / true / object / array / number / string, with
+  // ADepth arrays and objects around it.
+  std::unique_ptr<TJSONValue> Value(int ADepth) {
+    switch (Peek()) {
+      case '{':
+        return Object(ADepth + 1);
+      case '[':
+        return Array(ADepth + 1);
+      case '"':
+        return std::make_unique<TJSONString>(String());
+      case 't':
+        Word("true");
+        return std::make_unique<TJSONTrue>();
+      case 'f':
+        Word("false");
+        return std::make_unique<TJSONFalse>();
+      case 'n':
+        Word("null");
+        return std::make_unique<TJSONNull>();
+      default:
+        return Number();
     }
-    if (c == '"') {
-      inString = false;
-      continue;
+  }
+
+  // object = begin-object [ member *( value-separator member ) ] end-object,
+  // member = string name-separator value. AddPair appends, so a repeated
+  // name stays where it stood.
+  std::unique_ptr<TJSONValue> Object(int ADepth) {
+    if (ADepth > kDeepestNesting) throw TNotJSON();
+    Expect('{');
+    auto object = std::make_unique<TJSONObject>();
+    Blanks();
+    if (Accept('}')) return object;
+    do {
+      Blanks();
+      std::string name = String();
+      Blanks();
+      Expect(':');
+      Blanks();
+      std::unique_ptr<TJSONValue> value = Value(ADepth);
+      object->AddPair(std::move(name), std::move(value));
+      Blanks();
+    } while (Accept(','));
+    Expect('}');
+    return object;
+  }
+
+  // array = begin-array [ value *( value-separator value ) ] end-array
+  std::unique_ptr<TJSONValue> Array(int ADepth) {
+    if (ADepth > kDeepestNesting) throw TNotJSON();
+    Expect('[');
+    auto array = std::make_unique<TJSONArray>();
+    Blanks();
+    if (Accept(']')) return array;
+    do {
+      Blanks();
+      array->Add(Value(ADepth));
+      Blanks();
+    } while (Accept(','));
+    Expect(']');
+    return array;
+  }
+
+  // number = [ minus ] int [ frac ] [ exp ], kept as the text it is.
+  std::unique_ptr<TJSONValue> Number() {
+    const std::size_t start = FPos;
+    Accept('-');
+    // int = zero / ( digit1-9 *DIGIT )
+    if (!Accept('0') && Digits() == 0) throw TNotJSON();
+    // frac = decimal-point 1*DIGIT
+    if (Accept('.') && Digits() == 0) throw TNotJSON();
+    // exp = e [ minus / plus ] 1*DIGIT
+    if (Accept('e') || Accept('E')) {
+      if (!Accept('+')) Accept('-');
+      if (Digits() == 0) throw TNotJSON();
     }
-    if (c != '\\' || i + 1 >= AText.size()) continue;
-    if (AText[i + 1] != 'u') {
-      ++i;  // a two-character escape
-      continue;
-    }
-    const int unit = EscapedUnit(AText, i + 1);
-    if (unit < 0xD800 || unit > 0xDFFF) {
-      continue;  // not a surrogate (or malformed: the reader reports it)
-    }
-    if (unit <= 0xDBFF && i + 7 < AText.size() && AText[i + 6] == '\\' && AText[i + 7] == 'u') {
-      const int low = EscapedUnit(AText, i + 7);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        i += 11;  // a valid pair, kept
-        continue;
+    return std::make_unique<TJSONNumber>(std::string(FText.substr(start, FPos - start)));
+  }
+
+  std::size_t Digits() {
+    const std::size_t start = FPos;
+    while (Peek() >= '0' && Peek() <= '9') ++FPos;
+    return FPos - start;
+  }
+
+  // string = quotation-mark *char quotation-mark, as UTF-8.
+  std::string String() {
+    Expect('"');
+    std::string text;
+    for (;;) {
+      const unsigned char c = Take();
+      if (c == '"') return text;
+      if (c == '\\') {
+        Escape(text);
+      } else if (c < 0x20) {
+        throw TNotJSON();  // control characters must be escaped
+      } else if (c < 0x80) {
+        text += static_cast<char>(c);
+      } else {
+        Character(c, text);
       }
     }
-    if (!changed) out.reserve(AText.size());
-    changed = true;
-    out.append(AText.substr(copied, i - copied));
-    out += "\\uFFFD";
-    copied = i + 6;
-    i += 5;
   }
-  if (!changed) return std::nullopt;
-  out.append(AText.substr(copied));
-  return out;
-}
 
-// Why a parse failed, where the text can be mended and parsed again.
-enum class TParseFailure { None, Other, LoneSurrogate, NumberTooBig };
-
-// The text with every number (outside strings) written as 0, and the
-// numbers' own texts in document order in ANumbers; nothing when a number
-// token is no JSON number. The reader refuses numbers beyond the range of a
-// double even when it hands numbers over as text, so those are parsed this
-// way: a number is kept as its text, and only a conversion that needs its
-// value fails.
-inline std::optional<std::string> MaskNumbers(std::string_view AText,
-                                              std::vector<std::string>& ANumbers) {
-  std::string out;
-  out.reserve(AText.size());
-  bool inString = false;
-  for (std::size_t i = 0; i < AText.size();) {
-    const char c = AText[i];
-    if (inString) {
-      out += c;
-      if (c == '\\' && i + 1 < AText.size()) {
-        out += AText[i + 1];
-        i += 2;
-        continue;
+  // The escape after a backslash.
+  void Escape(std::string& AOut) {
+    const unsigned char c = Take();
+    switch (c) {
+      case '"':
+      case '\\':
+      case '/':
+        AOut += static_cast<char>(c);
+        return;
+      case 'b':
+        AOut += '\b';
+        return;
+      case 'f':
+        AOut += '\f';
+        return;
+      case 'n':
+        AOut += '\n';
+        return;
+      case 'r':
+        AOut += '\r';
+        return;
+      case 't':
+        AOut += '\t';
+        return;
+      case 'u':
+        break;
+      default:
+        throw TNotJSON();
+    }
+    char32_t code = 0;
+    if (!Unit(code)) throw TNotJSON();
+    if (IsHighSurrogate(code)) {
+      // Its low half must be the very next escape; otherwise the high half
+      // stands alone, and whatever follows is read for itself.
+      const std::size_t after = FPos;
+      char32_t low = 0;
+      if (Accept('\\') && Accept('u') && Unit(low) && IsLowSurrogate(low)) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      } else {
+        FPos = after;
+        code = kReplacement;
       }
-      if (c == '"') inString = false;
-      ++i;
-      continue;
+    } else if (IsLowSurrogate(code)) {
+      code = kReplacement;
     }
-    if (c == '"') {
-      inString = true;
-      out += c;
-      ++i;
-      continue;
-    }
-    if (c == '-' || (c >= '0' && c <= '9')) {
-      std::size_t end = i + 1;
-      while (end < AText.size() &&
-             ((AText[end] >= '0' && AText[end] <= '9') || AText[end] == '.' || AText[end] == 'e' ||
-              AText[end] == 'E' || AText[end] == '+' || AText[end] == '-')) {
-        ++end;
-      }
-      const std::string_view number = AText.substr(i, end - i);
-      if (!IsJSONNumberText(number)) return std::nullopt;
-      ANumbers.emplace_back(number);
-      out += '0';
-      i = end;
-      continue;
-    }
-    out += c;
-    ++i;
+    PutCodePoint(code, AOut);
   }
-  return out;
-}
 
-// Parses AText, with ANumbers the kept texts of masked numbers (or null);
-// AFailure tells why it failed.
-inline std::unique_ptr<TJSONValue> ParseText(std::string_view AText, TParseFailure& AFailure,
-                                             const std::vector<std::string>* ANumbers) {
-  // The reader works in place on a private copy: strings and numbers are
-  // then handed over where they lie instead of being copied once more onto
-  // the reader's own stack, which makes the parse markedly faster.
-  // The reader's SIMD scan loads whole aligned 16-byte blocks, so the copy
-  // carries 16 zero bytes after the text.
-  constexpr std::size_t kPadding = 16;
-  auto buffer = std::make_unique_for_overwrite<char[]>(AText.size() + kPadding);
-  std::memcpy(buffer.get(), AText.data(), AText.size());
-  std::memset(buffer.get() + AText.size(), 0, kPadding);
-  rapidjson::InsituStringStream stream(buffer.get());
-  TBuilder builder;
-  builder.SetNumberTexts(ANumbers);
-  rapidjson::Reader reader;
-  constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag;
-  const rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
-  AFailure = TParseFailure::None;
-  if (result.IsError()) {
-    AFailure = result.Code() == rapidjson::kParseErrorStringUnicodeSurrogateInvalid
-                   ? TParseFailure::LoneSurrogate
-               : result.Code() == rapidjson::kParseErrorNumberTooBig ? TParseFailure::NumberTooBig
-                                                                     : TParseFailure::Other;
-    return nullptr;
+  // Four hex digits as a UTF-16 code unit in AUnit; false, having read
+  // nothing, when four hex digits do not follow.
+  bool Unit(char32_t& AUnit) {
+    if (FText.size() - FPos < 4) return false;
+    char32_t unit = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      const int digit = HexValue(FText[FPos + k]);
+      if (digit < 0) return false;
+      unit = unit * 16 + static_cast<char32_t>(digit);
+    }
+    FPos += 4;
+    AUnit = unit;
+    return true;
   }
-  // The reader takes a zero byte for the end of the text, so "{}\0junk"
-  // would pass: the whole text must have been read.
-  if (stream.Tell() != AText.size()) {
-    AFailure = TParseFailure::Other;
-    return nullptr;
+
+  // A character of more than one byte whose first byte AFirst has been read:
+  // copied as it stands when well formed, else U+FFFD for the bytes that
+  // could still have begun one.
+  void Character(unsigned char AFirst, std::string& AOut) {
+    const std::size_t start = FPos - 1;
+    const auto* form = std::find_if(std::begin(kUtf8Forms), std::end(kUtf8Forms),
+                                    [AFirst](const TUtf8Form& AForm) {
+                                      return AFirst >= AForm.FirstLow && AFirst <= AForm.FirstHigh;
+                                    });
+    if (form == std::end(kUtf8Forms)) {
+      PutCodePoint(kReplacement, AOut);
+      return;
+    }
+    std::size_t length = 1;
+    while (length < form->Length && FPos < FText.size()) {
+      const auto b = static_cast<unsigned char>(FText[FPos]);
+      const bool fits =
+          length == 1 ? b >= form->SecondLow && b <= form->SecondHigh : b >= 0x80 && b <= 0xBF;
+      if (!fits) break;
+      ++FPos;
+      ++length;
+    }
+    if (length == form->Length) {
+      AOut.append(FText.substr(start, length));
+      return;
+    }
+    if (AFirst == 0xED && length == 1 && FText.size() - FPos >= 2 &&
+        static_cast<unsigned char>(FText[FPos]) >= 0xA0 &&
+        static_cast<unsigned char>(FText[FPos]) <= 0xBF &&
+        static_cast<unsigned char>(FText[FPos + 1]) >= 0x80 &&
+        static_cast<unsigned char>(FText[FPos + 1]) <= 0xBF) {
+      FPos += 2;  // an encoded surrogate: one character
+    }
+    PutCodePoint(kReplacement, AOut);
   }
-  return builder.TakeRoot();
-}
+
+  // ws = *( %x20 / %x09 / %x0A / %x0D )
+  void Blanks() {
+    while (FPos < FText.size() &&
+           std::string_view(" \t\n\r").find(FText[FPos]) != std::string_view::npos) {
+      ++FPos;
+    }
+  }
+
+  void Word(std::string_view AWord) {
+    if (FText.substr(FPos, AWord.size()) != AWord) throw TNotJSON();
+    FPos += AWord.size();
+  }
+
+  // The next byte, or -1 at the end of the text.
+  int Peek() const { return FPos < FText.size() ? static_cast<unsigned char>(FText[FPos]) : -1; }
+  unsigned char Take() {
+    if (FPos == FText.size()) throw TNotJSON();
+    return static_cast<unsigned char>(FText[FPos++]);
+  }
+  bool Accept(char c) {
+    if (Peek() != static_cast<unsigned char>(c)) return false;
+    ++FPos;
+    return true;
+  }
+  void Expect(char c) {
+    if (!Accept(c)) throw TNotJSON();
+  }
+
+  const std::string_view FText;
+  std::size_t FPos = 0;
+};
 
 }  // namespace detail
 
-// A text the reader refuses only for a lone surrogate escape or a number
-// beyond a double's range is mended (the escape becomes U+FFFD, the number
-// is kept as its text) and parsed again; each mend is made at most once.
+// The value of AText, or null when it is no JSON.
 inline std::unique_ptr<TJSONValue> Parse(std::string_view AText) {
-  using namespace detail;
-  if (AText.empty()) return nullptr;
-  std::string mended;
-  std::string_view text = AText;
-  std::vector<std::string> numbers;
-  bool masked = false;
-  bool replaced = false;
-  for (;;) {
-    TParseFailure failure = TParseFailure::None;
-    std::unique_ptr<TJSONValue> value = ParseText(text, failure, masked ? &numbers : nullptr);
-    if (value != nullptr) return value;
-    std::optional<std::string> next;
-    if (failure == TParseFailure::LoneSurrogate && !replaced) {
-      replaced = true;
-      next = ReplaceLoneSurrogates(text);
-    } else if (failure == TParseFailure::NumberTooBig && !masked) {
-      masked = true;
-      next = MaskNumbers(text, numbers);
-    }
-    if (!next) return nullptr;
-    mended = std::move(*next);
-    text = mended;
+  try {
+    return detail::TReader(AText).Document();
+  } catch (const detail::TNotJSON&) {
+    return nullptr;
   }
 }
 
