@@ -1,7 +1,8 @@
 // The bounds the HTTP front holds every client to, each enforced while it
 // reads and before it keeps anything (docs/server.md lists them with their
-// answers). The defaults suit a site's server; --max-body, --max-memory,
-// --max-connections and --max-connections-per-client change theirs.
+// answers). The defaults suit a site's server; the server's options
+// (--max-body, --request-timeout, --idle-timeout, --max-memory,
+// --max-connections, --max-connections-per-client) change theirs.
 #pragma once
 
 #include <chrono>

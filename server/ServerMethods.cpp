@@ -46,6 +46,9 @@ TParamKind KindOf(const TWireParameter& AParameter) {
       500, "The server cannot read a parameter of type " + std::string(AParameter.TypeName));
 }
 
+// The most JSON values a request body may hold.
+constexpr std::size_t kMaxBodyValues = 100000;
+
 // One in-parameter after decoding.
 struct TArgument {
   std::string Text;
@@ -128,8 +131,14 @@ std::vector<TArgument> DecodeArguments(const TRemoteMethod& AMethod,
     if (body.empty()) {
       throw BadRequest(name + ": the parameter " + std::string(params[inUrl].Name) + " is missing");
     }
-    auto document = rest::ParseJSON(body);
-    if (!document) throw BadRequest("The request body is not valid JSON");
+    // The methods' parameters are an employee's members or a dataset list,
+    // a few values each; a body of many more is not theirs, and parsing it
+    // would cost many times its size.
+    auto document = rest::ParseJSON(body, kMaxBodyValues);
+    if (!document) {
+      throw BadRequest("The request body is not valid JSON, or holds more than " +
+                       std::to_string(kMaxBodyValues) + " values");
+    }
     if (inBody == 1) {
       bodyValues.push_back(std::move(document));
     } else {

@@ -120,6 +120,11 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
       options.IoThreads = static_cast<int>(ParseCount(name, value(), 1, 64));
     } else if (name == "--max-body") {
       options.Limits.MaxBodyBytes = ParseSize(name, value());
+    } else if (name == "--request-timeout") {
+      options.Limits.HeadTimeout = std::chrono::milliseconds(ParseSeconds(name, value()));
+      options.Limits.BodyGrace = options.Limits.HeadTimeout;
+    } else if (name == "--idle-timeout") {
+      options.Limits.IdleTimeout = std::chrono::milliseconds(ParseSeconds(name, value()));
     } else if (name == "--max-memory") {
       options.Limits.MaxMemoryBytes = ParseSize(name, value());
     } else if (name == "--max-connections") {
@@ -184,6 +189,10 @@ REST at /rpc/rest/ and its cache area at /rpc/cache/, with SQLite storage.
   --allow-host NAME[,NAME] host names clients reach the server by (IP addresses
                            and localhost are always taken; any other Host is 421)
   --max-body SIZE          largest request body (default 32M; K, M, G suffixes)
+  --request-timeout SECS   a request's head must arrive within SECS, its body
+                           within SECS more at 16K a second (default 10; 408)
+  --idle-timeout SECS      a kept-alive connection may wait this long for its
+                           next request (default 15)
   --max-memory SIZE        bytes of requests in flight in all (default 768M)
   --max-connections N      open connections in all (default 2048)
   --max-connections-per-client N

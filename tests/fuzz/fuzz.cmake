@@ -11,3 +11,4 @@ qvr_fuzz_target(DataSetList SOURCES ${CMAKE_CURRENT_LIST_DIR}/DataSetList_fuzz.c
 qvr_fuzz_target(DataSetBlob SOURCES ${CMAKE_CURRENT_LIST_DIR}/DataSetBlob_fuzz.cpp)
 qvr_fuzz_target(SessionID SOURCES ${CMAKE_CURRENT_LIST_DIR}/SessionID_fuzz.cpp)
 qvr_fuzz_target(Charset SOURCES ${CMAKE_CURRENT_LIST_DIR}/Charset_fuzz.cpp)
+qvr_fuzz_target(RequestParser SOURCES ${CMAKE_CURRENT_LIST_DIR}/RequestParser_fuzz.cpp LIBS qvrserver)

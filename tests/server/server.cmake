@@ -9,7 +9,7 @@ add_library(qvrservertestsupport STATIC ${CMAKE_CURRENT_LIST_DIR}/ServerCalls.cp
 target_include_directories(qvrservertestsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(qvrservertestsupport PUBLIC qvrtestsupport qvrcore)
 
-foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test
+foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test ServerFront_test ServerTls_test
              ServerRobustness_test ServerDataModule_test ServerProxy_test)
   qvr_test(${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp
            LIBS qvrservertestsupport PkgConfig::SQLITE3 PkgConfig::HTTPLIB TIMEOUT 300)
