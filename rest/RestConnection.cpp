@@ -65,20 +65,12 @@ void TCustomRestConnection::Assign(const TObject& ASource) {
                     urlPath = source->UrlPath(), userName = source->UserName(),
                     password = source->Password(), context = source->Context(),
                     restContext = source->RESTContext(), cacheContext = source->CacheContext(),
-                    sessionID = source->SessionID(), connection = source->Connection(),
-                    proxyHost = source->ProxyHost(), proxyUsername = source->ProxyUsername(),
-                    proxyPassword = source->ProxyPassword();
-  const std::int32_t port = source->Port(), proxyPort = source->ProxyPort(),
-                     connectTimeout = source->ConnectTimeout(), readTimeout = source->ReadTimeout();
+                    sessionID = source->SessionID();
+  const std::int32_t port = source->Port();
   const bool preserveSessionID = source->PreserveSessionID(), loginPrompt = source->LoginPrompt();
-  const THTTPSecureProtocols secureProtocols = source->SecureProtocols();
   TRestLoginEvent onLogin = source->OnLogin();
   TNotifyEvent onBefore = source->OnBeforeExecute(), onAfter = source->OnAfterExecute();
-  TValidateCertificateEvent onValidateCertificate = source->OnValidateCertificate();
-  TValidatePeerCertificateEvent onValidatePeer = source->OnValidatePeerCertificate();
-  TValidatePeerCertificateErrEvent onValidatePeerErr = source->OnValidatePeerCertificateErr();
-  TAuthEvent onAuthentication = source->OnAuthentication();
-  TSelectClientCertificateEvent onSelect = source->OnSelectClientCertificate();
+  const THTTPSettings httpSettings = source->HTTPSettings();
 
   SetProtocol(protocol);
   SetHost(host);
@@ -96,19 +88,7 @@ void TCustomRestConnection::Assign(const TObject& ASource) {
   SetOnLogin(std::move(onLogin));
   SetOnBeforeExecute(std::move(onBefore));
   SetOnAfterExecute(std::move(onAfter));
-  SetOnValidateCertificate(std::move(onValidateCertificate));
-  SetOnValidatePeerCertificate(std::move(onValidatePeer));
-  SetOnValidatePeerCertificateErr(std::move(onValidatePeerErr));
-  SetOnAuthentication(std::move(onAuthentication));
-  SetOnSelectClientCertificate(std::move(onSelect));
-  SetConnection(connection);
-  SetProxyHost(proxyHost);
-  SetProxyPort(proxyPort);
-  SetProxyUsername(proxyUsername);
-  SetProxyPassword(proxyPassword);
-  SetSecureProtocols(secureProtocols);
-  SetConnectTimeout(connectTimeout);
-  SetReadTimeout(readTimeout);
+  SetHTTPSettings(httpSettings);
 }
 
 void TCustomRestConnection::SetProtocol(const std::string& AValue) {
@@ -125,22 +105,10 @@ TRestHTTP& TCustomRestConnection::HTTP() {
   // half-configured object behind.
   std::unique_ptr<TRestHTTP> http = TRestHTTP::ProtocolClass(DefaultProtocol())();
   http->SetProtocol(DefaultProtocol());
-  http->SetOnValidateCertificate(FOnValidateCertificate);
-  http->SetOnValidatePeerCertificate(FOnValidatePeerCertificate);
-  http->SetOnValidatePeerCertificateErr(FOnValidatePeerCertificateERR);
-  http->SetOnAuthentication(FOnAuthentication);
-  http->SetOnSelectClientCertificate(FOnSelectClientCertificate);
-  TProxyConnectionInfo& proxy = http->ProxyConnectionInfo();
-  proxy.SetHost(FProxyHost);
-  proxy.SetPort(FProxyPort);
-  // The setting as it stands, possibly empty (then the proxy name has no scheme).
-  proxy.SetScheme(FProtocol);
-  proxy.SetUserName(FProxyUsername);
-  proxy.SetPassword(FProxyPassword);
-  http->SetSecureProtocols(FSecureProtocols);
-  http->SetConnectTimeout(FConnectTimeout);
-  http->SetReadTimeout(FReadTimeout);
-  http->RequestHeaders().SetHeader("Connection", FConnectionKeepAlive);
+  http->ApplyHTTPSettings(FHTTPSettings);
+  // Not an HTTP setting: the proxy's scheme is the Protocol setting as it
+  // stands, possibly empty (then the proxy name has no scheme).
+  http->ProxyConnectionInfo().SetScheme(FProtocol);
   FHTTP = std::move(http);
   return *FHTTP;
 }
@@ -326,104 +294,109 @@ void TCustomRestConnection::SetLoginPrompt(bool AValue) {
   FLoginProperties->SetLoginPrompt(AValue);
 }
 
-// The settings below live in the HTTP object while it exists: reads come
-// from it and writes go to it as well as to the connection's copy, which the
-// next HTTP object is created from.
+// The HTTP settings live in the HTTP object while it exists: reads come from
+// it and writes go to it as well as to the connection's copy, which the next
+// HTTP object is created from. A single setting is written alone, never by
+// applying the whole value, so that a handler running inside a request does
+// not have its own event reassigned under it.
+
+THTTPSettings TCustomRestConnection::HTTPSettings() const {
+  return FHTTP ? FHTTP->HTTPSettings() : FHTTPSettings;
+}
+void TCustomRestConnection::SetHTTPSettings(const THTTPSettings& AValue) {
+  FHTTPSettings = AValue;
+  if (FHTTP) FHTTP->ApplyHTTPSettings(FHTTPSettings);
+}
+
+template <typename T>
+T TCustomRestConnection::HTTPSetting(T THTTPSettings::*AMember) const {
+  return FHTTP ? FHTTP->HTTPSetting(AMember) : FHTTPSettings.*AMember;
+}
+template <typename T>
+void TCustomRestConnection::SetHTTPSetting(T THTTPSettings::*AMember,
+                                           std::type_identity_t<T> AValue) {
+  FHTTPSettings.*AMember = std::move(AValue);
+  if (FHTTP) FHTTP->ApplyHTTPSetting(AMember, FHTTPSettings.*AMember);
+}
 
 std::string TCustomRestConnection::Connection() const {
-  return FHTTP ? FHTTP->RequestHeaders().Header("Connection") : FConnectionKeepAlive;
+  return HTTPSetting(&THTTPSettings::Connection);
 }
 void TCustomRestConnection::SetConnection(const std::string& AValue) {
-  FConnectionKeepAlive = AValue;
-  if (FHTTP) FHTTP->RequestHeaders().SetHeader("Connection", AValue);
+  SetHTTPSetting(&THTTPSettings::Connection, AValue);
 }
-
 std::string TCustomRestConnection::ProxyHost() const {
-  return FHTTP ? FHTTP->ProxyConnectionInfo().Host() : FProxyHost;
+  return HTTPSetting(&THTTPSettings::ProxyHost);
 }
 void TCustomRestConnection::SetProxyHost(const std::string& AValue) {
-  FProxyHost = AValue;
-  if (FHTTP) FHTTP->ProxyConnectionInfo().SetHost(AValue);
+  SetHTTPSetting(&THTTPSettings::ProxyHost, AValue);
 }
 std::int32_t TCustomRestConnection::ProxyPort() const {
-  return FHTTP ? FHTTP->ProxyConnectionInfo().Port() : FProxyPort;
+  return HTTPSetting(&THTTPSettings::ProxyPort);
 }
 void TCustomRestConnection::SetProxyPort(std::int32_t AValue) {
-  FProxyPort = AValue;
-  if (FHTTP) FHTTP->ProxyConnectionInfo().SetPort(AValue);
+  SetHTTPSetting(&THTTPSettings::ProxyPort, AValue);
 }
 std::string TCustomRestConnection::ProxyUsername() const {
-  return FHTTP ? FHTTP->ProxyConnectionInfo().UserName() : FProxyUsername;
+  return HTTPSetting(&THTTPSettings::ProxyUsername);
 }
 void TCustomRestConnection::SetProxyUsername(const std::string& AValue) {
-  FProxyUsername = AValue;
-  if (FHTTP) FHTTP->ProxyConnectionInfo().SetUserName(AValue);
+  SetHTTPSetting(&THTTPSettings::ProxyUsername, AValue);
 }
 std::string TCustomRestConnection::ProxyPassword() const {
-  return FHTTP ? FHTTP->ProxyConnectionInfo().Password() : FProxyPassword;
+  return HTTPSetting(&THTTPSettings::ProxyPassword);
 }
 void TCustomRestConnection::SetProxyPassword(const std::string& AValue) {
-  FProxyPassword = AValue;
-  if (FHTTP) FHTTP->ProxyConnectionInfo().SetPassword(AValue);
+  SetHTTPSetting(&THTTPSettings::ProxyPassword, AValue);
 }
-
 THTTPSecureProtocols TCustomRestConnection::SecureProtocols() const {
-  return FHTTP ? FHTTP->SecureProtocols() : FSecureProtocols;
+  return HTTPSetting(&THTTPSettings::SecureProtocols);
 }
 void TCustomRestConnection::SetSecureProtocols(THTTPSecureProtocols AValue) {
-  FSecureProtocols = AValue;
-  if (FHTTP) FHTTP->SetSecureProtocols(AValue);
+  SetHTTPSetting(&THTTPSettings::SecureProtocols, AValue);
 }
 std::int32_t TCustomRestConnection::ConnectTimeout() const {
-  return FHTTP ? FHTTP->ConnectTimeout() : FConnectTimeout;
+  return HTTPSetting(&THTTPSettings::ConnectTimeout);
 }
 void TCustomRestConnection::SetConnectTimeout(std::int32_t AValue) {
-  FConnectTimeout = AValue;
-  if (FHTTP) FHTTP->SetConnectTimeout(AValue);
+  SetHTTPSetting(&THTTPSettings::ConnectTimeout, AValue);
 }
 std::int32_t TCustomRestConnection::ReadTimeout() const {
-  return FHTTP ? FHTTP->ReadTimeout() : FReadTimeout;
+  return HTTPSetting(&THTTPSettings::ReadTimeout);
 }
 void TCustomRestConnection::SetReadTimeout(std::int32_t AValue) {
-  FReadTimeout = AValue;
-  if (FHTTP) FHTTP->SetReadTimeout(AValue);
+  SetHTTPSetting(&THTTPSettings::ReadTimeout, AValue);
 }
-
 TValidateCertificateEvent TCustomRestConnection::OnValidateCertificate() const {
-  return FHTTP ? FHTTP->OnValidateCertificate() : FOnValidateCertificate;
+  return HTTPSetting(&THTTPSettings::OnValidateCertificate);
 }
 void TCustomRestConnection::SetOnValidateCertificate(TValidateCertificateEvent AValue) {
-  FOnValidateCertificate = std::move(AValue);
-  if (FHTTP) FHTTP->SetOnValidateCertificate(FOnValidateCertificate);
+  SetHTTPSetting(&THTTPSettings::OnValidateCertificate, std::move(AValue));
 }
 TValidatePeerCertificateEvent TCustomRestConnection::OnValidatePeerCertificate() const {
-  return FHTTP ? FHTTP->OnValidatePeerCertificate() : FOnValidatePeerCertificate;
+  return HTTPSetting(&THTTPSettings::OnValidatePeerCertificate);
 }
 void TCustomRestConnection::SetOnValidatePeerCertificate(TValidatePeerCertificateEvent AValue) {
-  FOnValidatePeerCertificate = std::move(AValue);
-  if (FHTTP) FHTTP->SetOnValidatePeerCertificate(FOnValidatePeerCertificate);
+  SetHTTPSetting(&THTTPSettings::OnValidatePeerCertificate, std::move(AValue));
 }
 TValidatePeerCertificateErrEvent TCustomRestConnection::OnValidatePeerCertificateErr() const {
-  return FHTTP ? FHTTP->OnValidatePeerCertificateErr() : FOnValidatePeerCertificateERR;
+  return HTTPSetting(&THTTPSettings::OnValidatePeerCertificateErr);
 }
 void TCustomRestConnection::SetOnValidatePeerCertificateErr(
     TValidatePeerCertificateErrEvent AValue) {
-  FOnValidatePeerCertificateERR = std::move(AValue);
-  if (FHTTP) FHTTP->SetOnValidatePeerCertificateErr(FOnValidatePeerCertificateERR);
+  SetHTTPSetting(&THTTPSettings::OnValidatePeerCertificateErr, std::move(AValue));
 }
 TAuthEvent TCustomRestConnection::OnAuthentication() const {
-  return FHTTP ? FHTTP->OnAuthentication() : FOnAuthentication;
+  return HTTPSetting(&THTTPSettings::OnAuthentication);
 }
 void TCustomRestConnection::SetOnAuthentication(TAuthEvent AValue) {
-  FOnAuthentication = std::move(AValue);
-  if (FHTTP) FHTTP->SetOnAuthentication(FOnAuthentication);
+  SetHTTPSetting(&THTTPSettings::OnAuthentication, std::move(AValue));
 }
 TSelectClientCertificateEvent TCustomRestConnection::OnSelectClientCertificate() const {
-  return FHTTP ? FHTTP->OnSelectClientCertificate() : FOnSelectClientCertificate;
+  return HTTPSetting(&THTTPSettings::OnSelectClientCertificate);
 }
 void TCustomRestConnection::SetOnSelectClientCertificate(TSelectClientCertificateEvent AValue) {
-  FOnSelectClientCertificate = std::move(AValue);
-  if (FHTTP) FHTTP->SetOnSelectClientCertificate(FOnSelectClientCertificate);
+  SetHTTPSetting(&THTTPSettings::OnSelectClientCertificate, std::move(AValue));
 }
 
 }  // namespace qvr::rest

@@ -12,11 +12,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "platform/Classes.h"
 #include "rest/RestRequest.h"
 #include "rest/RestTypes.h"
+#include "rest/http/HTTPSettings.h"
 #include "rest/http/RestHTTP.h"
 #include "rest/wire/RestPaths.h"
 
@@ -66,10 +68,12 @@ class TCustomRestConnection : public TObject {
   TCustomRestConnection(const TCustomRestConnection&) = delete;
   TCustomRestConnection& operator=(const TCustomRestConnection&) = delete;
 
-  // Copies, through the setters, Protocol, Host, Port, UrlPath, UserName,
-  // Password, Context, RESTContext, CacheContext, the session id,
-  // PreserveSessionID, LoginPrompt, the eight events, Connection, the proxy
-  // settings, SecureProtocols and both timeouts from another connection.
+  // Copies, through the setters and in this order, Protocol, Host, Port,
+  // UrlPath, UserName, Password, Context, RESTContext, CacheContext, the
+  // session id, PreserveSessionID, LoginPrompt, OnLogin, OnBeforeExecute,
+  // OnAfterExecute and last the HTTP settings as one value (HTTPSettings:
+  // Connection, the proxy settings, SecureProtocols, both timeouts and the
+  // five certificate and authentication events) from another connection.
   // Raises EConvertError "Cannot assign a <source class> to a <this class>"
   // for any other kind of source.
   void Assign(const TObject& ASource);
@@ -110,11 +114,18 @@ class TCustomRestConnection : public TObject {
   bool PreserveSessionID() const { return FPreserveSessionID; }
   void SetPreserveSessionID(bool AValue) { FPreserveSessionID = AValue; }
 
+  // The HTTP settings (THTTPSettings), which the HTTP object is created from.
+  // While it exists, reads come from it and writes go to it as well as to the
+  // connection's copy; without it, both use the copy. Each of them is also a
+  // property of its own below, which reads and writes that one setting alone.
+  // Writing the whole value assigns every event again: a handler running
+  // inside a request writes single settings instead.
+  THTTPSettings HTTPSettings() const;
+  void SetHTTPSettings(const THTTPSettings& AValue);
+
   // Value of the HTTP "Connection" header; empty sends none. While the HTTP
-  // object exists, reads give its header-set entry ("close" after a
-  // connection test) and writes go to that entry too. The proxy settings,
-  // SecureProtocols, the timeouts and the certificate and authentication
-  // events likewise read from and write through to the HTTP object.
+  // object exists this is its header-set entry, so a connection test makes
+  // it read "close".
   std::string Connection() const;
   void SetConnection(const std::string& AValue);
 
@@ -227,6 +238,11 @@ class TCustomRestConnection : public TObject {
  private:
   class TExchangeScope;
   std::string BaseURL(const std::string& AAreaContext) const;
+  // One member of the HTTP settings, by the rule of HTTPSettings.
+  template <typename T>
+  T HTTPSetting(T THTTPSettings::*AMember) const;
+  template <typename T>
+  void SetHTTPSetting(T THTTPSettings::*AMember, std::type_identity_t<T> AValue);
 
   std::string FProtocol = "http";
   std::string FHost;
@@ -246,21 +262,10 @@ class TCustomRestConnection : public TObject {
   std::vector<std::unique_ptr<TRestHTTP>> FRetiredHTTP;
   int FExchangeDepth = 0;
   std::string FSessionID;
-  std::string FProxyHost;
-  std::int32_t FProxyPort = 8888;
-  std::string FProxyUsername;
-  std::string FProxyPassword;
-  std::string FConnectionKeepAlive = "Keep-Alive";
-  THTTPSecureProtocols FSecureProtocols;
-  std::int32_t FConnectTimeout = 60000;
-  std::int32_t FReadTimeout = 60000;
+  // The copy each new HTTP object is created from.
+  THTTPSettings FHTTPSettings;
   bool FLoginPrompt = true;
   TRestLoginEvent FOnLogin;
-  TValidatePeerCertificateEvent FOnValidatePeerCertificate;
-  TValidatePeerCertificateErrEvent FOnValidatePeerCertificateERR;
-  TValidateCertificateEvent FOnValidateCertificate;
-  TAuthEvent FOnAuthentication;
-  TSelectClientCertificateEvent FOnSelectClientCertificate;
   TNotifyEvent FBeforeExecute;
   TNotifyEvent FAfterExecute;
   bool FPreserveSessionID = true;

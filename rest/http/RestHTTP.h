@@ -21,10 +21,11 @@
 
 #include "platform/Classes.h"
 #include "platform/Streams.h"
-#include "rest/http/HTTPTypes.h"
 #include "rest/http/CredentialsStorage.h"
 #include "rest/http/HTTPRequestHeaders.h"
 #include "rest/http/HTTPResponse.h"
+#include "rest/http/HTTPSettings.h"
+#include "rest/http/HTTPTypes.h"
 #include "rest/http/NetHTTPExceptions.h"
 #include "rest/http/ProxyConnectionInfo.h"
 
@@ -141,6 +142,23 @@ class TRestHTTP : public TObject {
     FOnSelectClientCertificate = std::move(AValue);
   }
 
+  // The settings a REST connection keeps for this object (HTTPSettings.h), as
+  // the object has them now: the header-set entry "Connection", the proxy
+  // information's host, port and credentials, SecureProtocols, the two
+  // time-outs and the five events above.
+  THTTPSettings HTTPSettings() const;
+  // Writes every member of AValue into this object; the proxy scheme and all
+  // else stay as they are.
+  void ApplyHTTPSettings(const THTTPSettings& AValue);
+  // One member of THTTPSettings alone, read or written. Writing one touches
+  // no other setting, so that an event handler running inside a request may
+  // change a setting without its own event being reassigned under it.
+  // Available for the types the members of THTTPSettings have.
+  template <typename T>
+  T HTTPSetting(T THTTPSettings::*AMember) const;
+  template <typename T>
+  void ApplyHTTPSetting(T THTTPSettings::*AMember, const T& AValue);
+
   // Called from the transfer each time a piece of a request body is sent or
   // a piece of the body of an answer below 300 arrives, for programs that
   // show the progress of long transfers; not an event of the connection.
@@ -179,6 +197,8 @@ class TRestHTTP : public TObject {
  private:
   class TImpl;
   friend class TImpl;
+  // Where each member of THTTPSettings lives in the object (RestHTTP.cpp).
+  struct TSettingPlaces;
 
   void Execute(const std::string& AMethod, const std::string& AURL, TStream* ASource,
                TStream* AResponse);

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/SysUtils.h"
@@ -331,6 +335,208 @@ TEST(RestConnectionHTTPObject, SessionCredentialsComeFromItsStore) {
                                                                  "Realm:  URL:  Username: luis"}));
   c.ClearSessionCredentials();
   EXPECT_TRUE(c.GetSessionCredentials().empty());
+}
+
+// ------------------------------------------------------ the HTTP settings
+
+// The mark of the test event that ran last.
+int GEventMark = 0;
+
+// A value of each setting's type told apart by a mark (1 or 2); MarkOf reads
+// the mark back, and gives 0 for any value the table did not make (the
+// defaults, an empty event).
+template <typename T>
+T ValueFor(int AMark) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return AMark == 1 ? "v1" : "v2";
+  } else if constexpr (std::is_same_v<T, std::int32_t>) {
+    return 1000 + AMark;
+  } else if constexpr (std::is_same_v<T, THTTPSecureProtocols>) {
+    return {AMark == 1 ? THTTPSecureProtocol::TLS12 : THTTPSecureProtocol::TLS13};
+  } else {
+    return T([AMark](auto&&...) { GEventMark = AMark; });
+  }
+}
+
+int MarkOf(const std::string& AValue) {
+  if (AValue == "v1") return 1;
+  if (AValue == "v2") return 2;
+  return 0;
+}
+int MarkOf(std::int32_t AValue) { return AValue == 1001 || AValue == 1002 ? AValue - 1000 : 0; }
+int MarkOf(const THTTPSecureProtocols& AValue) {
+  if (AValue == THTTPSecureProtocols{THTTPSecureProtocol::TLS12}) return 1;
+  if (AValue == THTTPSecureProtocols{THTTPSecureProtocol::TLS13}) return 2;
+  return 0;
+}
+void Fire(const TValidateCertificateEvent& AEvent) {
+  bool accepted = false;
+  AEvent(nullptr, {}, {}, accepted);
+}
+void Fire(const TValidatePeerCertificateEvent& AEvent) {
+  bool ok = false;
+  AEvent(nullptr, {}, 0, ok);
+}
+void Fire(const TValidatePeerCertificateErrEvent& AEvent) {
+  bool ok = false;
+  AEvent(nullptr, {}, 0, 0, ok);
+}
+void Fire(const TAuthEvent& AEvent) {
+  std::string user, password;
+  bool abort = false;
+  TAuthPersistenceType persistence = TAuthPersistenceType::Client;
+  AEvent(nullptr, TAuthTargetType::Server, "", "", user, password, abort, persistence);
+}
+void Fire(const TSelectClientCertificateEvent& AEvent) {
+  int index = -1;
+  AEvent(nullptr, {}, {}, index);
+}
+template <typename TEvent>
+int MarkOf(const TEvent& AEvent) {
+  GEventMark = 0;
+  if (AEvent) Fire(AEvent);
+  return GEventMark;
+}
+
+// One HTTP setting: written and read through the connection's property, and
+// through the HTTP object's own accessors, not its settings report, so that a
+// setting put in the wrong place of the object shows.
+struct THTTPSettingCase {
+  const char* Name;
+  std::function<void(TCustomRestConnection&, int AMark)> Set;
+  std::function<int(const TCustomRestConnection&)> Get;
+  std::function<void(TRestHTTP&, int AMark)> SetInHTTP;
+  std::function<int(TRestHTTP&)> GetFromHTTP;
+};
+
+template <typename TSetter, typename TGetter, typename THTTPSetter, typename THTTPGetter>
+THTTPSettingCase HTTPSettingCase(const char* AName, TSetter ASet, TGetter AGet,
+                                 THTTPSetter ASetInHTTP, THTTPGetter AGetFromHTTP) {
+  using T = std::invoke_result_t<TGetter, const TCustomRestConnection&>;
+  return {AName,
+          [=](TCustomRestConnection& AConn, int AMark) {
+            std::invoke(ASet, AConn, ValueFor<T>(AMark));
+          },
+          [=](const TCustomRestConnection& AConn) { return MarkOf(std::invoke(AGet, AConn)); },
+          [=](TRestHTTP& AHTTP, int AMark) { std::invoke(ASetInHTTP, AHTTP, ValueFor<T>(AMark)); },
+          [=](TRestHTTP& AHTTP) { return MarkOf(std::invoke(AGetFromHTTP, AHTTP)); }};
+}
+
+// Every setting the connection hands its HTTP object, with where the object
+// keeps it (the HTTP client's notes).
+const std::vector<THTTPSettingCase>& HTTPSettingCases() {
+  using C = TCustomRestConnection;
+  using H = TRestHTTP;
+  static const std::vector<THTTPSettingCase> kCases = {
+      HTTPSettingCase(
+          "Connection", &C::SetConnection, &C::Connection,
+          [](H& A, const std::string& V) { A.RequestHeaders().SetHeader("Connection", V); },
+          [](H& A) { return A.RequestHeaders().Header("Connection"); }),
+      HTTPSettingCase(
+          "ProxyHost", &C::SetProxyHost, &C::ProxyHost,
+          [](H& A, const std::string& V) { A.ProxyConnectionInfo().SetHost(V); },
+          [](H& A) { return A.ProxyConnectionInfo().Host(); }),
+      HTTPSettingCase(
+          "ProxyPort", &C::SetProxyPort, &C::ProxyPort,
+          [](H& A, std::int32_t V) { A.ProxyConnectionInfo().SetPort(V); },
+          [](H& A) { return A.ProxyConnectionInfo().Port(); }),
+      HTTPSettingCase(
+          "ProxyUsername", &C::SetProxyUsername, &C::ProxyUsername,
+          [](H& A, const std::string& V) { A.ProxyConnectionInfo().SetUserName(V); },
+          [](H& A) { return A.ProxyConnectionInfo().UserName(); }),
+      HTTPSettingCase(
+          "ProxyPassword", &C::SetProxyPassword, &C::ProxyPassword,
+          [](H& A, const std::string& V) { A.ProxyConnectionInfo().SetPassword(V); },
+          [](H& A) { return A.ProxyConnectionInfo().Password(); }),
+      HTTPSettingCase("SecureProtocols", &C::SetSecureProtocols, &C::SecureProtocols,
+                      &H::SetSecureProtocols, &H::SecureProtocols),
+      HTTPSettingCase("ConnectTimeout", &C::SetConnectTimeout, &C::ConnectTimeout,
+                      &H::SetConnectTimeout, &H::ConnectTimeout),
+      HTTPSettingCase("ReadTimeout", &C::SetReadTimeout, &C::ReadTimeout, &H::SetReadTimeout,
+                      &H::ReadTimeout),
+      HTTPSettingCase("OnValidateCertificate", &C::SetOnValidateCertificate,
+                      &C::OnValidateCertificate, &H::SetOnValidateCertificate,
+                      &H::OnValidateCertificate),
+      HTTPSettingCase("OnValidatePeerCertificate", &C::SetOnValidatePeerCertificate,
+                      &C::OnValidatePeerCertificate, &H::SetOnValidatePeerCertificate,
+                      &H::OnValidatePeerCertificate),
+      HTTPSettingCase("OnValidatePeerCertificateErr", &C::SetOnValidatePeerCertificateErr,
+                      &C::OnValidatePeerCertificateErr, &H::SetOnValidatePeerCertificateErr,
+                      &H::OnValidatePeerCertificateErr),
+      HTTPSettingCase("OnAuthentication", &C::SetOnAuthentication, &C::OnAuthentication,
+                      &H::SetOnAuthentication, &H::OnAuthentication),
+      HTTPSettingCase("OnSelectClientCertificate", &C::SetOnSelectClientCertificate,
+                      &C::OnSelectClientCertificate, &H::SetOnSelectClientCertificate,
+                      &H::OnSelectClientCertificate),
+  };
+  return kCases;
+}
+
+TEST(RestConnectionHTTPSettings, TheTableHasARowForEachOne) {
+  // Stops compiling when THTTPSettings gains or loses a member, which then
+  // needs its row in the table.
+  THTTPSettings settings;
+  [[maybe_unused]] auto& [connection, proxyHost, proxyPort, proxyUsername, proxyPassword,
+                          secureProtocols, connectTimeout, readTimeout, onValidateCertificate,
+                          onValidatePeerCertificate, onValidatePeerCertificateErr, onAuthentication,
+                          onSelectClientCertificate] = settings;
+  EXPECT_EQ(HTTPSettingCases().size(), 13u);
+}
+
+TEST(RestConnectionHTTPSettings, SetBeforeTheHTTPObjectExistsReachEveryNewObject) {
+  for (const auto& k : HTTPSettingCases()) {
+    TRestConnection c;
+    k.Set(c, 1);
+    EXPECT_EQ(k.Get(c), 1) << k.Name;
+    EXPECT_EQ(k.GetFromHTTP(c.HTTP()), 1) << k.Name;
+    c.Reset();
+    EXPECT_EQ(k.GetFromHTTP(c.HTTP()), 1) << k.Name << " after Reset";
+  }
+}
+
+TEST(RestConnectionHTTPSettings, SetWhileItExistsGoIntoItAloneAndIntoTheCopy) {
+  for (const auto& k : HTTPSettingCases()) {
+    TRestConnection c;
+    TRestHTTP& http = c.HTTP();
+    k.Set(c, 1);
+    EXPECT_EQ(k.GetFromHTTP(http), 1) << k.Name;
+    EXPECT_EQ(k.Get(c), 1) << k.Name;
+    for (const auto& other : HTTPSettingCases()) {
+      if (&other != &k) {
+        EXPECT_EQ(other.GetFromHTTP(http), 0) << k.Name << " moved " << other.Name;
+      }
+    }
+
+    // The getter reads the object, which may have changed on its own ...
+    k.SetInHTTP(http, 2);
+    EXPECT_EQ(k.Get(c), 2) << k.Name;
+    // ... while the next object is created from what was written.
+    c.Reset();
+    EXPECT_EQ(k.Get(c), 1) << k.Name;
+    EXPECT_EQ(k.GetFromHTTP(c.HTTP()), 1) << k.Name << " after Reset";
+  }
+}
+
+TEST(RestConnectionHTTPSettings, AssignCopiesThemFromWhereTheSourceReadsThem) {
+  for (const bool targetHasHTTP : {false, true}) {
+    for (const auto& k : HTTPSettingCases()) {
+      const std::string note = std::string(k.Name) + (targetHasHTTP ? " into an HTTP object" : "");
+      TRestConnection source, target;
+      if (targetHasHTTP) target.HTTP();
+      k.Set(source, 1);
+      target.Assign(source);
+      EXPECT_EQ(k.Get(target), 1) << note;
+      EXPECT_EQ(k.GetFromHTTP(target.HTTP()), 1) << note;
+
+      // A source with an HTTP object gives what its object holds, and the
+      // target keeps that for its next object.
+      k.SetInHTTP(source.HTTP(), 2);
+      target.Assign(source);
+      EXPECT_EQ(k.Get(target), 2) << note;
+      target.Reset();
+      EXPECT_EQ(k.GetFromHTTP(target.HTTP()), 2) << note << " after Reset";
+    }
+  }
 }
 
 // -------------------------------------------------------------- assignment
@@ -812,6 +1018,35 @@ TEST_F(RestConnectionExchange, HandlerResettingTheConnectionMidRequestIsSafe) {
   EXPECT_EQ(Conn.SessionID(), "S");
   Call();  // a fresh HTTP object
   EXPECT_EQ(Server.LastRequest().Header("Pragma"), "sessionid=S");
+}
+
+// Tells, through Alive, whether this very copy of a closure still exists.
+struct TLifeMark {
+  TLifeMark() = default;
+  TLifeMark(const TLifeMark&) {}
+  TLifeMark& operator=(const TLifeMark&) = delete;
+  ~TLifeMark() { *Alive = false; }
+  std::shared_ptr<bool> Alive = std::make_shared<bool>(true);
+};
+
+TEST_F(RestConnectionExchange, HandlerChangingASettingMidRequestKeepsRunning) {
+  // Writing one setting must leave the running event alone: were it assigned
+  // again, the handler's closure would be freed while it runs.
+  Conn.SetUserName("ana");
+  bool handlerAlive = false;
+  Conn.SetOnAuthentication([&, mark = TLifeMark()](TObject*, TAuthTargetType, const std::string&,
+                                                   const std::string&, std::string&, std::string&,
+                                                   bool&, TAuthPersistenceType&) {
+    // Taken before the writes: after them the closure may be gone.
+    const std::shared_ptr<bool> alive = mark.Alive;
+    bool* const result = &handlerAlive;
+    Conn.SetReadTimeout(30000);
+    Conn.SetProxyHost("");
+    *result = *alive;
+  });
+  Call();
+  EXPECT_TRUE(handlerAlive);
+  EXPECT_EQ(Conn.HTTP().ReadTimeout(), 30000);
 }
 
 TEST_F(RestConnectionExchange, SameProtocolKeepsCookiesAnotherDropsThem) {
