@@ -6,27 +6,24 @@
 // headers of each attempt are put together; see docs/http-client.md.
 #include <optional>
 
+#include "platform/Base64Encoding.h"
 #include "platform/Charset.h"
+#include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "platform/Base64Encoding.h"
 #include "rest/http/RestHTTP.h"
-#include "rest/http/detail/CurlErrors.h"
-#include "rest/http/detail/CurlHandles.h"
 #include "rest/http/detail/CurlTransfer.h"
-#include "rest/http/detail/CurlUrl.h"
-#include "platform/StrUtils.h"
+#include "rest/http/detail/HttpUrl.h"
+#include "rest/http/detail/Transfer.h"
 
 namespace qvr::rest {
 
-using detail::CheckOption;
 using detail::OriginOf;
 using detail::ResolveLocation;
 using detail::TAttemptResult;
 using detail::TAttemptSetup;
-using detail::TCurlOptionKind;
 using detail::TProxyMode;
-using detail::UrlPart;
+using detail::TTransferOutcome;
 
 namespace {
 
@@ -118,32 +115,6 @@ struct TChallenge {
 // that keeps inventing new pairs cannot loop for ever.
 constexpr int kMaxAttempts = 50;
 
-std::string HostText(const std::string& AURL) {
-  std::string_view rest = AURL;
-  const auto scheme = rest.find("://");
-  if (scheme != std::string_view::npos) rest.remove_prefix(scheme + 3);
-  rest = rest.substr(0, rest.find_first_of("/?#"));
-  const auto at = rest.rfind('@');
-  if (at != std::string_view::npos) rest.remove_prefix(at + 1);
-  if (!rest.starts_with('[')) rest = rest.substr(0, rest.find(':'));
-  return std::string(rest);
-}
-
-// Raises the failure for a URL that curl refused to request: what is wrong
-// with it decides between "Error connecting to server" and "Error opening
-// request". Does nothing when the URL is an absolute http or https URL.
-// (Called only after curl refused: parsing every URL up front would cost each
-// request as much as a tenth of a loopback round trip.)
-void CheckRequestUrl(const std::string& AURL) {
-  detail::TCurlUrl url(curl_url());
-  if (!url) throw ENetHTTPClientException("Error obtaining session handle");
-  const CURLUcode code =
-      curl_url_set(url.Get(), CURLUPART_URL, AURL.c_str(), CURLU_NON_SUPPORT_SCHEME);
-  if (code != CURLUE_OK) detail::RaiseUrlError(code, HostText(AURL));
-  const std::string scheme = LowerCase(UrlPart(url.Get(), CURLUPART_SCHEME));
-  if (scheme != "http" && scheme != "https") detail::RaiseUrlError(CURLUE_UNSUPPORTED_SCHEME, "");
-}
-
 // The headers of one attempt, in order: the header set's custom entries, then
 // its standard ones, then the attempt's credentials. An attempt to another
 // origin than the request's carries no credentials.
@@ -154,7 +125,7 @@ std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, const 
   auto add = [&](std::string_view AName, std::string_view AValue) {
     if (HasLineBreak(AName) || HasLineBreak(AValue)) {
       // A line break would let a value forge further headers.
-      CheckOption(CURLE_BAD_FUNCTION_ARGUMENT, TCurlOptionKind::Header);
+      detail::RaiseHeaderRefused();
     }
     std::string line(AName);
     line += ": ";
@@ -324,11 +295,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
     if (body != nullptr) body->SetPosition(0);
 
     TAttemptResult r = FHTTPClient->Perform(setup, AResponse);
-    if (r.BodyTooLarge) {
-      throw ENetHTTPClientException(Format("Response body exceeds %d bytes", FMaxHeldBodySize));
-    }
-
-    if (r.Code == CURLE_PEER_FAILED_VERIFICATION && verifyPeer) {
+    if (r.Outcome == TTransferOutcome::ServerCertificateRefused) {
       // Without the key's pin the retry could not be held to this certificate.
       if (!r.HaveServerCertificate || r.ServerPublicKeyPin.empty()) {
         throw ENetHTTPCertificateException("Error getting Server Certificate");
@@ -340,28 +307,7 @@ void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TSt
       pinnedKey = r.ServerPublicKeyPin;
       continue;
     }
-    if (r.Code == CURLE_SSL_PINNEDPUBKEYNOTMATCH && !pinnedKey.empty()) {
-      // The retry met another certificate than the one accepted; it was
-      // refused before anything was sent over it.
-      throw ENetHTTPCertificateException("Server Certificate not accepted");
-    }
-    if (r.Code != CURLE_OK) {
-      // A proxy that refused to open a tunnel answered like a server would.
-      const bool tunnelAnswer = r.ConnectCode >= 300 && r.Status == r.ConnectCode;
-      if (!tunnelAnswer) {
-        if (r.ClientCertificateAsked && r.Status == 0 && r.Code != CURLE_OPERATION_TIMEDOUT) {
-          if (r.ClientCertificateSent) {
-            throw ENetHTTPCertificateException("Client rejected the certificate");
-          }
-          if (r.ClientCandidates == 0) throw ENetHTTPCertificateException("Empty certificate list");
-          throw ENetHTTPCertificateException("Unspecified certificate from client");
-        }
-        if (r.Code == CURLE_URL_MALFORMAT || r.Code == CURLE_UNSUPPORTED_PROTOCOL) {
-          CheckRequestUrl(url);
-        }
-        detail::RaiseTransferError(r.Code, r.ErrorText, r.Receiving);
-      }
-    }
+    if (r.Outcome != TTransferOutcome::Answered) detail::RaiseTransferFailure(r, setup);
 
     if (r.Status == 401 && sameOrigin) {
       const std::optional<TPair> sent = serverPair;
