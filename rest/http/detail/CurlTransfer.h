@@ -4,9 +4,10 @@
 // between exchanges. The multi handle lets this unit run the transfer loop
 // itself, which is what makes the read time-out an idle limit with
 // millisecond precision. What the attempts are (redirects, authentication,
-// certificate acceptance) is decided by the attempt loop (AttemptLoop.cpp);
-// curl's cookie engine keeps the cookies. Used only by the HTTP object's .cpp
-// files.
+// certificate acceptance) is decided by the attempt loop
+// (detail/AttemptLoop.h), which drives this transfer through
+// detail::ITransfer; curl's cookie engine keeps the cookies. Used only by the
+// HTTP object's .cpp files.
 #pragma once
 
 #include <chrono>
@@ -34,7 +35,7 @@ inline constexpr const char* kUserAgent = "Kolvane URI Client/1.0";
 }  // namespace detail
 
 // The curl handles of one HTTP object and the state of its running attempt.
-class TRestHTTP::TImpl {
+class TRestHTTP::TImpl final : public detail::ITransfer {
  public:
   explicit TImpl(TRestHTTP& AOwner);
   TImpl(const TImpl&) = delete;
@@ -43,7 +44,7 @@ class TRestHTTP::TImpl {
   // Runs one attempt and tells how it ended (detail::TTransferOutcome).
   // Failures of the transfer come back in the result; only refused options
   // and exceptions of the caller's stream or events raise.
-  detail::TAttemptResult Perform(const detail::TAttemptSetup& ASetup, TStream* ASink);
+  detail::TAttemptResult Perform(const detail::TAttemptSetup& ASetup, TStream* ASink) override;
 
   void AddCookieLine(const std::string& ALine) {
     curl_easy_setopt(FEasy.Get(), CURLOPT_COOKIELIST, ALine.c_str());

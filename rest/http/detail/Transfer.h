@@ -1,5 +1,6 @@
 // One attempt of an exchange as the attempt loop sees it: what the attempt
-// sends, what came back, and how it ended, in the HTTP layer's own terms. It
+// sends, what came back, how it ended, in the HTTP layer's own terms, and the
+// transfer that runs it. It
 // names no curl type, so that the loop is written without curl: the transfer
 // over curl (detail/CurlTransfer) runs the attempt and tells its outcome,
 // detail/CurlErrors raises the exception of one that failed. Used only by the
@@ -94,6 +95,20 @@ struct TAttemptResult {
   bool ClientCertificateAsked = false;
   std::size_t ClientCandidates = 0;
   bool ClientCertificateSent = false;
+};
+
+// The transfer as the attempt loop drives it; the HTTP object's transfer over
+// curl (TRestHTTP::TImpl) is the one implementation.
+class ITransfer {
+ public:
+  // Runs one attempt; the body of an answer below 300 goes into ASink (none
+  // when null). Failures of the transfer come back in the result; only
+  // refused options and exceptions of the caller's streams or events raise.
+  virtual TAttemptResult Perform(const TAttemptSetup& ASetup, TStream* ASink) = 0;
+
+ protected:
+  // Never deleted through this face: the HTTP object owns its transfer.
+  ~ITransfer() = default;
 };
 
 // Raises the exception of an attempt whose outcome is a failure (neither
