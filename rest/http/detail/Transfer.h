@@ -7,6 +7,7 @@
 // HTTP object's .cpp files.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
