@@ -1,37 +1,55 @@
-// The attempt loop of TRestHTTP (declared in RestHTTP.h): one exchange as a
-// series of attempts, each one curl transfer (detail/CurlTransfer), until a
-// final answer. Here redirects are followed, a 401 or 407 is answered with the
-// request's credentials, the credential store and OnAuthentication in turn, a
-// refused server certificate is offered to the certificate events, and the
-// headers of each attempt are put together; see docs/http-client.md.
-#include <optional>
+// The attempt loop of TRestHTTP (detail/AttemptLoop.h): one exchange as a
+// series of attempts until a final answer. Here a 401 or 407 is answered with
+// the request's credentials, the credential store and OnAuthentication in
+// turn, redirects are followed, a refused server certificate is offered to
+// the certificate events, and the headers of each attempt are put together;
+// see docs/http-client.md. The transfer is reached through detail::ITransfer
+// and speaks in outcomes, so nothing here depends on curl.
+#include "rest/http/detail/AttemptLoop.h"
 
+#include <memory>
+#include <utility>
+
+#include "platform/Base64Encoding.h"
 #include "platform/Charset.h"
+#include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
-#include "platform/Base64Encoding.h"
-#include "rest/http/RestHTTP.h"
-#include "rest/http/detail/CurlErrors.h"
-#include "rest/http/detail/CurlHandles.h"
-#include "rest/http/detail/CurlTransfer.h"
-#include "rest/http/detail/CurlUrl.h"
-#include "platform/StrUtils.h"
+#include "rest/http/detail/HttpUrl.h"
 
 namespace qvr::rest {
 
-using detail::CheckOption;
-using detail::OriginOf;
-using detail::ResolveLocation;
 using detail::TAttemptResult;
-using detail::TAttemptSetup;
-using detail::TCurlOptionKind;
 using detail::TProxyMode;
-using detail::UrlPart;
+using detail::TTransferOutcome;
 
 namespace {
 
+// An upper bound on attempts per exchange, so that an authentication handler
+// that keeps inventing new pairs cannot loop for ever.
+constexpr int kMaxAttempts = 50;
+
 std::string BasicAuthorization(const std::string& AUserName, const std::string& APassword) {
   return "Basic " + TBase64Encoding::Base64().EncodeLine(AUserName + ":" + APassword);
+}
+
+void AddHeaderLine(std::vector<std::string>& ALines, std::string_view AName,
+                   std::string_view AValue) {
+  // A line break would let a value forge further headers.
+  if (HasLineBreak(AName) || HasLineBreak(AValue)) detail::RaiseHeaderRefused();
+  std::string line(AName);
+  line += ": ";
+  line += AValue;
+  ALines.push_back(std::move(line));
+}
+
+// The value of the last Location header; empty when there is none.
+std::string LocationOf(const THTTPResponse::THeaderList& AHeaders) {
+  std::string location;
+  for (const auto& [name, value] : AHeaders) {
+    if (SameText(name, "Location")) location = value;
+  }
+  return location;
 }
 
 // The realm of the first challenge that names one ("Basic realm="x"").
@@ -69,7 +87,10 @@ bool IsSessionPragma(std::string_view AName, std::string_view AValue) {
 // itself, which an ordinary proxy never answers.)
 std::string PlainProxyAddress(const TProxyConnectionInfo& AProxy) {
   std::string address = "http://" + AProxy.Host();
-  if (AProxy.Port() != 0) address += ":" + std::to_string(AProxy.Port());
+  if (AProxy.Port() != 0) {
+    address += ':';
+    address += std::to_string(AProxy.Port());
+  }
   return address;
 }
 
@@ -100,342 +121,299 @@ std::string VersionPrefix(THTTPProtocolVersion AVersion) {
   return {};
 }
 
-struct TPair {
-  std::string UserName;
-  std::string Password;
-  bool operator==(const TPair&) const = default;
-};
-
-// Progress of one 401 or 407 sequence within an exchange.
-struct TChallenge {
-  enum class TStage { RequestCredentials, Store, Handler } Stage = TStage::RequestCredentials;
-  std::vector<TCredential> StoreCandidates;
-  std::size_t NextStore = 0;
-  bool StoreLoaded = false;
-};
-
-// An upper bound on attempts per exchange, so that an authentication handler
-// that keeps inventing new pairs cannot loop for ever.
-constexpr int kMaxAttempts = 50;
-
-std::string HostText(const std::string& AURL) {
-  std::string_view rest = AURL;
-  const auto scheme = rest.find("://");
-  if (scheme != std::string_view::npos) rest.remove_prefix(scheme + 3);
-  rest = rest.substr(0, rest.find_first_of("/?#"));
-  const auto at = rest.rfind('@');
-  if (at != std::string_view::npos) rest.remove_prefix(at + 1);
-  if (!rest.starts_with('[')) rest = rest.substr(0, rest.find(':'));
-  return std::string(rest);
-}
-
-// Raises the failure for a URL that curl refused to request: what is wrong
-// with it decides between "Error connecting to server" and "Error opening
-// request". Does nothing when the URL is an absolute http or https URL.
-// (Called only after curl refused: parsing every URL up front would cost each
-// request as much as a tenth of a loopback round trip.)
-void CheckRequestUrl(const std::string& AURL) {
-  detail::TCurlUrl url(curl_url());
-  if (!url) throw ENetHTTPClientException("Error obtaining session handle");
-  const CURLUcode code =
-      curl_url_set(url.Get(), CURLUPART_URL, AURL.c_str(), CURLU_NON_SUPPORT_SCHEME);
-  if (code != CURLUE_OK) detail::RaiseUrlError(code, HostText(AURL));
-  const std::string scheme = LowerCase(UrlPart(url.Get(), CURLUPART_SCHEME));
-  if (scheme != "http" && scheme != "https") detail::RaiseUrlError(CURLUE_UNSUPPORTED_SCHEME, "");
-}
-
-// The headers of one attempt, in order: the header set's custom entries, then
-// its standard ones, then the attempt's credentials. An attempt to another
-// origin than the request's carries no credentials.
-std::vector<std::string> HeaderLines(const THTTPRequestHeaders& AHeaders, const TStream* ABody,
-                                     bool ABodyDropped, bool ASameOrigin,
-                                     const std::optional<TPair>& AServerPair) {
-  std::vector<std::string> lines;
-  auto add = [&](std::string_view AName, std::string_view AValue) {
-    if (HasLineBreak(AName) || HasLineBreak(AValue)) {
-      // A line break would let a value forge further headers.
-      CheckOption(CURLE_BAD_FUNCTION_ARGUMENT, TCurlOptionKind::Header);
-    }
-    std::string line(AName);
-    line += ": ";
-    line += AValue;
-    lines.push_back(std::move(line));
-  };
-  bool contentType = false;
-  for (const auto& [name, value] : AHeaders.CustomHeaders()) {
-    if (ABodyDropped && SameText(name, "Content-Type")) continue;
-    // Credentials go only to the origin of the request: the Authorization
-    // entry and the Pragma entry that carries the session id.
-    if (!ASameOrigin && (SameText(name, "Authorization") || IsSessionPragma(name, value))) {
-      continue;
-    }
-    contentType = contentType || SameText(name, "Content-Type");
-    add(name, value);
-  }
-  if (!AHeaders.Accept().empty()) {
-    add("Accept", AHeaders.Accept());
-  } else {
-    lines.emplace_back("Accept:");
-  }
-  if (!AHeaders.AcceptCharSet().empty()) add("Accept-Charset", AHeaders.AcceptCharSet());
-  if (!AHeaders.UserAgent().empty()) add("User-Agent", AHeaders.UserAgent());
-  if (!AHeaders.AcceptEncoding().empty()) add("Accept-Encoding", AHeaders.AcceptEncoding());
-  if (!AHeaders.ContentType().empty() && !ABodyDropped) {
-    add("Content-Type", AHeaders.ContentType());
-    contentType = true;
-  }
-  if (AServerPair && ASameOrigin) {
-    add("Authorization", BasicAuthorization(AServerPair->UserName, AServerPair->Password));
-  }
-  // No form content type that curl would otherwise add to a body without one.
-  if (ABody != nullptr && !contentType) lines.emplace_back("Content-Type:");
-  // No "Expect: 100-continue", which curl adds to large bodies: ordinary
-  // servers never answer it with a 100 (the body would wait a second for
-  // it) and some refuse it with 417. The request carries what the exchange
-  // lists and nothing else.
-  if (ABody != nullptr) lines.emplace_back("Expect:");
-  return lines;
-}
-
 }  // namespace
 
-void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TStream* ASource,
-                        TStream* AResponse) {
-  // The origin of the request URL, worked out only once a redirect needs it.
-  std::optional<std::string> origin;
-  auto sameOriginAs = [&](const std::string& AURLNow) {
-    if (AURLNow == AURL) return true;
-    if (!origin) origin = OriginOf(AURL);
-    return !origin->empty() && OriginOf(AURLNow) == *origin;
-  };
-  if (!FRequestHeaders.UserName().empty()) FPreemptiveAuthentication = true;
-  const TPair requestPair{FRequestHeaders.UserName(), FRequestHeaders.Password()};
+TRestHTTP::TAttemptLoop::TAttemptLoop(TRestHTTP& AOwner, detail::ITransfer& ATransfer,
+                                      const std::string& AMethod, const std::string& AURL,
+                                      TStream* ASource, TStream* AResponse)
+    : FOwner(AOwner),
+      FTransfer(ATransfer),
+      FRequestURL(AURL),
+      FResponse(AResponse),
+      FServer(TAuthTargetType::Server, "WWW-Authenticate"),
+      FProxy(TAuthTargetType::Proxy, "Proxy-Authenticate") {
+  FServer.Requested = {FOwner.FRequestHeaders.UserName(), FOwner.FRequestHeaders.Password()};
+  if (!FServer.Requested.UserName.empty()) FOwner.FPreemptiveAuthentication = true;
+  FSetup.Method = AMethod;
+  FSetup.URL = AURL;
+  FSetup.Body = ASource;
+  FSetup.Protocols = FOwner.FSecureProtocols;
+  FSetup.ConnectTimeout = FOwner.FConnectTimeout;
+  FSetup.ReadTimeout = FOwner.FReadTimeout;
+  FSetup.SendTimeout = FOwner.FSendTimeout;
+  FSetup.MaxHeldBodySize = FOwner.FMaxHeldBodySize;
+  UseProxySettings();
+}
 
-  TAttemptSetup setup;
-  setup.Protocols = FSecureProtocols;
-  setup.ConnectTimeout = FConnectTimeout;
-  setup.ReadTimeout = FReadTimeout;
-  setup.SendTimeout = FSendTimeout;
-  setup.MaxHeldBodySize = FMaxHeldBodySize;
-  TPair proxyRequestPair;
-  if (FProxyConnectionInfo && !FProxyConnectionInfo->Host().empty()) {
-    if (FProxyConnectionInfo->IsDirect()) {
-      setup.Proxy = TProxyMode::None;
-    } else {
-      setup.Proxy = TProxyMode::Named;
-      setup.ProxyName = PlainProxyAddress(*FProxyConnectionInfo);
-      proxyRequestPair = {FProxyConnectionInfo->UserName(), FProxyConnectionInfo->Password()};
-    }
-  }
-
-  // Offers credentials to OnAuthentication (or the store without a handler)
-  // before an attempt; empty or aborted means none.
-  auto offer = [&](TAuthTargetType ATarget, const std::string& AURLNow,
-                   TPair APair) -> std::optional<TPair> {
-    if (FOnAuthEvent) {
-      bool abort = false;
-      TAuthPersistenceType persistence = TAuthPersistenceType::Client;
-      FOnAuthEvent(this, ATarget, "", AURLNow, APair.UserName, APair.Password, abort, persistence);
-      if (abort) return std::nullopt;
-    } else {
-      const auto found = FCredentials.Find(ATarget, "", AURLNow);
-      if (!found.empty()) APair = {found.front().UserName, found.front().Password};
-    }
-    if (APair.UserName.empty()) return std::nullopt;
-    return APair;
-  };
-
-  // The next pair to answer a 401 or 407 with, or none to end the sequence.
-  auto answerChallenge = [&](TAuthTargetType ATarget, TChallenge& AState,
-                             const TAttemptResult& AResult, const std::string& AURLNow,
-                             const TPair& ARequestPair,
-                             const std::optional<TPair>& ALastSent) -> std::optional<TPair> {
-    const std::string realm =
-        ChallengeRealm(AResult.Headers, ATarget == TAuthTargetType::Server ? "WWW-Authenticate"
-                                                                           : "Proxy-Authenticate");
-    const auto fresh = [&](const TPair& APair) { return !ALastSent || !(*ALastSent == APair); };
-    if (AState.Stage == TChallenge::TStage::RequestCredentials) {
-      AState.Stage = TChallenge::TStage::Store;
-      if (!ARequestPair.UserName.empty() && fresh(ARequestPair)) return ARequestPair;
-    }
-    if (AState.Stage == TChallenge::TStage::Store) {
-      if (!AState.StoreLoaded) {
-        AState.StoreCandidates = FCredentials.Find(ATarget, realm, AURLNow);
-        AState.StoreLoaded = true;
-      }
-      while (AState.NextStore < AState.StoreCandidates.size()) {
-        const TCredential& c = AState.StoreCandidates[AState.NextStore++];
-        const TPair pair{c.UserName, c.Password};
-        if (!pair.UserName.empty() && fresh(pair)) return pair;
-      }
-      AState.Stage = TChallenge::TStage::Handler;
-    }
-    // Without a handler the store had its turn above: there is no new pair.
-    if (!FOnAuthEvent) return std::nullopt;
-    TPair pair;
-    bool abort = false;
-    TAuthPersistenceType persistence = TAuthPersistenceType::Client;
-    FOnAuthEvent(this, ATarget, realm, AURLNow, pair.UserName, pair.Password, abort, persistence);
-    if (abort || (pair.UserName.empty() && pair.Password.empty()) || !fresh(pair)) {
-      return std::nullopt;
-    }
-    if (persistence == TAuthPersistenceType::Client) {
-      FCredentials.Add({ATarget, realm, AURLNow, pair.UserName, pair.Password});
-    }
-    return pair;
-  };
-
-  std::string method = AMethod;
-  std::string url = AURL;
-  TStream* body = ASource;
-  bool bodyDropped = false;
-  bool verifyPeer = true;
-  // The public key of the certificate an event accepted, the only one that
-  // the retry accepts.
-  std::string pinnedKey;
-  bool offerDue = true;
-  std::int32_t redirects = 0;
-  std::optional<TPair> serverPair;
-  std::optional<TPair> proxyPair;
-  TChallenge serverChallenge;
-  TChallenge proxyChallenge;
-
-  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-    const bool sameOrigin = sameOriginAs(url);
-    if (offerDue) {
-      offerDue = false;
-      serverPair.reset();
-      if (FPreemptiveAuthentication && sameOrigin) {
-        serverPair = offer(TAuthTargetType::Server, url, requestPair);
-      }
-      if (setup.Proxy == TProxyMode::Named && !proxyRequestPair.UserName.empty()) {
-        proxyPair = offer(TAuthTargetType::Proxy, url, proxyRequestPair);
-      }
-    }
-    setup.Method = method;
-    setup.URL = url;
-    setup.Body = body;
-    setup.VerifyPeer = verifyPeer;
-    setup.PinnedPublicKey = pinnedKey;
-    setup.ProxyCredentials = proxyPair.has_value() && setup.Proxy != TProxyMode::None;
-    setup.ProxyUserName = proxyPair ? proxyPair->UserName : std::string();
-    setup.ProxyPassword = proxyPair ? proxyPair->Password : std::string();
-    setup.HeaderLines = HeaderLines(FRequestHeaders, body, bodyDropped, sameOrigin, serverPair);
-    if (body != nullptr) body->SetPosition(0);
-
-    TAttemptResult r = FHTTPClient->Perform(setup, AResponse);
-    if (r.BodyTooLarge) {
-      throw ENetHTTPClientException(Format("Response body exceeds %d bytes", FMaxHeldBodySize));
-    }
-
-    if (r.Code == CURLE_PEER_FAILED_VERIFICATION && verifyPeer) {
-      // Without the key's pin the retry could not be held to this certificate.
-      if (!r.HaveServerCertificate || r.ServerPublicKeyPin.empty()) {
-        throw ENetHTTPCertificateException("Error getting Server Certificate");
-      }
-      if (!ServerCertificateAccepted(method, url, r.ServerCertificate)) {
-        throw ENetHTTPCertificateException("Server Certificate not accepted");
-      }
-      verifyPeer = false;
-      pinnedKey = r.ServerPublicKeyPin;
-      continue;
-    }
-    if (r.Code == CURLE_SSL_PINNEDPUBKEYNOTMATCH && !pinnedKey.empty()) {
-      // The retry met another certificate than the one accepted; it was
-      // refused before anything was sent over it.
-      throw ENetHTTPCertificateException("Server Certificate not accepted");
-    }
-    if (r.Code != CURLE_OK) {
-      // A proxy that refused to open a tunnel answered like a server would.
-      const bool tunnelAnswer = r.ConnectCode >= 300 && r.Status == r.ConnectCode;
-      if (!tunnelAnswer) {
-        if (r.ClientCertificateAsked && r.Status == 0 && r.Code != CURLE_OPERATION_TIMEDOUT) {
-          if (r.ClientCertificateSent) {
-            throw ENetHTTPCertificateException("Client rejected the certificate");
-          }
-          if (r.ClientCandidates == 0) throw ENetHTTPCertificateException("Empty certificate list");
-          throw ENetHTTPCertificateException("Unspecified certificate from client");
-        }
-        if (r.Code == CURLE_URL_MALFORMAT || r.Code == CURLE_UNSUPPORTED_PROTOCOL) {
-          CheckRequestUrl(url);
-        }
-        detail::RaiseTransferError(r.Code, r.ErrorText, r.Receiving);
-      }
-    }
-
-    if (r.Status == 401 && sameOrigin) {
-      const std::optional<TPair> sent = serverPair;
-      if (auto next = answerChallenge(TAuthTargetType::Server, serverChallenge, r, url, requestPair,
-                                      sent)) {
-        serverPair = next;
-        continue;
-      }
-    }
-    if (r.Status == 407 && setup.Proxy != TProxyMode::None) {
-      const std::optional<TPair> sent = proxyPair;
-      if (auto next = answerChallenge(TAuthTargetType::Proxy, proxyChallenge, r, url,
-                                      proxyRequestPair, sent)) {
-        proxyPair = next;
-        continue;
-      }
-    }
-    if (IsRedirect(r.Status)) {
-      std::string location;
-      for (const auto& [name, value] : r.Headers) {
-        if (SameText(name, "Location")) location = value;
-      }
-      if (!location.empty()) {
-        if (redirects >= FMaxRedirects) {
-          throw ENetHTTPRequestException(
-              Format("Maximum number of redirections (%d) exceeded", FMaxRedirects));
-        }
-        const std::string next = ResolveLocation(url, location);
-        if (!next.empty()) {
-          ++redirects;
-          if (RedirectSwitchesToGet(method, r.Status)) {
-            method = "GET";
-            body = nullptr;
-            bodyDropped = true;
-          }
-          url = next;
-          verifyPeer = true;
-          pinnedKey.clear();
-          offerDue = true;
-          serverChallenge = {};
-          proxyChallenge = {};
-          continue;
-        }
-      }
-    }
-
-    FHTTPResponse = std::make_shared<const THTTPResponse>(r.Status, r.StatusText, r.Version,
-                                                          std::move(r.Headers), url);
-    if (r.Status >= 300) {
-      if (AResponse != nullptr) AResponse->Write(r.ErrorBody);
-      const std::string charset = FHTTPResponse->ContentCharSet();
-      std::string text =
-          charset.empty() ? SanitizeUtf8(r.ErrorBody) : DecodeCharset(r.ErrorBody, charset);
-      throw EHTTPProtocolException(
-          r.Status, std::move(text),
-          VersionPrefix(r.Version) + Format("%d %s", r.Status, r.StatusText));
-    }
+void TRestHTTP::TAttemptLoop::UseProxySettings() {
+  const TProxyConnectionInfo* proxy = FOwner.FProxyConnectionInfo.get();
+  if (proxy == nullptr || proxy->Host().empty()) return;
+  if (proxy->IsDirect()) {
+    FSetup.Proxy = TProxyMode::None;
     return;
+  }
+  FSetup.Proxy = TProxyMode::Named;
+  FSetup.ProxyName = PlainProxyAddress(*proxy);
+  FProxy.Requested = {proxy->UserName(), proxy->Password()};
+}
+
+void TRestHTTP::TAttemptLoop::Run() {
+  for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+    PrepareAttempt();
+    TAttemptResult result = FTransfer.Perform(FSetup, FResponse);
+    if (!RetryDue(result)) {
+      KeepFinalAnswer(result);
+      return;
+    }
   }
   throw ENetHTTPClientException("Execution of request terminated with unknown error");
 }
 
-bool TRestHTTP::ServerCertificateAccepted(const std::string& AMethod, const std::string& AURL,
-                                          const TX509Certificate& ACertificate) {
+void TRestHTTP::TAttemptLoop::PrepareAttempt() {
+  FAtOrigin = AtRequestOrigin(FSetup.URL);
+  if (FOfferDue) OfferCredentials();
+  FSetup.ProxyCredentials = FProxy.Sent.has_value() && FSetup.Proxy != TProxyMode::None;
+  FSetup.ProxyUserName = FProxy.Sent ? FProxy.Sent->UserName : std::string();
+  FSetup.ProxyPassword = FProxy.Sent ? FProxy.Sent->Password : std::string();
+  FSetup.HeaderLines = HeaderLines();
+  if (FSetup.Body != nullptr) FSetup.Body->SetPosition(0);
+}
+
+void TRestHTTP::TAttemptLoop::OfferCredentials() {
+  FOfferDue = false;
+  FServer.Sent.reset();
+  if (FOwner.FPreemptiveAuthentication && FAtOrigin) FServer.Sent = Offer(FServer);
+  // The proxy is the same whatever the URL, so the pair that answered its
+  // 407 stays across redirects; only a pair of the proxy settings is offered
+  // again.
+  if (FSetup.Proxy == TProxyMode::Named && !FProxy.Requested.UserName.empty()) {
+    FProxy.Sent = Offer(FProxy);
+  }
+}
+
+std::optional<TRestHTTP::TAttemptLoop::TPair> TRestHTTP::TAttemptLoop::Offer(
+    const TAuthParty& AParty) const {
+  TPair pair = AParty.Requested;
+  if (FOwner.FOnAuthEvent) {
+    bool abort = false;
+    TAuthPersistenceType persistence = TAuthPersistenceType::Client;
+    FOwner.FOnAuthEvent(&FOwner, AParty.Target, "", FSetup.URL, pair.UserName, pair.Password, abort,
+                        persistence);
+    if (abort) return std::nullopt;
+  } else {
+    const auto found = FOwner.FCredentials.Find(AParty.Target, "", FSetup.URL);
+    if (!found.empty()) pair = {found.front().UserName, found.front().Password};
+  }
+  if (pair.UserName.empty()) return std::nullopt;
+  return pair;
+}
+
+std::vector<std::string> TRestHTTP::TAttemptLoop::HeaderLines() const {
+  std::vector<std::string> lines;
+  const bool contentType = AddHeaderSetLines(lines);
+  // An attempt to another origin than the request's carries no credentials.
+  if (FServer.Sent && FAtOrigin) {
+    AddHeaderLine(lines, "Authorization",
+                  BasicAuthorization(FServer.Sent->UserName, FServer.Sent->Password));
+  }
+  // No form content type that curl would otherwise add to a body without one.
+  if (FSetup.Body != nullptr && !contentType) lines.emplace_back("Content-Type:");
+  // No "Expect: 100-continue", which curl adds to large bodies: ordinary
+  // servers never answer it with a 100 (the body would wait a second for
+  // it) and some refuse it with 417. The request carries what the exchange
+  // lists and nothing else.
+  if (FSetup.Body != nullptr) lines.emplace_back("Expect:");
+  return lines;
+}
+
+bool TRestHTTP::TAttemptLoop::AddHeaderSetLines(std::vector<std::string>& ALines) const {
+  const THTTPRequestHeaders& headers = FOwner.FRequestHeaders;
+  bool contentType = false;
+  for (const auto& [name, value] : headers.CustomHeaders()) {
+    if (FBodyDropped && SameText(name, "Content-Type")) continue;
+    // Credentials go only to the origin of the request: the Authorization
+    // entry and the Pragma entry that carries the session id.
+    if (!FAtOrigin && (SameText(name, "Authorization") || IsSessionPragma(name, value))) continue;
+    contentType = contentType || SameText(name, "Content-Type");
+    AddHeaderLine(ALines, name, value);
+  }
+  if (!headers.Accept().empty()) {
+    AddHeaderLine(ALines, "Accept", headers.Accept());
+  } else {
+    ALines.emplace_back("Accept:");
+  }
+  if (!headers.AcceptCharSet().empty()) {
+    AddHeaderLine(ALines, "Accept-Charset", headers.AcceptCharSet());
+  }
+  if (!headers.UserAgent().empty()) AddHeaderLine(ALines, "User-Agent", headers.UserAgent());
+  if (!headers.AcceptEncoding().empty()) {
+    AddHeaderLine(ALines, "Accept-Encoding", headers.AcceptEncoding());
+  }
+  if (!headers.ContentType().empty() && !FBodyDropped) {
+    AddHeaderLine(ALines, "Content-Type", headers.ContentType());
+    contentType = true;
+  }
+  return contentType;
+}
+
+bool TRestHTTP::TAttemptLoop::RetryDue(const TAttemptResult& AResult) {
+  switch (AResult.Outcome) {
+    case TTransferOutcome::Answered:
+      return AnswerChallenge(AResult) || FollowRedirect(AResult);
+    case TTransferOutcome::ServerCertificateRefused:
+      AcceptServerCertificate(AResult);
+      return true;
+    // Every failure is listed, so that a new outcome is a decision here.
+    case TTransferOutcome::PinnedKeyMismatch:
+    case TTransferOutcome::UrlRefused:
+    case TTransferOutcome::ClientCertificateListEmpty:
+    case TTransferOutcome::ClientCertificateUnspecified:
+    case TTransferOutcome::ClientCertificateRejected:
+    case TTransferOutcome::HeldBodyTooLarge:
+    case TTransferOutcome::Failed:
+      break;
+  }
+  detail::RaiseTransferFailure(AResult, FSetup);
+}
+
+bool TRestHTTP::TAttemptLoop::AnswerChallenge(const TAttemptResult& AResult) {
+  // Another origin's 401 is final: the request's credentials are not for it.
+  if (AResult.Status == 401 && FAtOrigin) return Answer(FServer, AResult);
+  if (AResult.Status == 407 && FSetup.Proxy != TProxyMode::None) return Answer(FProxy, AResult);
+  return false;
+}
+
+bool TRestHTTP::TAttemptLoop::Answer(TAuthParty& AParty, const TAttemptResult& AResult) {
+  const std::string realm = ChallengeRealm(AResult.Headers, AParty.ChallengeHeader);
+  std::optional<TPair> next = NextPair(AParty, realm);
+  if (!next) return false;
+  AParty.Sent = std::move(next);
+  return true;
+}
+
+std::optional<TRestHTTP::TAttemptLoop::TPair> TRestHTTP::TAttemptLoop::NextPair(
+    TAuthParty& AParty, const std::string& ARealm) {
+  using TStage = TChallenge::TStage;
+  TChallenge& challenge = AParty.Challenge;
+  if (challenge.Stage == TStage::RequestCredentials) {
+    challenge.Stage = TStage::Store;
+    // Skipped when that very pair was just refused.
+    if (!AParty.Requested.UserName.empty() && AParty.Sent != AParty.Requested) {
+      return AParty.Requested;
+    }
+  }
+  if (challenge.Stage == TStage::Store) {
+    if (auto stored = NextStoredPair(AParty, ARealm)) return stored;
+    challenge.Stage = TStage::Handler;
+  }
+  return PairFromHandler(AParty, ARealm);
+}
+
+std::optional<TRestHTTP::TAttemptLoop::TPair> TRestHTTP::TAttemptLoop::NextStoredPair(
+    TAuthParty& AParty, const std::string& ARealm) {
+  TChallenge& challenge = AParty.Challenge;
+  if (!challenge.Stored) {
+    challenge.Stored = FOwner.FCredentials.Find(AParty.Target, ARealm, FSetup.URL);
+  }
+  while (challenge.NextStored < challenge.Stored->size()) {
+    const TCredential& stored = (*challenge.Stored)[challenge.NextStored++];
+    TPair pair{stored.UserName, stored.Password};
+    if (!pair.UserName.empty() && AParty.Sent != pair) return pair;
+  }
+  return std::nullopt;
+}
+
+std::optional<TRestHTTP::TAttemptLoop::TPair> TRestHTTP::TAttemptLoop::PairFromHandler(
+    TAuthParty& AParty, const std::string& ARealm) {
+  // Without a handler the store has had its turn: there is no new pair.
+  if (!FOwner.FOnAuthEvent) return std::nullopt;
+  TPair pair;
+  bool abort = false;
+  TAuthPersistenceType persistence = TAuthPersistenceType::Client;
+  FOwner.FOnAuthEvent(&FOwner, AParty.Target, ARealm, FSetup.URL, pair.UserName, pair.Password,
+                      abort, persistence);
+  if (abort || (pair.UserName.empty() && pair.Password.empty()) || AParty.Sent == pair) {
+    return std::nullopt;
+  }
+  if (persistence == TAuthPersistenceType::Client) {
+    FOwner.FCredentials.Add({AParty.Target, ARealm, FSetup.URL, pair.UserName, pair.Password});
+  }
+  return pair;
+}
+
+bool TRestHTTP::TAttemptLoop::FollowRedirect(const TAttemptResult& AResult) {
+  if (!IsRedirect(AResult.Status)) return false;
+  const std::string location = LocationOf(AResult.Headers);
+  if (location.empty()) return false;
+  if (FRedirects >= FOwner.FMaxRedirects) {
+    throw ENetHTTPRequestException(
+        Format("Maximum number of redirections (%d) exceeded", FOwner.FMaxRedirects));
+  }
+  std::string next = detail::ResolveLocation(FSetup.URL, location);
+  if (next.empty()) return false;
+  ++FRedirects;
+  if (RedirectSwitchesToGet(FSetup.Method, AResult.Status)) {
+    FSetup.Method = "GET";
+    FSetup.Body = nullptr;
+    FBodyDropped = true;
+  }
+  FSetup.URL = std::move(next);
+  // The new URL is verified again and offered credentials again, and a
+  // challenge from there starts its sequence anew.
+  FSetup.VerifyPeer = true;
+  FSetup.PinnedPublicKey.clear();
+  FOfferDue = true;
+  FServer.Challenge = {};
+  FProxy.Challenge = {};
+  return true;
+}
+
+void TRestHTTP::TAttemptLoop::AcceptServerCertificate(const TAttemptResult& AResult) {
+  // Without the key's pin the retry could not be held to this certificate.
+  if (!AResult.HaveServerCertificate || AResult.ServerPublicKeyPin.empty()) {
+    throw ENetHTTPCertificateException("Error getting Server Certificate");
+  }
+  if (!ServerCertificateAccepted(AResult.ServerCertificate)) {
+    throw ENetHTTPCertificateException("Server Certificate not accepted");
+  }
+  // The retry accepts exactly this certificate, whatever its issuer, name or
+  // dates, and no other.
+  FSetup.VerifyPeer = false;
+  FSetup.PinnedPublicKey = AResult.ServerPublicKeyPin;
+}
+
+bool TRestHTTP::TAttemptLoop::ServerCertificateAccepted(
+    const TX509Certificate& ACertificate) const {
   bool accepted = false;
-  if (FOnValidateCertificate) {
-    FOnValidateCertificate(this, THTTPRequestInfo{AMethod, AURL}, ACertificate, accepted);
-  } else if (FOnValidatePeerCertificate) {
-    FOnValidatePeerCertificate(this, ACertificate, 0, accepted);
-  } else if (FOnValidatePeerCertificateErr) {
-    FOnValidatePeerCertificateErr(this, ACertificate, 0, 0, accepted);
+  if (FOwner.FOnValidateCertificate) {
+    FOwner.FOnValidateCertificate(&FOwner, THTTPRequestInfo{FSetup.Method, FSetup.URL},
+                                  ACertificate, accepted);
+  } else if (FOwner.FOnValidatePeerCertificate) {
+    FOwner.FOnValidatePeerCertificate(&FOwner, ACertificate, 0, accepted);
+  } else if (FOwner.FOnValidatePeerCertificateErr) {
+    FOwner.FOnValidatePeerCertificateErr(&FOwner, ACertificate, 0, 0, accepted);
   }
   // With no event assigned the certificate stays refused.
   return accepted;
+}
+
+bool TRestHTTP::TAttemptLoop::AtRequestOrigin(const std::string& AURL) {
+  if (AURL == FRequestURL) return true;
+  if (!FRequestOrigin) FRequestOrigin = detail::OriginOf(FRequestURL);
+  return !FRequestOrigin->empty() && detail::OriginOf(AURL) == *FRequestOrigin;
+}
+
+void TRestHTTP::TAttemptLoop::KeepFinalAnswer(TAttemptResult& AResult) {
+  FOwner.FHTTPResponse = std::make_shared<const THTTPResponse>(
+      AResult.Status, AResult.StatusText, AResult.Version, std::move(AResult.Headers), FSetup.URL);
+  if (AResult.Status < 300) return;
+  if (FResponse != nullptr) FResponse->Write(AResult.ErrorBody);
+  const std::string charset = FOwner.FHTTPResponse->ContentCharSet();
+  std::string text =
+      charset.empty() ? SanitizeUtf8(AResult.ErrorBody) : DecodeCharset(AResult.ErrorBody, charset);
+  throw EHTTPProtocolException(
+      AResult.Status, std::move(text),
+      VersionPrefix(AResult.Version) + Format("%d %s", AResult.Status, AResult.StatusText));
 }
 
 }  // namespace qvr::rest

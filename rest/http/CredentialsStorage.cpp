@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "rest/http/detail/CurlUrl.h"
+#include "rest/http/detail/HttpUrl.h"
 
 namespace qvr::rest {
 

@@ -3,12 +3,11 @@
 
 #include <algorithm>
 
-#include "platform/SysUtils.h"
-#include "rest/http/detail/CurlUrl.h"
 #include "platform/StrUtils.h"
+#include "platform/SysUtils.h"
+#include "rest/http/detail/HttpUrl.h"
 
 namespace qvr::rest {
-
 
 THTTPResponse::THTTPResponse(std::int32_t AStatusCode, std::string AStatusText,
                              THTTPProtocolVersion AVersion, THeaderList AHeaders, std::string AURL)

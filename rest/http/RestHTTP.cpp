@@ -1,7 +1,13 @@
 // The HTTP object; see RestHTTP.h and docs/http-client.md. This unit holds
+<<<<<<< HEAD
 // its construction, verbs, properties, the connection's settings applied and
 // reported, and the protocol classes; the attempt loop, the cookies and the
 // transfer over curl have units of their own.
+=======
+// its construction, verbs (each one exchange of the attempt loop), properties
+// and protocol classes; the attempt loop, the cookies and the transfer over
+// curl have units of their own.
+>>>>>>> attempt-loop
 #include "rest/http/RestHTTP.h"
 
 #include <memory>
@@ -9,6 +15,7 @@
 
 #include "platform/ComputerInfo.h"
 #include "platform/SysUtils.h"
+#include "rest/http/detail/AttemptLoop.h"
 #include "rest/http/detail/CurlTransfer.h"
 
 namespace qvr::rest {
@@ -34,6 +41,13 @@ void TRestHTTP::Patch(const std::string& AURL, TStream& ASource, TStream& ARespo
 void TRestHTTP::Head(const std::string& AURL) { Execute("HEAD", AURL, nullptr, nullptr); }
 void TRestHTTP::Merge(const std::string& AURL, TStream& ARequestStream) {
   Execute("MERGE", AURL, &ARequestStream, nullptr);
+}
+
+void TRestHTTP::Execute(const std::string& AMethod, const std::string& AURL, TStream* ASource,
+                        TStream* AResponse) {
+  // Here, where the transfer's class is complete, it is handed to the loop as
+  // the face the loop drives.
+  TAttemptLoop(*this, *FHTTPClient, AMethod, AURL, ASource, AResponse).Run();
 }
 
 TProxyConnectionInfo& TRestHTTP::ProxyConnectionInfo() {

@@ -7,8 +7,8 @@
 //
 // Its parts have files of their own: HTTPRequestHeaders, ProxyConnectionInfo,
 // CredentialsStorage and HTTPResponse; RestHTTP.cpp holds the object itself,
-// AttemptLoop.cpp the attempt loop, HTTPCookies.cpp the cookies, and
-// detail/CurlTransfer the transfer over curl.
+// AttemptLoop.cpp the attempt loop (TAttemptLoop, detail/AttemptLoop.h),
+// HTTPCookies.cpp the cookies, and detail/CurlTransfer the transfer over curl.
 #pragma once
 
 #include <cstdint>
@@ -197,15 +197,12 @@ class TRestHTTP : public TObject {
  private:
   class TImpl;
   friend class TImpl;
+  class TAttemptLoop;
   // Where each member of THTTPSettings lives in the object (RestHTTP.cpp).
   struct TSettingPlaces;
 
   void Execute(const std::string& AMethod, const std::string& AURL, TStream* ASource,
                TStream* AResponse);
-  // Offers a refused server certificate to the certificate events in their
-  // order; false when none is assigned or the one asked refuses it.
-  bool ServerCertificateAccepted(const std::string& AMethod, const std::string& AURL,
-                                 const TX509Certificate& ACertificate);
 
   std::unique_ptr<TImpl> FHTTPClient;
   std::shared_ptr<const THTTPResponse> FHTTPResponse;

@@ -1,10 +1,12 @@
-// The one place where libcurl's result codes become the HTTP layer's
-// exceptions and messages. Used only by the HTTP object's .cpp files.
+// The one place where libcurl's result codes get their meaning: how an
+// attempt ended in the HTTP layer's terms, and the exceptions and messages of
+// refused options and failed transfers. The attempt loop reaches the raising
+// of a failed attempt through detail/Transfer.h, which names no curl type.
+// Used only by the HTTP object's .cpp files.
 #pragma once
 
 #include "rest/http/detail/LazyLibs.h"
-
-#include <string>
+#include "rest/http/detail/Transfer.h"
 
 namespace qvr::rest::detail {
 
@@ -16,18 +18,8 @@ enum class TCurlOptionKind { Request, Header, Timeout };
 // (%d) %s" (all ENetHTTPRequestException). Does nothing for CURLE_OK.
 void CheckOption(CURLcode ACode, TCurlOptionKind AKind);
 
-// Raises the failure of a transfer that ended with ACode; AText is curl's
-// detailed text (may be empty: curl's general text for the code is used).
-// AReceiving tells a time-out while waiting for the answer from one while
-// connecting or sending.
-[[noreturn]] void RaiseTransferError(CURLcode ACode, const std::string& AText, bool AReceiving);
-
-// Raises the failure for a URL that curl's parser refused: "Error connecting
-// to server: %s" (with AHost) for a missing or invalid host, else "Error
-// opening request: (%d) %s" (both ENetHTTPRequestException).
-[[noreturn]] void RaiseUrlError(CURLUcode ACode, const std::string& AHost);
-
-// The text that fills "(%d) %s": the detailed text when there is one.
-std::string CurlErrorText(CURLcode ACode, const std::string& AText);
+// How the attempt ASetup described ended, from what the transfer recorded in
+// AResult (curl's result code first).
+TTransferOutcome TransferOutcome(const TAttemptSetup& ASetup, const TAttemptResult& AResult);
 
 }  // namespace qvr::rest::detail

@@ -6,9 +6,9 @@
 #include <mutex>
 #include <utility>
 
+#include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "rest/http/NetHTTPExceptions.h"
-#include "platform/StrUtils.h"
 #include "rest/http/detail/HttpTls.h"
 
 namespace qvr::rest {
@@ -373,7 +373,7 @@ void TRestHTTP::TImpl::RunLoop(const TAttemptSetup& ASetup) {
   CURLM* multi = FMulti.Get();
   CURLMcode added = curl_multi_add_handle(multi, FEasy.Get());
   if (added != CURLM_OK) {
-    FResult->Code = CURLE_FAILED_INIT;
+    FResult->ResultCode = CURLE_FAILED_INIT;
     FResult->ErrorText = curl_multi_strerror(added);
     return;
   }
@@ -382,14 +382,14 @@ void TRestHTTP::TImpl::RunLoop(const TAttemptSetup& ASetup) {
     int running = 0;
     const CURLMcode mc = curl_multi_perform(multi, &running);
     if (mc != CURLM_OK) {
-      FResult->Code = CURLE_FAILED_INIT;
+      FResult->ResultCode = CURLE_FAILED_INIT;
       FResult->ErrorText = curl_multi_strerror(mc);
       break;
     }
     if (running == 0) {
       int queued = 0;
       while (CURLMsg* msg = curl_multi_info_read(multi, &queued)) {
-        if (msg->msg == CURLMSG_DONE) FResult->Code = msg->data.result;
+        if (msg->msg == CURLMSG_DONE) FResult->ResultCode = msg->data.result;
       }
       break;
     }
@@ -412,7 +412,7 @@ void TRestHTTP::TImpl::RunLoop(const TAttemptSetup& ASetup) {
     curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
   }
   if (timedOut) {
-    FResult->Code = CURLE_OPERATION_TIMEDOUT;
+    FResult->ResultCode = CURLE_OPERATION_TIMEDOUT;
     FResult->ErrorText = curl_easy_strerror(CURLE_OPERATION_TIMEDOUT);
   }
   FResult->Receiving = FRequestSent;
@@ -446,16 +446,17 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
   FBody = nullptr;
   FSink = nullptr;
   if (FFailure) std::rethrow_exception(std::exchange(FFailure, nullptr));
-  if (result.Code == CURLE_OUT_OF_MEMORY && FRequestSent && !FBodyStarted) {
+  if (result.ResultCode == CURLE_OUT_OF_MEMORY && FRequestSent && !FBodyStarted) {
     // curl refuses a status or header line longer than CURL_MAX_HTTP_HEADER
     // as "out of memory": what failed is the answer, not this process (a
     // header section too large in all curl reports as a receive error).
-    result.Code = CURLE_RECV_ERROR;
+    result.ResultCode = CURLE_RECV_ERROR;
     result.ErrorText =
         Format("Too large response header line: more than %d bytes", CURL_MAX_HTTP_HEADER);
   }
-  if (result.Code != CURLE_OK && result.ErrorText.empty()) result.ErrorText = FErrorBuffer;
+  if (result.ResultCode != CURLE_OK && result.ErrorText.empty()) result.ErrorText = FErrorBuffer;
   curl_easy_getinfo(FEasy.Get(), CURLINFO_HTTP_CONNECTCODE, &result.ConnectCode);
+  result.Outcome = detail::TransferOutcome(ASetup, result);
   return result;
 }
 

@@ -4,9 +4,10 @@
 // between exchanges. The multi handle lets this unit run the transfer loop
 // itself, which is what makes the read time-out an idle limit with
 // millisecond precision. What the attempts are (redirects, authentication,
-// certificate acceptance) is decided by the attempt loop (AttemptLoop.cpp);
-// curl's cookie engine keeps the cookies. Used only by the HTTP object's .cpp
-// files.
+// certificate acceptance) is decided by the attempt loop
+// (detail/AttemptLoop.h), which drives this transfer through
+// detail::ITransfer; curl's cookie engine keeps the cookies. Used only by the
+// HTTP object's .cpp files.
 #pragma once
 
 #include <chrono>
@@ -16,12 +17,13 @@
 #include <vector>
 
 #include "platform/Streams.h"
-#include "rest/http/HTTPTypes.h"
 #include "rest/http/HTTPResponse.h"
+#include "rest/http/HTTPTypes.h"
 #include "rest/http/RestHTTP.h"
 #include "rest/http/detail/CurlErrors.h"
 #include "rest/http/detail/CurlHandles.h"
 #include "rest/http/detail/LazyLibs.h"
+#include "rest/http/detail/Transfer.h"
 
 namespace qvr::rest {
 
@@ -30,69 +32,19 @@ namespace detail {
 // The client's own User-Agent text (TRestHTTP::UserAgent).
 inline constexpr const char* kUserAgent = "Kolvane URI Client/1.0";
 
-// Which proxy an attempt goes through: the environment's, none, or the named one.
-enum class TProxyMode { Environment, None, Named };
-
-// Everything one attempt sends.
-struct TAttemptSetup {
-  std::string Method;
-  std::string URL;
-  TStream* Body = nullptr;
-  std::vector<std::string> HeaderLines;
-  TProxyMode Proxy = TProxyMode::Environment;
-  // The named proxy as curl reaches it (always plain HTTP).
-  std::string ProxyName;
-  bool ProxyCredentials = false;
-  std::string ProxyUserName;
-  std::string ProxyPassword;
-  bool VerifyPeer = true;
-  // With verification off: the one server public key accepted (a pin as
-  // detail::PublicKeyPin makes it); empty when verification is on.
-  std::string PinnedPublicKey;
-  THTTPSecureProtocols Protocols;
-  std::int32_t ConnectTimeout = 60000;
-  std::int32_t ReadTimeout = 60000;
-  std::int32_t SendTimeout = 60000;
-  // TRestHTTP::MaxHeldBodySize.
-  std::int64_t MaxHeldBodySize = 0;
-};
-
-// What one attempt brought back.
-struct TAttemptResult {
-  CURLcode Code = CURLE_OK;
-  std::string ErrorText;
-  bool Receiving = false;
-  long ConnectCode = 0;
-  std::int32_t Status = 0;
-  std::string StatusText;
-  THTTPProtocolVersion Version = THTTPProtocolVersion::UNKNOWN_HTTP;
-  THTTPResponse::THeaderList Headers;
-  // The body of an answer of 300 or more (it may not be the final one).
-  std::string ErrorBody;
-  // The transfer was stopped because a held body grew beyond
-  // MaxHeldBodySize.
-  bool BodyTooLarge = false;
-  bool HaveServerCertificate = false;
-  TX509Certificate ServerCertificate;
-  // The pin of ServerCertificate's public key (detail::PublicKeyPin).
-  std::string ServerPublicKeyPin;
-  bool ClientCertificateAsked = false;
-  std::size_t ClientCandidates = 0;
-  bool ClientCertificateSent = false;
-};
-
 }  // namespace detail
 
 // The curl handles of one HTTP object and the state of its running attempt.
-class TRestHTTP::TImpl {
+class TRestHTTP::TImpl final : public detail::ITransfer {
  public:
   explicit TImpl(TRestHTTP& AOwner);
   TImpl(const TImpl&) = delete;
   TImpl& operator=(const TImpl&) = delete;
 
-  // Runs one attempt. Failures of the transfer come back in the result; only
-  // refused options and exceptions of the caller's stream or events raise.
-  detail::TAttemptResult Perform(const detail::TAttemptSetup& ASetup, TStream* ASink);
+  // Runs one attempt and tells how it ended (detail::TTransferOutcome).
+  // Failures of the transfer come back in the result; only refused options
+  // and exceptions of the caller's stream or events raise.
+  detail::TAttemptResult Perform(const detail::TAttemptSetup& ASetup, TStream* ASink) override;
 
   void AddCookieLine(const std::string& ALine) {
     curl_easy_setopt(FEasy.Get(), CURLOPT_COOKIELIST, ALine.c_str());

@@ -846,6 +846,23 @@ TEST(ProxyTest, A407ToATunnelRequestRunsTheSameSequence) {
   EXPECT_EQ(script.Calls[0].Realm, "tunnel");
 }
 
+TEST(ProxyTest, ThePairThatAnsweredA407GoesOnAfterARedirect) {
+  TRawHttpServer server([](const TRawRequest& r) {
+    if (r.Target == "/from") return Answer("HTTP/1.1 302 Found", "", "Location: /to\r\n");
+    return Answer("HTTP/1.1 200 OK", "arrived");
+  });
+  test::TForwardProxy proxy("pu", "pp");
+  TRestHTTP http;
+  UseProxy(http, proxy.Port());
+  TAuthScript script("pu", "pp");
+  http.SetOnAuthentication(script.Event());
+  EXPECT_EQ(GetText(http, server.Url("/from")), "arrived");
+  // The redirect leads to another URL, not to another proxy: the handler is
+  // not asked again and the redirected request carries the same pair.
+  EXPECT_EQ(script.Calls.size(), 1u);
+  EXPECT_THAT(proxy.ProxyAuthorizations(), ElementsAre("", "Basic cHU6cHA=", "Basic cHU6cHA="));
+}
+
 TEST(ProxyTest, EmptyProxyHostUsesTheEnvironmentAndDirectIgnoresIt) {
   auto server = EchoServer();
   test::TForwardProxy proxy;
@@ -954,6 +971,45 @@ TEST(TlsPinningTest, TheRetryAcceptsOnlyTheCertificateTheEventAccepted) {
       EXPECT_TRUE(authorizations.empty());
     }
     EXPECT_EQ(asked, 1);
+  }
+}
+
+// The reasons to retry meet: a certificate accepted, a 401 answered over
+// it, a redirect. The answer to a challenge is held to the certificate the
+// event accepted without asking again; a redirect verifies the new URL again.
+TEST(TlsRetryTest, AcceptedCertificateHoldsForTheChallengeAndIsAskedAgainAfterARedirect) {
+  test::TTempDir dir;
+  auto server = test::MakeTlsServer(test::MakeSelfSignedCertificate(dir.Path(), "server"));
+  server->Server().Get("/guarded", [](const httplib::Request& r, httplib::Response& a) {
+    if (r.get_header_value("Authorization") != kAnaPw) {
+      a.status = 401;
+      a.set_header("WWW-Authenticate", "Basic realm=\"qvr\"");
+      return;
+    }
+    a.set_content("welcome", "text/plain");
+  });
+  server->Server().Get(
+      "/moved", [](const httplib::Request&, httplib::Response& a) { a.set_redirect("/guarded"); });
+  server->Start();
+  struct Row {
+    std::string Path;
+    std::vector<std::string> Asked;  // the URL of each certificate event
+  };
+  const Row rows[] = {
+      {"/guarded", {server->Url("/guarded")}},
+      {"/moved", {server->Url("/moved"), server->Url("/guarded")}},
+  };
+  for (const Row& row : rows) {
+    TRestHTTPS http;
+    http.SetAuthentication("ana", "pw");
+    std::vector<std::string> asked;
+    http.SetOnValidateCertificate(
+        [&](TObject*, const THTTPRequestInfo& ARequest, const TX509Certificate&, bool& AAccepted) {
+          asked.push_back(ARequest.URL);
+          AAccepted = true;
+        });
+    EXPECT_EQ(GetText(http, server->Url(row.Path)), "welcome") << row.Path;
+    EXPECT_EQ(asked, row.Asked) << row.Path;
   }
 }
 
