@@ -13,7 +13,6 @@
 #include "rest/json/JSONText.h"
 #include "rest/wire/Envelope.h"
 #include "server/ServerErrors.h"
-#include "server/UploadGuard.h"
 
 namespace qvr::server {
 
@@ -286,10 +285,16 @@ TMethodAnswer TQVRServerMethods::Invoke(const TRemoteMethod& AMethod,
       const TJSONValue& document = *arguments[1].Json;
       // An absent list (the client sends null) brings nothing to store.
       if (document.IsNull()) return BooleanAnswer(false);
-      CheckInflatedSize(document, FMaxInflatedUpload);
+      // The decoder holds the bound while it inflates, whatever the blobs
+      // look like, so no blob grows past it in memory.
+      auto unmarshal = rest::TJSONConverters::GetJSONUnMarshaler();
+      unmarshal->SetMaxInflatedBytes(FMaxInflatedUpload);
       std::unique_ptr<TObject> object;
       try {
-        object = rest::TJSONConverters::GetJSONUnMarshaler()->Unmarshal(document);
+        object = unmarshal->Unmarshal(document);
+      } catch (const rest::EZInflationBudgetError&) {
+        throw EHttpError(413, "The uploaded datasets exceed " + std::to_string(FMaxInflatedUpload) +
+                                  " bytes once inflated");
       } catch (const Exception& AError) {
         throw BadRequest("SubirAsistencia: ALista cannot be read: " + AError.Message());
       }

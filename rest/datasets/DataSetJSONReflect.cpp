@@ -4,8 +4,6 @@
 // text (which moves into the JSON string without a copy).
 #include "rest/datasets/DataSetJSONReflect.h"
 
-#include <atomic>
-
 #include "data/BinStorage.h"
 #include "platform/Base64Encoding.h"
 #include "rest/datasets/ZLibStreams.h"
@@ -142,20 +140,8 @@ TDataSetListInterceptor::TDataSetListInterceptor() {
   FObjectType = true;
 }
 
-namespace {
-std::atomic<std::size_t> GInflationBudget{kZMaxInflatedSize};
-}  // namespace
-
-std::size_t TDataSetListInterceptor::InflationBudget() noexcept {
-  return GInflationBudget.load(std::memory_order_relaxed);
-}
-
-void TDataSetListInterceptor::SetInflationBudget(std::size_t ABytes) noexcept {
-  GInflationBudget.store(ABytes, std::memory_order_relaxed);
-}
-
-TInflationBudget TDataSetListInterceptor::NewInflationBudget() {
-  return TInflationBudget(InflationBudget(), "Inflated data of the dataset list exceeds %d bytes");
+TInflationBudget TDataSetListInterceptor::NewInflationBudget(std::size_t ABytes) {
+  return TInflationBudget(ABytes, "Inflated data of the dataset list exceeds %d bytes");
 }
 
 std::string TDataSetListInterceptor::DataSetToBlob(const TAdaptedDataSet& ADataSet) {
@@ -216,15 +202,21 @@ bool TDataSetListInterceptor::ItemListToJSONObject(const TDataSetListBase::TItem
 
 bool TDataSetListInterceptor::JSONObjectToItemList(const TJSONObject& AJSONObject,
                                                    TDataSetListBase::TItemList& AList) {
+  TInflationBudget budget = NewInflationBudget();
+  return JSONObjectToItemList(AJSONObject, AList, budget);
+}
+
+bool TDataSetListInterceptor::JSONObjectToItemList(const TJSONObject& AJSONObject,
+                                                   TDataSetListBase::TItemList& AList,
+                                                   TInflationBudget& ABudget) {
   // Decoded tables wait here until every member is done, so a failure
   // releases exactly the tables of this call and leaves AList as it was.
   std::vector<std::pair<std::string, std::unique_ptr<TMemTable>>> decoded;
-  TInflationBudget budget = NewInflationBudget();  // shared by every blob of the list
   for (const TJSONPair& member : AJSONObject.Members()) {
     const TJSONValue* value = member.JsonValue();
     const TJSONString* text = value != nullptr ? value->AsString() : nullptr;
     if (text == nullptr) continue;  // not a string or a number
-    decoded.emplace_back(member.Name(), BlobToDataSet(text->Value(), budget));
+    decoded.emplace_back(member.Name(), BlobToDataSet(text->Value(), ABudget));
   }
   for (auto& [name, table] : decoded) AList.Add(std::move(name), std::move(table));
   return true;
@@ -237,8 +229,15 @@ bool TDataSetListInterceptor::DataSetsToJSONObject(const TDataSetList& ADataSets
 
 bool TDataSetListInterceptor::JSONObjectToDataSets(const TJSONObject& AJSONObject,
                                                    TDataSetList& ADataSets) {
+  TInflationBudget budget = NewInflationBudget();
+  return JSONObjectToDataSets(AJSONObject, ADataSets, budget);
+}
+
+bool TDataSetListInterceptor::JSONObjectToDataSets(const TJSONObject& AJSONObject,
+                                                   TDataSetList& ADataSets,
+                                                   TInflationBudget& ABudget) {
   auto list = std::make_unique<TDataSetListBase::TItemList>();
-  const bool ok = JSONObjectToItemList(AJSONObject, *list);
+  const bool ok = JSONObjectToItemList(AJSONObject, *list, ABudget);
   ADataSets.FDataSets = std::move(list);
   ADataSets.FOwnsDataSets = true;
   return ok;
@@ -268,8 +267,16 @@ std::unique_ptr<TObject> TDataSetListInterceptor::TypeObjectReverter(
     throw EConversionError(Format("JSON object expected for field %s in JSON %s", "FDataSets",
                                   cls != nullptr ? cls->QualifiedName() : std::string("null")));
   }
+  // The call's budget as far as earlier fields of the call left it; what
+  // this list inflates to is recorded only once it has read, since a
+  // failure ends the whole call.
+  TUnmarshalContext own;
+  TUnmarshalContext& call = UnmarshalContext() != nullptr ? *UnmarshalContext() : own;
+  TInflationBudget budget = NewInflationBudget(call.MaxInflatedBytes().value_or(kZMaxInflatedSize));
+  budget.Spend(call.InflatedBytes());
   auto list = std::make_unique<TDataSetListBase::TItemList>();
-  JSONObjectToItemList(*object, *list);
+  JSONObjectToItemList(*object, *list, budget);
+  call.SetInflatedBytes(budget.Spent());
   return list;
 }
 

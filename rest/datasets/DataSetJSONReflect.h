@@ -130,6 +130,13 @@ class TDataSetList : public TDataSetListBase {
 // reverter kind rtTypeObject). One instance serves one field of one call and
 // keeps in FFreeObjects the JSON object it built or was handed, which it
 // releases with itself.
+//
+// Reading inflates every blob, so a document of a few megabytes can stand
+// for gigabytes. The blobs that one unmarshalling call reads share that
+// call's inflation budget: TJSONUnMarshal::MaxInflatedBytes (1 GiB,
+// kZMaxInflatedSize, when the caller sets none), spent across every dataset
+// list of the call. Beyond it reading raises EZInflationBudgetError
+// "Inflated data of the dataset list exceeds %d bytes" with the bound.
 class TDataSetListInterceptor : public TJSONInterceptor {
  public:
   TDataSetListInterceptor();
@@ -139,8 +146,9 @@ class TDataSetListInterceptor : public TJSONInterceptor {
   const TObject* TypeObjectConverter(const TObject& AData) override;
   // AData is the TJSONObject read from "FDataSets", which the interceptor
   // keeps whether reading succeeds or fails; returns a new list filled by
-  // JSONObjectToItemList. Raises EConversionError when AData is not a
-  // TJSONObject.
+  // JSONObjectToItemList within what is left of the call's inflation budget
+  // (UnmarshalContext; outside a call, a default budget of its own). Raises
+  // EConversionError when AData is not a TJSONObject.
   std::unique_ptr<TObject> TypeObjectReverter(std::unique_ptr<TObject> AData) override;
 
   // Appends one member per pair of AList to AJSONObject: the pair's key as
@@ -154,13 +162,16 @@ class TDataSetListInterceptor : public TJSONInterceptor {
   // Decodes every member of AJSONObject whose value is a string or a number
   // (others are skipped) into a new in-memory table, and appends the pairs,
   // in member order and owned, to AList once all are decoded. Returns true.
-  // Raises EZDecompressionError for a blob that is not valid zlib data and
-  // the storage error (code 710) for bytes that are not a stored dataset,
-  // and EZDecompressionError when the blobs together inflate beyond
-  // InflationBudget(); then no table decoded in this call survives and AList
-  // is unchanged.
+  // Every blob spends ABudget (a default budget of its own when none is
+  // given). Raises EZDecompressionError for a blob that is not valid zlib
+  // data, the storage error (code 710) for bytes that are not a stored
+  // dataset, and EZInflationBudgetError when the blobs inflate beyond the
+  // budget; then no table decoded in this call survives and AList is
+  // unchanged.
   static bool JSONObjectToItemList(const TJSONObject& AJSONObject,
                                    TDataSetListBase::TItemList& AList);
+  static bool JSONObjectToItemList(const TJSONObject& AJSONObject,
+                                   TDataSetListBase::TItemList& AList, TInflationBudget& ABudget);
   // ItemListToJSONObject on ADataSets' list (absent: adds nothing, false).
   static bool DataSetsToJSONObject(const TDataSetList& ADataSets, TJSONObject& AJSONObject);
   // Fills a new list with JSONObjectToItemList and installs it as ADataSets'
@@ -168,25 +179,20 @@ class TDataSetListInterceptor : public TJSONInterceptor {
   // own entries' ownership (owned datasets released, borrowed ones left to
   // their owner). On failure ADataSets is unchanged.
   static bool JSONObjectToDataSets(const TJSONObject& AJSONObject, TDataSetList& ADataSets);
+  static bool JSONObjectToDataSets(const TJSONObject& AJSONObject, TDataSetList& ADataSets,
+                                   TInflationBudget& ABudget);
 
   // The blob of one dataset (open, as ItemListToJSONObject leaves it), and
   // the dataset that a blob holds, as the two methods above make and read
-  // them. BlobToDataSet spends ABudget, or a budget of its own when none is
-  // given.
+  // them. BlobToDataSet spends ABudget, or a default budget of its own when
+  // none is given.
   static std::string DataSetToBlob(const data::TAdaptedDataSet& ADataSet);
   static std::unique_ptr<data::TMemTable> BlobToDataSet(std::string_view ABlob);
   static std::unique_ptr<data::TMemTable> BlobToDataSet(std::string_view ABlob,
                                                         TInflationBudget& ABudget);
 
-  // What the blobs of one dataset list may inflate to in all (1 GiB unless
-  // changed), so that a document of many small blobs cannot claim unbounded
-  // memory any more than one hostile blob can. Beyond it reading raises
-  // EZDecompressionError "Inflated data of the dataset list exceeds %d bytes".
-  // Process-wide; a change applies to lists read after it.
-  static std::size_t InflationBudget() noexcept;
-  static void SetInflationBudget(std::size_t ABytes) noexcept;
-  // A budget of InflationBudget() bytes with the message above, for one list.
-  static TInflationBudget NewInflationBudget();
+  // A budget of ABytes with the message above, for the blobs of one call.
+  static TInflationBudget NewInflationBudget(std::size_t ABytes = kZMaxInflatedSize);
 
  private:
   std::vector<std::unique_ptr<TObject>> FFreeObjects;

@@ -129,7 +129,7 @@ void WriteAll(TStream& ADest, std::string_view ABytes) {
 }  // namespace
 
 void TInflationBudget::RaiseExceeded() const {
-  throw EZDecompressionError(Format(FMessage, FLimit));
+  throw EZInflationBudgetError(Format(FMessage, FLimit));
 }
 
 TZBytes ZCompressBytes(std::string_view ASource) {

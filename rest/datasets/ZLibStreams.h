@@ -19,8 +19,9 @@ namespace qvr::rest {
 
 // The stream forms read their source and write their result in blocks of this size.
 inline constexpr std::size_t kZBlockSize = 1048576;
-// Inflation stops with EZDecompressionError beyond this many bytes, so a small
-// hostile blob cannot claim unbounded memory.
+// Inflation stops with EZInflationBudgetError beyond this many bytes unless
+// the caller gives another bound, so a small hostile blob cannot claim
+// unbounded memory.
 inline constexpr std::size_t kZMaxInflatedSize = std::size_t{1} << 30;
 
 // Bytes whose final size is not known when their buffer is allocated: the
@@ -39,9 +40,11 @@ class TZBytes {
   std::size_t FSize = 0;
 };
 
-// What a group of inflations (the blobs of one dataset list) may produce in
-// all. Each inflation may use what is left; beyond it inflation stops with
-// EZDecompressionError AMessage, in which %d stands for the limit.
+// What a group of inflations (the blobs that one unmarshalling call reads)
+// may produce in all. Each inflation may use what is left; beyond it
+// inflation stops with EZInflationBudgetError AMessage, in which %d stands
+// for the limit. The output buffer never grows beyond what is left, so the
+// bound holds while inflating, not after.
 class TInflationBudget {
  public:
   explicit TInflationBudget(std::size_t ALimit,
@@ -66,7 +69,8 @@ TZBytes ZCompressBytes(std::string_view ASource);
 // The bytes of the zlib stream at the start of ASource, inflated to its end
 // (bytes after the end are ignored). Raises EZDecompressionError with zlib's
 // message for invalid data ("incorrect header check", ...), "buffer error" for
-// a stream cut short, and "Inflated data exceeds %d bytes" beyond AMaxSize.
+// a stream cut short, and EZInflationBudgetError "Inflated data exceeds %d
+// bytes" beyond AMaxSize.
 std::string ZDecompress(std::string_view ASource, std::size_t AMaxSize = kZMaxInflatedSize);
 // The same within what is left of ABudget, which it spends; beyond it the
 // budget's own failure.

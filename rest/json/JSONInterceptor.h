@@ -1,12 +1,15 @@
 // Interceptors: objects that stand in for one field when it is written and
 // read (TJSONInterceptor), the converter and reverter kinds that say which of
-// their operations runs, and the JSONReflect attribute that attaches an
-// interceptor to a field.
+// their operations runs, the JSONReflect attribute that attaches an
+// interceptor to a field, and what one unmarshalling call shares with the
+// interceptors it runs (TUnmarshalContext).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +38,31 @@ enum class TReverterType : std::uint8_t {
   rtTypeString
 };
 
+// What one unmarshalling call shares with every interceptor it runs: how many
+// bytes the objects read in the call may inflate to in all, and how many they
+// have inflated to so far. A field may hold compressed data whose text is
+// small and whose content is not, so the bound belongs to the call (the
+// caller knows what memory it can give) and not to the process or to one
+// field. The call owns its context and lends it to each interceptor while
+// that interceptor reads.
+class TUnmarshalContext {
+ public:
+  // No AMaxInflatedBytes: the caller sets no bound, and each interceptor
+  // applies its own default.
+  explicit TUnmarshalContext(std::optional<std::size_t> AMaxInflatedBytes = std::nullopt) noexcept
+      : FMaxInflatedBytes(AMaxInflatedBytes) {}
+
+  std::optional<std::size_t> MaxInflatedBytes() const noexcept { return FMaxInflatedBytes; }
+  std::size_t InflatedBytes() const noexcept { return FInflatedBytes; }
+  // An interceptor records here what its field inflated to, so that the
+  // fields read after it have only the rest.
+  void SetInflatedBytes(std::size_t AValue) noexcept { FInflatedBytes = AValue; }
+
+ private:
+  std::optional<std::size_t> FMaxInflatedBytes;
+  std::size_t FInflatedBytes = 0;
+};
+
 // Stands in for one field in both directions. The marshaller creates one per
 // field and call (through the field's JSONReflect factory), sets its kinds,
 // and releases it once the field is written or read; whatever the interceptor
@@ -53,6 +81,11 @@ class TJSONInterceptor : public TObject {
   TReverterType ReverterType() const noexcept { return FReverterType; }
   void SetReverterType(TReverterType AValue) noexcept { FReverterType = AValue; }
   bool ObjectType() const noexcept { return FObjectType; }
+  // The context of the unmarshalling call that runs the interceptor, set by
+  // the call before a reverter runs; null outside such a call (an
+  // interceptor used on its own).
+  TUnmarshalContext* UnmarshalContext() const noexcept { return FUnmarshalContext; }
+  void SetUnmarshalContext(TUnmarshalContext* AValue) noexcept { FUnmarshalContext = AValue; }
 
   // Field converters get the object and the field's name; the type
   // converters get the object the field holds. Returned objects stay with
@@ -87,6 +120,8 @@ class TJSONInterceptor : public TObject {
   TConverterType FConverterType = TConverterType::ctString;
   TReverterType FReverterType = TReverterType::rtString;
   bool FObjectType = false;
+  // Borrowed from the call, which outlives the interceptor.
+  TUnmarshalContext* FUnmarshalContext = nullptr;
 };
 
 using TInterceptorFactory = std::function<std::unique_ptr<TJSONInterceptor>()>;

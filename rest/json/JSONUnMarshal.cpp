@@ -169,7 +169,10 @@ class TJSONUnMarshal::TReader {
   // With ATakeTexts the document belongs to the call and long texts may be
   // moved out of it.
   TReader(TJSONUnMarshal& AOwner, const TJSONValue& ADocument, bool ATakeTexts = false)
-      : FOwner(AOwner), FDocument(ADocument), FTakeTexts(ATakeTexts) {}
+      : FOwner(AOwner),
+        FDocument(ADocument),
+        FContext(AOwner.FMaxInflatedBytes),
+        FTakeTexts(ATakeTexts) {}
 
   // The object an object form or reference form stands for. With
   // ANestedField a type that cannot be instantiated gives nothing and
@@ -347,6 +350,7 @@ class TJSONUnMarshal::TReader {
     if (interceptor == nullptr) NotSupported("TJSONInterceptor");
     interceptor->SetConverterType(AReflect.ConverterType);
     interceptor->SetReverterType(AReflect.ReverterType);
+    interceptor->SetUnmarshalContext(&FContext);
     const std::string& name = AField.Name();
     const TTypeInfo& type = AField.Type();
     auto store = [&](std::unique_ptr<TObject> AResult) {
@@ -537,6 +541,8 @@ class TJSONUnMarshal::TReader {
   std::vector<std::string> FBusy;  // ids whose objects are being filled
   std::size_t FBudget = 0;
   std::size_t FSpent = 0;
+  // Shared by every interceptor of the call (see TUnmarshalContext).
+  TUnmarshalContext FContext;
   const bool FTakeTexts;
 };
 

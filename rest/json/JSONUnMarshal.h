@@ -3,9 +3,12 @@
 // rules and interceptors where they have them.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "rest/json/JSONInterceptor.h"
 #include "rest/json/JSONValues.h"
 #include "rest/json/MarshalUnmarshalBase.h"
 #include "rest/json/RuleRegistry.h"
@@ -34,6 +37,16 @@ class TJSONUnMarshal : public TMarshalUnmarshalBase {
   // message may show a text already taken as empty.
   std::unique_ptr<TObject> UnmarshalTaking(std::unique_ptr<TJSONValue> AData);
 
+  // What the objects read in one call may inflate to, in bytes, all their
+  // fields together; every call from then on starts from nothing spent. Only
+  // interceptors that inflate what they read (through their
+  // TUnmarshalContext) spend it, and they raise their own failure beyond it.
+  // Unset (the default): each interceptor applies its own default bound.
+  std::optional<std::size_t> MaxInflatedBytes() const noexcept { return FMaxInflatedBytes; }
+  void SetMaxInflatedBytes(std::optional<std::size_t> AValue) noexcept {
+    FMaxInflatedBytes = AValue;
+  }
+
   void RegisterReverter(const std::string& AQualifiedClass, const std::string& AField,
                         TReverterEvent AEvent);
   const std::shared_ptr<TReverterRegistry>& Registry() const noexcept { return FRegistry; }
@@ -45,6 +58,7 @@ class TJSONUnMarshal : public TMarshalUnmarshalBase {
   std::unique_ptr<TObject> Read(const TJSONValue* AData, bool ATakeTexts);
 
   std::shared_ptr<TReverterRegistry> FRegistry;
+  std::optional<std::size_t> FMaxInflatedBytes;
 };
 
 }  // namespace qvr::rest

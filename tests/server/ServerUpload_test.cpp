@@ -1,8 +1,19 @@
 // SubirAsistencia on qvr-server: an upload of 10,000 records read back from
-// the database by count and content, all or nothing, and the uploads it
-// refuses.
+// the database by count and content, all or nothing, the uploads it refuses,
+// and the inflation bound, held while decoding whatever form the blobs take
+// and without the server's memory growing past it.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "data/BinStorage.h"
+#include "platform/Base64Encoding.h"
 #include "rest/RestExceptions.h"
 #include "rest/json/JSONText.h"
 #include "server/DatabaseReader.h"
@@ -23,6 +34,80 @@ std::unique_ptr<rest::TDataSetList> OneDataSet(
   auto list = std::make_unique<rest::TDataSetList>();
   list->AddDataSet(AName, std::move(table));
   return list;
+}
+
+// ABytes as one zlib stream written by zlib at ALevel, its header's second
+// byte then set to AHeader. The four headers zlib writes (78 01, 78 5E,
+// 78 9C, 78 DA) differ only in the level they announce, which no reader
+// needs, so each is valid on any stream.
+std::string ZlibStream(std::string_view ABytes, int ALevel, unsigned char AHeader) {
+  std::string out(compressBound(static_cast<uLong>(ABytes.size())), '\0');
+  uLongf size = static_cast<uLongf>(out.size());
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+                reinterpret_cast<const Bytef*>(ABytes.data()), static_cast<uLong>(ABytes.size()),
+                ALevel) != Z_OK) {
+    throw std::runtime_error("compress2 failed");
+  }
+  out.resize(size);
+  out[1] = static_cast<char>(AHeader);
+  return out;
+}
+
+// The marshalled text of AList with the blobs of its datasets replaced by
+// ABlobs, in list order (the document's fixed shape: docs/dataset-format.md,
+// section 5).
+std::string WithBlobs(const rest::TDataSetList& AList, std::vector<std::string> ABlobs) {
+  const auto fields = [](rest::TJSONValue* AForm) {
+    return AForm->AsObject()->GetValue("fields")->AsObject();
+  };
+  auto doc = rest::ParseJSON(MarshalList(AList));
+  rest::TJSONValue* list = fields(doc.get())->GetValue("FDataSets");
+  const rest::TJSONArray& pairs = *fields(list)->GetValue("FMembers")->AsArray();
+  for (std::size_t i = 0; i < ABlobs.size(); ++i) {
+    rest::TJSONValue* value = fields(pairs.Items(i))->GetValue("FJsonValue");
+    static_cast<rest::TJSONString*>(fields(value)->GetValue("FValue"))
+        ->SetValue(std::move(ABlobs[i]));
+  }
+  return rest::WriteJSON(*doc);
+}
+
+// The blob of the dataset that AStorage holds, zlib at ALevel (header
+// AHeader), base64 after ABefore.
+std::string Blob(std::string_view AStorage, int ALevel, unsigned char AHeader,
+                 std::string_view ABefore = {}) {
+  return std::string(ABefore) +
+         TBase64Encoding::Base64().Encode(ZlibStream(AStorage, ALevel, AHeader));
+}
+
+// One valid attendance row whose ignored column "Relleno" holds APadding
+// bytes, so that its dataset inflates to a little more than that.
+std::unique_ptr<rest::TDataSetList> PaddedRow(const std::string& AName, std::size_t APadding) {
+  return OneDataSet(AName,
+                    {{"Codigo", data::TFieldType::ftInteger},
+                     {"FechaHora", data::TFieldType::ftString},
+                     {"Relleno", data::TFieldType::ftString}},
+                    {{1, "2024-06-12 08:00:00", std::string(APadding, 'a')}});
+}
+
+// The peak resident memory (VmHWM) of the qvr-server process serving the
+// data folder AFolder, in bytes; 0 when there is none.
+std::size_t ServerPeakMemory(const std::string& AFolder) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream cmdline(entry.path() / "cmdline", std::ios::binary);
+    std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+    if (args.find("qvr-server") == std::string::npos ||
+        args.find('\0' + AFolder + '\0') == std::string::npos) {
+      continue;
+    }
+    std::ifstream status(entry.path() / "status");
+    for (std::string line; std::getline(status, line);) {
+      std::istringstream fields(line);
+      std::string name;
+      std::size_t kilobytes = 0;
+      if (fields >> name >> kilobytes && name == "VmHWM:") return kilobytes * 1024;
+    }
+  }
+  return 0;
 }
 
 class ServerUploadTest : public ::testing::Test {
@@ -140,7 +225,7 @@ TEST_F(ServerUploadTest, WhatIsNoAttendanceListIsRefused) {
   EXPECT_EQ(Db.One("SELECT count(*) FROM asistencia"), "0");
 }
 
-TEST_F(ServerUploadTest, BlobsThatInflateBeyondTheLimitAreRefusedBeforeDecoding) {
+TEST_F(ServerUploadTest, BlobsThatInflateBeyondTheLimitAreRefused) {
   // 6 MB of one letter compress to a few kilobytes.
   const auto list = OneDataSet(
       "Bomba", {{"Codigo", data::TFieldType::ftInteger}, {"FechaHora", data::TFieldType::ftString}},
@@ -150,6 +235,81 @@ TEST_F(ServerUploadTest, BlobsThatInflateBeyondTheLimitAreRefusedBeforeDecoding)
   std::string message;
   EXPECT_EQ(Status(calls::SubirAsistencia("b.dat", body), &message), 413);
   EXPECT_NE(message.find("inflated"), std::string::npos) << message;
+}
+
+// The bound is the decoder's own: it holds for any zlib stream the decoder
+// reads, whatever level made it, whatever level its header announces and
+// whatever stands before the base64 text (decoding skips what is not base64).
+TEST_F(ServerUploadTest, TheLimitHoldsWhateverFormTheBlobTakes) {
+  const struct {
+    int Level;
+    unsigned char Header;
+    const char* Before;
+  } kForms[] = {
+      {1, 0x01, ""}, {4, 0x5E, ""}, {6, 0x9C, ""},     {9, 0xDA, ""},   {9, 0x01, ""},
+      {1, 0xDA, ""}, {6, 0x5E, ""}, {6, 0x9C, "\r\n"}, {9, 0xDA, "\n"}, {1, 0x01, " "},
+  };
+  // The limit is 4M (4194304 bytes).
+  const std::string beyond =
+      data::TBinStorage::SaveToBytes(PaddedRow("Fuera", 5 << 20)->DataSet(0));
+  const std::string within =
+      data::TBinStorage::SaveToBytes(PaddedRow("Dentro", 3 << 20)->DataSet(0));
+  const auto shape = PaddedRow("Forma", 0);
+  for (const auto& form : kForms) {
+    char where[64];
+    std::snprintf(where, sizeof where, "level %d, header 78 %02X, %zu characters before",
+                  form.Level, static_cast<unsigned>(form.Header), std::strlen(form.Before));
+    SCOPED_TRACE(where);
+    const auto blob = [&](const std::string& AStorage) {
+      return Blob(AStorage, form.Level, form.Header, form.Before);
+    };
+    const auto count = [&] { return std::stoi(Db.One("SELECT count(*) FROM asistencia")); };
+    const int stored = count();
+    std::string message;
+    EXPECT_EQ(Status(calls::SubirAsistencia("f.dat", WithBlobs(*shape, {blob(beyond)})), &message),
+              413);
+    EXPECT_NE(message.find("4194304 bytes once inflated"), std::string::npos) << message;
+    EXPECT_EQ(count(), stored);
+
+    EXPECT_EQ(Status(calls::SubirAsistencia("d.dat", WithBlobs(*shape, {blob(within)}))), 200);
+    EXPECT_EQ(count(), stored + 1);
+  }
+}
+
+TEST_F(ServerUploadTest, TheBlobsOfOneUploadShareTheLimit) {
+  // Two datasets of 2.5 MB each: either alone is within 4M, both are not.
+  const std::string storage =
+      data::TBinStorage::SaveToBytes(PaddedRow("Mitad", 5 << 19)->DataSet(0));
+  auto list = PaddedRow("Primero", 0);
+  auto second = PaddedRow("Segundo", 0)->ExtractDataSets();
+  list->AddDataSet(second[0].first, std::move(second[0].second));
+  const std::string one = Blob(storage, 9, 0xDA);
+  EXPECT_EQ(Status(calls::SubirAsistencia("dos.dat", WithBlobs(*list, {one, one}))), 413);
+  EXPECT_EQ(Db.One("SELECT count(*) FROM asistencia"), "0");
+  // Each in an upload of its own is stored.
+  EXPECT_EQ(Status(calls::SubirAsistencia("uno.dat", WithBlobs(*PaddedRow("Uno", 0), {one}))), 200);
+  EXPECT_EQ(Db.One("SELECT count(*) FROM asistencia"), "1");
+}
+
+// A blob of 128 MiB of zeros in under 200 kB of body: refused, and the server's
+// peak memory grows by far less than the blob, because inflation stops at
+// the limit instead of being checked after it.
+TEST_F(ServerUploadTest, AHostileBlobDoesNotGrowTheServersMemoryPastTheLimit) {
+  ASSERT_EQ(Status(calls::EchoString("warm")), 200);
+  const std::size_t before = ServerPeakMemory(Server.DataFolder());
+  ASSERT_GT(before, 0u);
+  const std::size_t kInflated = std::size_t{128} << 20;
+  std::string stream;
+  {
+    const std::string zeros(kInflated, '\0');
+    stream = ZlibStream(zeros, 9, 0xDA);
+  }
+  const std::string body =
+      WithBlobs(*PaddedRow("Ceros", 0), {TBase64Encoding::Base64().Encode(stream)});
+  EXPECT_EQ(Status(calls::SubirAsistencia("ceros.dat", body)), 413);
+  const std::size_t after = ServerPeakMemory(Server.DataFolder());
+  EXPECT_LT(after - before, std::size_t{32} << 20) << before << " -> " << after;
+  EXPECT_EQ(Db.One("SELECT count(*) FROM asistencia"), "0");
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <thread>
 
 #include "data/BinStorage.h"
 #include "data/DataSetSamples.h"
@@ -360,15 +362,18 @@ std::string Document(const TDataSetList& AList) {
   return WriteJSON(*doc);
 }
 
-std::unique_ptr<TDataSetList> Read(std::string_view AText) {
+std::unique_ptr<TDataSetList> Read(std::string_view AText, TJSONUnMarshal& AUnmarshal) {
   auto doc = ParseJSON(AText);
   if (!doc) throw Exception("test document does not parse");
-  auto unmarshal = TJSONConverters::GetJSONUnMarshaler();
-  auto obj = unmarshal->Unmarshal(*doc);
+  auto obj = AUnmarshal.Unmarshal(*doc);
   auto* list = dynamic_cast<TDataSetList*>(obj.get());
   if (list == nullptr) throw Exception("not a dataset list");
   obj.release();
   return std::unique_ptr<TDataSetList>(list);
+}
+
+std::unique_ptr<TDataSetList> Read(std::string_view AText) {
+  return Read(AText, *TJSONConverters::GetJSONUnMarshaler());
 }
 
 std::string Escaped(const std::string& AText) { return WriteJSON(TJSONString(AText)); }
@@ -505,61 +510,160 @@ TEST(DataSetListDocument, FailureWhileReadingLeavesNoObject) {
   // LeakSanitizer reports any table or list left alive by the failure.
 }
 
-// --- The inflation budget of one list --------------------------------------------
+// --- The inflation budget of one call --------------------------------------------
 
-// Lowers the budget for one test and puts the old one back.
-class TLoweredBudget {
- public:
-  explicit TLoweredBudget(std::size_t ABytes) : FOld(TDataSetListInterceptor::InflationBudget()) {
-    TDataSetListInterceptor::SetInflationBudget(ABytes);
+// An unmarshaller whose calls may inflate to ABytes each.
+std::unique_ptr<TJSONUnMarshal> UnmarshalWithin(std::size_t ABytes) {
+  auto unmarshal = TJSONConverters::GetJSONUnMarshaler();
+  unmarshal->SetMaxInflatedBytes(ABytes);
+  return unmarshal;
+}
+
+// The message of the budget failure that reading AText with AUnmarshal
+// raises, or "read" when it reads.
+std::string BudgetFailure(std::string_view AText, TJSONUnMarshal& AUnmarshal) {
+  try {
+    Read(AText, AUnmarshal);
+  } catch (const EZInflationBudgetError& e) {
+    return e.what();
   }
-  ~TLoweredBudget() { TDataSetListInterceptor::SetInflationBudget(FOld); }
-  TLoweredBudget(const TLoweredBudget&) = delete;
-  TLoweredBudget& operator=(const TLoweredBudget&) = delete;
+  return "read";
+}
 
- private:
-  std::size_t FOld;
+std::string BudgetMessage(std::size_t ABytes) {
+  return Format("Inflated data of the dataset list exceeds %d bytes", ABytes);
+}
+
+// 40 small blobs, each well under the budgets below, that together exceed
+// them: Total is what they inflate to, Each about one of them.
+struct TManyBlobs {
+  TDataSetList List;
+  std::size_t Total = 0;
+  std::size_t Each = 0;
+  std::string Text;
+
+  TManyBlobs() {
+    for (int i = 0; i < 40; ++i) {
+      List.AddDataSet(Format("T%d", i), test::MakeMixedTable(100));
+      Total += data::TBinStorage::SaveToBytes(List.DataSet(i)).size();
+    }
+    Each = Total / 40;
+    Text = Document(List);
+  }
 };
 
-TEST(DataSetListDocument, BlobsOfOneListShareOneInflationBudget) {
-  EXPECT_EQ(kZMaxInflatedSize, TDataSetListInterceptor::InflationBudget());
-  // 40 small blobs, each well under the budget, that together exceed it.
-  TDataSetList list;
-  std::size_t total = 0;
-  for (int i = 0; i < 40; ++i) {
-    list.AddDataSet(Format("T%d", i), test::MakeMixedTable(100));
-    total += data::TBinStorage::SaveToBytes(list.DataSet(i)).size();
-  }
-  const std::size_t each = total / 40;
-  const std::string text = Document(list);
-  {
-    const TLoweredBudget lowered(total - each / 2);
-    try {
-      Read(text);
-      ADD_FAILURE() << "no exception";
-    } catch (const EZDecompressionError& e) {
-      EXPECT_EQ(Format("Inflated data of the dataset list exceeds %d bytes", total - each / 2),
-                e.what());
-    }
-    // The same blobs as two lists of 20: each list has a budget of its own.
-    TDataSetList half;
-    for (int i = 0; i < 20; ++i) {
-      half.AddDataSet("T", test::MakeMixedTable(100));
-    }
-    const std::string halfText = Document(half);
-    EXPECT_EQ(20, Read(halfText)->Count());
-    EXPECT_EQ(20, Read(halfText)->Count());
-    // One blob alone beyond the budget gives the same failure.
-    const TLoweredBudget tiny(each / 2);
-    EXPECT_THROW(TDataSetListInterceptor::BlobToDataSet(
-                     TDataSetListInterceptor::DataSetToBlob(list.DataSet(0))),
-                 EZDecompressionError);
-  }
+TEST(DataSetListDocument, BlobsOfOneListShareTheCallsBudget) {
+  const TManyBlobs many;
+  EXPECT_FALSE(TJSONConverters::GetJSONUnMarshaler()->MaxInflatedBytes().has_value());
+  const auto tight = UnmarshalWithin(many.Total - many.Each / 2);
+  EXPECT_EQ(BudgetMessage(many.Total - many.Each / 2), BudgetFailure(many.Text, *tight));
+  // The same blobs as a list of 20: every call of the unmarshaller starts
+  // from nothing spent.
+  TDataSetList half;
+  for (int i = 0; i < 20; ++i) half.AddDataSet("T", test::MakeMixedTable(100));
+  const std::string halfText = Document(half);
+  EXPECT_EQ(20, Read(halfText, *tight)->Count());
+  EXPECT_EQ(20, Read(halfText, *tight)->Count());
   // With exactly the total the whole list reads.
-  const TLoweredBudget exact(total);
-  auto back = Read(text);
+  auto back = Read(many.Text, *UnmarshalWithin(many.Total));
   ASSERT_EQ(40, back->Count());
-  ExpectSameTable(list.DataSet(39), back->DataSet(39));
+  ExpectSameTable(many.List.DataSet(39), back->DataSet(39));
+
+  // The class functions spend the budget they are handed across calls.
+  auto object = std::make_unique<TJSONObject>();
+  TDataSetListInterceptor::ItemListToJSONObject(half.DataSets(), *object);
+  TInflationBudget budget = TDataSetListInterceptor::NewInflationBudget(many.Total - many.Each / 2);
+  TDataSetListBase::TItemList first;
+  EXPECT_TRUE(TDataSetListInterceptor::JSONObjectToItemList(*object, first, budget));
+  TDataSetList second;
+  EXPECT_THROW(TDataSetListInterceptor::JSONObjectToDataSets(*object, second, budget),
+               EZInflationBudgetError);
+  EXPECT_EQ(nullptr, second.DataSets());
+  // One blob alone beyond its budget gives the same failure.
+  TInflationBudget tiny = TDataSetListInterceptor::NewInflationBudget(many.Each / 2);
+  EXPECT_THROW(TDataSetListInterceptor::BlobToDataSet(
+                   TDataSetListInterceptor::DataSetToBlob(many.List.DataSet(0)), tiny),
+               EZInflationBudgetError);
+}
+
+TEST(DataSetListDocument, UnmarshallersWithDifferentBudgetsDoNotShareThem) {
+  const TManyBlobs many;
+  const auto tight = UnmarshalWithin(many.Total - 1);
+  const auto loose = UnmarshalWithin(many.Total);
+  const auto unset = TJSONConverters::GetJSONUnMarshaler();
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(BudgetMessage(many.Total - 1), BudgetFailure(many.Text, *tight));
+    EXPECT_EQ(40, Read(many.Text, *loose)->Count());
+    EXPECT_EQ(40, Read(many.Text, *unset)->Count());
+  }
+  // A budget changed on one unmarshaller applies to its next call only.
+  tight->SetMaxInflatedBytes(many.Total);
+  EXPECT_EQ(40, Read(many.Text, *tight)->Count());
+  loose->SetMaxInflatedBytes(std::nullopt);
+  EXPECT_EQ(40, Read(many.Text, *loose)->Count());
+}
+
+TEST(DataSetListDocument, ConcurrentCallsSpendTheirOwnBudgets) {
+  const TManyBlobs many;
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 10;
+  // Even threads read within a budget just short of the list, each its own;
+  // odd ones within one that fits it.
+  std::vector<std::string> failures(kThreads);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        const std::size_t bytes =
+            t % 2 == 0 ? many.Total - 1 - static_cast<std::size_t>(t) : many.Total;
+        const auto unmarshal = UnmarshalWithin(bytes);
+        for (int round = 0; round < kRounds; ++round) {
+          const std::string got = t % 2 == 0 ? BudgetFailure(many.Text, *unmarshal)
+                                             : Format("%d", Read(many.Text, *unmarshal)->Count());
+          const std::string expected = t % 2 == 0 ? BudgetMessage(bytes) : "40";
+          if (got != expected) {
+            failures[static_cast<std::size_t>(t)] = Format("round %d: %s", round, got);
+            return;
+          }
+        }
+      });
+    }
+  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ("", failures[static_cast<std::size_t>(t)]) << t;
+}
+
+// Two dataset lists read in one call share the call's budget.
+class TTwoLists : public TObject {
+ public:
+  std::unique_ptr<TDataSetList> FEntrada;
+  std::unique_ptr<TDataSetList> FSalida;
+};
+const TJSONClass<TTwoLists> RegTwoLists{
+    "Test.TTwoLists",
+    {Field<&TTwoLists::FEntrada>("FEntrada"), Field<&TTwoLists::FSalida>("FSalida")}};
+
+TEST(DataSetListDocument, TheListsOfOneCallShareItsBudget) {
+  TTwoLists two;
+  two.FEntrada = std::make_unique<TDataSetList>();
+  two.FSalida = std::make_unique<TDataSetList>();
+  two.FEntrada->AddDataSet("E", test::MakeMixedTable(300));
+  two.FSalida->AddDataSet("S", test::MakeMixedTable(300));
+  const std::size_t one = data::TBinStorage::SaveToBytes(two.FEntrada->DataSet(0)).size();
+  const std::string text = WriteJSON(*TJSONConverters::GetJSONMarshaler()->Marshal(&two));
+  const auto doc = ParseJSON(text);
+  ASSERT_NE(nullptr, doc);
+  // Either list alone fits; both do not.
+  const auto tight = UnmarshalWithin(2 * one - 1);
+  try {
+    tight->Unmarshal(*doc);
+    ADD_FAILURE() << "no exception";
+  } catch (const EZInflationBudgetError& e) {
+    EXPECT_EQ(BudgetMessage(2 * one - 1), e.what());
+  }
+  const auto object = UnmarshalWithin(2 * one)->Unmarshal(*doc);
+  const auto* back = dynamic_cast<const TTwoLists*>(object.get());
+  ASSERT_NE(nullptr, back);
+  ExpectSameTable(two.FSalida->DataSet(0), back->FSalida->DataSet(0));
 }
 
 // --- Stored documents ---------------------------------------------------------
