@@ -69,11 +69,11 @@ class TAttendanceServer::TImpl {
       : FOptions(AOptions),
         FStore(AStore),
         FLists(AStore),
-        FMethods(AStore, FLists, AOptions.MaxInflatedUploadBytes),
+        FMemory(AOptions.Limits.MaxMemoryBytes),
+        FMethods(AStore, FLists, AOptions.MaxInflatedUploadBytes, FMemory),
         FCache(AOptions.CacheCommandsPerSession, AOptions.CacheBytes),
         FSessions(std::chrono::milliseconds(AOptions.SessionTimeoutMs), AOptions.MaxSessions,
                   [this](const std::vector<std::string>& AIds) { FCache.DropSessions(AIds); }),
-        FMemory(AOptions.Limits.MaxMemoryBytes),
         FWorkers(static_cast<std::size_t>(AOptions.Threads),
                  static_cast<std::size_t>(AOptions.Threads) * 16),
         FConnections(AOptions.Limits.MaxConnections, AOptions.Limits.MaxConnectionsPerClient),
@@ -149,10 +149,10 @@ class TAttendanceServer::TImpl {
   const TServerOptions FOptions;
   TAttendanceStore& FStore;
   TListAnswerCache FLists;
+  TMemoryBudget FMemory;
   TQVRServerMethods FMethods;
   TCacheArea FCache;
   TSessionStore FSessions;
-  TMemoryBudget FMemory;
   TBoundedThreadPool FWorkers;
   TConnectionTable FConnections;
   TRoutes FRoutes;

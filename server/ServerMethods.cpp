@@ -3,6 +3,8 @@
 #include "server/ServerMethods.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdint>
 #include <memory>
 
@@ -192,6 +194,11 @@ std::string Reversed(const std::string& AText) {
 
 TMethodAnswer BooleanAnswer(bool AValue) { return MakeAnswerFromText(AValue ? "true" : "false"); }
 
+// zlib's deflate cannot compress better than about 1032 to 1, so the blobs
+// of a body of ABytes (base64 text, 4 characters for 3 bytes) inflate to at
+// most this.
+std::size_t MostInflated(std::size_t ABytes) { return ABytes / 4 * 3 * 1032 + (1 << 20); }
+
 // The handlers, one per method of the interface.
 enum class THandler {
   EchoString,
@@ -238,8 +245,19 @@ const THandlerRow* HandlerOf(const TRemoteMethod& AMethod) {
 }  // namespace
 
 TQVRServerMethods::TQVRServerMethods(TAttendanceStore& AStore, TListAnswerCache& ALists,
-                                     std::size_t AMaxInflatedUpload)
-    : FStore(AStore), FLists(ALists), FMaxInflatedUpload(AMaxInflatedUpload) {}
+                                     std::size_t AMaxInflatedUpload, TMemoryBudget& AMemory)
+    : FStore(AStore), FLists(ALists), FMaxInflatedUpload(AMaxInflatedUpload), FMemory(AMemory) {}
+
+TMemoryBudget::TReservation TQVRServerMethods::ReserveInflation(std::size_t ABodyBytes) {
+  const std::size_t bytes = std::min(FMaxInflatedUpload, MostInflated(ABodyBytes));
+  TMemoryBudget::TReservation reservation = FMemory.Open();
+  // A worker thread may wait a little for other uploads to finish.
+  for (int attempt = 0; !reservation.Grow(bytes); ++attempt) {
+    if (attempt == 100) throw EHttpError(503, "The server is busy; try again shortly");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return reservation;
+}
 
 const TRemoteMethod* TQVRServerMethods::Find(std::string_view AClass,
                                              std::string_view AMethod) const {
@@ -286,13 +304,17 @@ TMethodAnswer TQVRServerMethods::Invoke(const TRemoteMethod& AMethod,
       // An absent list (the client sends null) brings nothing to store.
       if (document.IsNull()) return BooleanAnswer(false);
       // The decoder holds the bound while it inflates, whatever the blobs
-      // look like, so no blob grows past it in memory.
+      // look like, so no blob grows past it in memory; and what it may
+      // inflate to counts against the server's memory in flight.
+      TMemoryBudget::TReservation inflating = ReserveInflation(AArguments.Body.size());
       auto unmarshal = rest::TJSONConverters::GetJSONUnMarshaler();
-      unmarshal->SetMaxInflatedBytes(FMaxInflatedUpload);
+      unmarshal->SetMaxInflatedBytes(inflating.Bytes());
       std::unique_ptr<TObject> object;
       try {
         object = unmarshal->Unmarshal(document);
       } catch (const rest::EZInflationBudgetError&) {
+        // The reservation never falls short of what the blobs can inflate to
+        // (see ReserveInflation): only the limit itself is exceeded here.
         throw EHttpError(413, "The uploaded datasets exceed " + std::to_string(FMaxInflatedUpload) +
                                   " bytes once inflated");
       } catch (const Exception& AError) {

@@ -17,6 +17,7 @@
 #include "rest/wire/RemoteMethods.h"
 #include "server/AttendanceStore.h"
 #include "server/DataSetLists.h"
+#include "server/MemoryBudget.h"
 #include "server/MethodAnswer.h"
 
 namespace qvr::server {
@@ -29,9 +30,10 @@ struct TCallArguments {
 
 class TQVRServerMethods {
  public:
-  // AMaxInflatedUpload bounds what the blobs of one upload may inflate to.
+  // AMaxInflatedUpload bounds what the blobs of one upload may inflate to;
+  // what an upload may inflate to is reserved from AMemory first.
   TQVRServerMethods(TAttendanceStore& AStore, TListAnswerCache& ALists,
-                    std::size_t AMaxInflatedUpload);
+                    std::size_t AMaxInflatedUpload, TMemoryBudget& AMemory);
 
   // The method AMethod of the class AClass (rest::FindRemoteMethod's rule:
   // without regard to case, AMethod may stand in double quotes) when the
@@ -50,9 +52,15 @@ class TQVRServerMethods {
                        const std::string& AUserName, std::string* AParametersJSON = nullptr);
 
  private:
+  // What an upload of ABodyBytes may inflate to (the least of the limit and
+  // what such a body can hold), reserved from the memory budget; waits up
+  // to two seconds for it, then raises EHttpError 503.
+  TMemoryBudget::TReservation ReserveInflation(std::size_t ABodyBytes);
+
   TAttendanceStore& FStore;
   TListAnswerCache& FLists;
   std::size_t FMaxInflatedUpload;
+  TMemoryBudget& FMemory;
 };
 
 }  // namespace qvr::server

@@ -1,13 +1,8 @@
 // The HTTP object; see RestHTTP.h and docs/http-client.md. This unit holds
-<<<<<<< HEAD
-// its construction, verbs, properties, the connection's settings applied and
-// reported, and the protocol classes; the attempt loop, the cookies and the
-// transfer over curl have units of their own.
-=======
-// its construction, verbs (each one exchange of the attempt loop), properties
-// and protocol classes; the attempt loop, the cookies and the transfer over
-// curl have units of their own.
->>>>>>> attempt-loop
+// its construction, verbs (each one exchange of the attempt loop), properties,
+// the connection's settings applied and reported, and the protocol classes;
+// the attempt loop, the cookies and the transfer over curl have units of
+// their own.
 #include "rest/http/RestHTTP.h"
 
 #include <memory>
