@@ -60,9 +60,9 @@ class TAttendanceStore {
   bool UpdateEmployee(const rest::TJSONObject& ADatos);
   // Appends every row of every dataset of AList to the attendance table in
   // one transaction, all or nothing, and returns the number of rows. Raises
-  // EHttpError 400 (naming dataset and row) for a dataset without the
-  // columns Codigo and FechaHora or a row whose values do not fit; nothing
-  // is stored then.
+  // EHttpError 400 for a dataset without the columns Codigo and FechaHora,
+  // and (naming dataset, row and column) for a value that is no integer or
+  // no date and time (CalendarText.h); nothing is stored then.
   std::size_t AppendAttendance(const std::string& AArchivo, const rest::TDataSetList& AList,
                                const std::string& AUserName);
   // Rows in the attendance table (for tests and the command line).
