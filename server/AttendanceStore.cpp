@@ -15,8 +15,10 @@
 #include "platform/StrUtils.h"
 #include "rest/json/JSONText.h"
 #include "server/CalendarText.h"
+#include "server/PasswordHash.h"
 #include "server/SampleData.h"
 #include "server/ServerErrors.h"
+#include "server/UserAccounts.h"
 
 namespace qvr::server {
 
@@ -100,18 +102,29 @@ TAttendanceStore::TAttendanceStore(const std::string& ADataFolder, int ASeedEmpl
   if (empty) {
     CreateSchema(*connection);
     SeedSampleData(*connection, ASeedEmployees);
-  } else if (connection->QueryInt("SELECT version FROM esquema") != 1) {
-    throw ESqliteError("The database " + Path() + " has a schema this server does not know");
+  } else {
+    FHashedPasswords = UpgradeSchema(*connection, Path());
   }
   transaction.Commit();
   FSeeded = empty;
 }
 
 bool TAttendanceStore::UserAllowed(const std::string& AUserName, const std::string& APassword) {
-  auto connection = FPool.Borrow();
-  auto query = connection->Prepare("SELECT clave FROM usuarios WHERE uid = ?");
-  query.Bind(1, AUserName);
-  return query.Step() && query.Text(0) == APassword;
+  std::optional<std::string> hash;
+  {
+    // Read on every request, so that a user changed or removed by another
+    // program is seen at once; the connection goes back before hashing.
+    auto connection = FPool.Borrow();
+    hash = StoredPasswordHash(*connection, AUserName);
+  }
+  if (!hash) {
+    SpendVerificationTime(APassword);
+    return false;
+  }
+  if (FVerified.Holds(AUserName, APassword, *hash)) return true;
+  if (!PasswordMatches(*hash, APassword)) return false;
+  FVerified.Remember(AUserName, APassword, *hash);
+  return true;
 }
 
 int TAttendanceStore::IDStatusDefault() {

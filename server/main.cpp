@@ -1,8 +1,8 @@
 // qvr-server: the reference attendance server. Opens (creating and seeding
-// on first start) the database in the data folder, listens, prints the
-// address it listens on as one line on standard output, and serves until
-// SIGINT or SIGTERM; it then answers the requests in flight, closes the
-// database and exits 0. A second signal ends it at once.
+// on first start, upgrading an older one) the database in the data folder,
+// listens, prints the address it listens on as one line on standard output,
+// and serves until SIGINT or SIGTERM; it then answers the requests in
+// flight, closes the database and exits 0. A second signal ends it at once.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -47,6 +47,10 @@ int main(int argc, char** argv) {
   try {
     TAttendanceStore store(options.DataFolder, options.SeedEmployees,
                            static_cast<std::size_t>(options.Threads) + 2);
+    if (store.HashedPasswords() > 0) {
+      std::fprintf(stderr, "qvr-server: hashed %zu password(s) kept as text in %s\n",
+                   store.HashedPasswords(), store.Path().c_str());
+    }
     if (store.Seeded()) {
       std::fprintf(stderr, "qvr-server: created %s with %d employees\n", store.Path().c_str(),
                    options.SeedEmployees);
