@@ -75,6 +75,58 @@ TEST(ServerOptionsTest, BadOptionsNameTheOption) {
   }
 }
 
+TEST(ServerOptionsTest, UserCommandsAndTheirOptions) {
+  using TAction = TUserCommand::TAction;
+  EXPECT_TRUE(IsUserCommand({"user", "list"}));
+  EXPECT_FALSE(IsUserCommand({"--data", "user"}));
+  EXPECT_FALSE(IsUserCommand({}));
+
+  const auto add = ParseUserCommand(
+      {"add", "--data=/srv/qvr", "ana", "--nombre", "Ana García", "--password-file", "/run/k"});
+  EXPECT_EQ(add.Action, TAction::Add);
+  EXPECT_EQ(add.UserName, "ana");
+  EXPECT_EQ(add.Nombre, "Ana García");
+  EXPECT_TRUE(add.NombreGiven);
+  EXPECT_EQ(add.PasswordFile, "/run/k");
+  EXPECT_EQ(add.DataFolder, "/srv/qvr");
+  const auto passwd = ParseUserCommand({"passwd", "kiosco"});
+  EXPECT_EQ(passwd.Action, TAction::Passwd);
+  EXPECT_EQ(passwd.PasswordFile, "");  // standard input
+  EXPECT_FALSE(passwd.NombreGiven);
+  EXPECT_EQ(ParseUserCommand({"remove", "ana"}).Action, TAction::Remove);
+  EXPECT_EQ(ParseUserCommand({"list"}).Action, TAction::List);
+  EXPECT_TRUE(ParseUserCommand({"--help"}).Help);
+}
+
+TEST(ServerOptionsTest, BadUserCommandsNameTheProblemButNoPassword) {
+  const struct {
+    std::vector<std::string> Args;
+    const char* Message;
+  } kCases[] = {
+      {{}, "user needs a command"},
+      {{"borrar", "ana"}, "Unknown user command 'borrar'"},
+      {{"add"}, "user add needs a user name"},
+      {{"list", "ana"}, "user list takes no user name"},
+      {{"add", "ana", "secreto"}, "takes one user name; a password is read from"},
+      {{"add", "ana", "--password=secreto"}, "Unknown option '--password' (a password is read"},
+      {{"add", "ana", "--nombre"}, "--nombre needs a value"},
+      {{"add", "ana", "--password-file="}, "--password-file needs a file"},
+      {{"passwd", "ana", "--nombre", "A"}, "--nombre belongs to user add"},
+      {{"remove", "ana", "--password-file", "f"}, "--password-file belongs to"},
+      {{"list", "--data", ""}, "--data needs a folder"},
+      {{"list", "--help=yes"}, "--help takes no value"},
+  };
+  for (const auto& c : kCases) {
+    try {
+      ParseUserCommand(c.Args);
+      ADD_FAILURE() << c.Message << ": accepted";
+    } catch (const EServerOptionsError& AError) {
+      EXPECT_NE(AError.Message().find(c.Message), std::string::npos) << AError.Message();
+      EXPECT_EQ(AError.Message().find("secreto"), std::string::npos) << AError.Message();
+    }
+  }
+}
+
 TEST(PasswordHashTest, SaltedArgon2idHashesVerifyOnlyTheirPassword) {
   const std::string hash = HashPassword("secreto");
   EXPECT_TRUE(hash.starts_with("$argon2id$v=19$m=65536,t=2,p=1$")) << hash;
