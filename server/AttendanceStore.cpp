@@ -5,16 +5,20 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
+#include <variant>
 
 #include "platform/StrUtils.h"
 #include "rest/json/JSONText.h"
+#include "server/CalendarText.h"
+#include "server/PasswordHash.h"
 #include "server/SampleData.h"
 #include "server/ServerErrors.h"
+#include "server/UserAccounts.h"
 
 namespace qvr::server {
 
@@ -37,47 +41,29 @@ void MakeFolders(const std::string& AFolder) {
   }
 }
 
-// Days from 1970-01-01 to the civil date (proleptic Gregorian).
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-// "YYYY-MM-DD" as a TDateTime (days since 1899-12-30); null for other text.
-std::optional<double> DateSerial(std::string_view AText) {
-  unsigned y = 0, m = 0, d = 0;
-  const std::string text(AText);
-  if (std::sscanf(text.c_str(), "%4u-%2u-%2u", &y, &m, &d) != 3 || m < 1 || m > 12 || d < 1 ||
-      d > 31) {
-    return std::nullopt;
+// The integer in AField at the current row: the value of an Integer or
+// Largeint column, or the decimal text of a String column (an optional "-"
+// and digits, nothing else, within 64 bits). Nothing for anything else: a
+// fraction, a Boolean or a date is no code a clock sends.
+std::optional<std::int64_t> IntegerIn(const data::TField& AField) {
+  const data::TValue value = AField.Value();
+  switch (AField.DataType()) {
+    case TFieldType::ftInteger:
+    case TFieldType::ftLargeint:
+      if (const auto* number = std::get_if<std::int64_t>(&value.Data())) return *number;
+      return std::nullopt;
+    case TFieldType::ftString: {
+      const auto* text = std::get_if<std::string>(&value.Data());
+      if (text == nullptr || text->empty()) return std::nullopt;
+      std::int64_t number = 0;
+      // from_chars takes no "+", no blanks and no base prefix.
+      const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), number);
+      if (error != std::errc() || end != text->data() + text->size()) return std::nullopt;
+      return number;
+    }
+    default:
+      return std::nullopt;
   }
-  return static_cast<double>(DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30));
-}
-
-// "YYYY-MM-DD HH:MM:SS" (a "T" may stand for the blank) with every part in
-// its range, normalised with a blank; null otherwise.
-std::optional<std::string> NormalisedTimestamp(std::string_view AText) {
-  if (AText.size() != 19) return std::nullopt;
-  std::string text(AText);
-  if (text[10] == 'T') text[10] = ' ';
-  unsigned y, mo, d, h, mi, s;
-  char tail;
-  if (std::sscanf(text.c_str(), "%4u-%2u-%2u %2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &tail) !=
-      6) {
-    return std::nullopt;
-  }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) return std::nullopt;
-  for (std::size_t i : {4u, 7u}) {
-    if (text[i] != '-') return std::nullopt;
-  }
-  for (std::size_t i : {13u, 16u}) {
-    if (text[i] != ':') return std::nullopt;
-  }
-  return text;
 }
 
 std::string NowText() {
@@ -116,18 +102,29 @@ TAttendanceStore::TAttendanceStore(const std::string& ADataFolder, int ASeedEmpl
   if (empty) {
     CreateSchema(*connection);
     SeedSampleData(*connection, ASeedEmployees);
-  } else if (connection->QueryInt("SELECT version FROM esquema") != 1) {
-    throw ESqliteError("The database " + Path() + " has a schema this server does not know");
+  } else {
+    FHashedPasswords = UpgradeSchema(*connection, Path());
   }
   transaction.Commit();
   FSeeded = empty;
 }
 
 bool TAttendanceStore::UserAllowed(const std::string& AUserName, const std::string& APassword) {
-  auto connection = FPool.Borrow();
-  auto query = connection->Prepare("SELECT clave FROM usuarios WHERE uid = ?");
-  query.Bind(1, AUserName);
-  return query.Step() && query.Text(0) == APassword;
+  std::optional<std::string> hash;
+  {
+    // Read on every request, so that a user changed or removed by another
+    // program is seen at once; the connection goes back before hashing.
+    auto connection = FPool.Borrow();
+    hash = StoredPasswordHash(*connection, AUserName);
+  }
+  if (!hash) {
+    SpendVerificationTime(APassword);
+    return false;
+  }
+  if (FVerified.Holds(AUserName, APassword, *hash)) return true;
+  if (!PasswordMatches(*hash, APassword)) return false;
+  FVerified.Remember(AUserName, APassword, *hash);
+  return true;
 }
 
 int TAttendanceStore::IDStatusDefault() {
@@ -161,8 +158,8 @@ std::unique_ptr<TMemTable> TAttendanceStore::Query(const std::string& ASql,
           row[i] = query.Int64(column) != 0;
           break;
         case TFieldType::ftDateTime:
-          if (auto serial = DateSerial(query.Text(column))) {
-            row[i] = *serial;
+          if (const auto date = ReadDate(query.Text(column))) {
+            row[i] = DateSerial(*date);
           } else {
             row[i] = nullptr;
           }
@@ -324,7 +321,7 @@ bool TAttendanceStore::UpdateEmployee(const TJSONObject& ADatos) {
         throw BadRequest("ActualizarEmpleado: " + name + " is longer than " +
                          std::to_string(kMaxTextMember) + " bytes");
       }
-      if (name == "FechaAlta" && !DateSerial(text->Value())) {
+      if (name == "FechaAlta" && !ReadDate(text->Value())) {
         throw BadRequest("ActualizarEmpleado: FechaAlta must be a date YYYY-MM-DD");
       }
       change.Text = text->Value();
@@ -391,15 +388,24 @@ std::size_t TAttendanceStore::AppendAttendance(const std::string& AArchivo,
     for (dataset.First(); !dataset.Eof(); dataset.Next()) {
       ++number;
       const std::string at = where + ", row " + std::to_string(number) + ": ";
+      // A value of the wrong kind is the client's fault: 400 naming the
+      // column, never a conversion failure surfacing as 500.
+      const auto integer = [&](const data::TField& AField, const char* AColumn) {
+        const auto value = IntegerIn(AField);
+        if (!value) throw BadRequest(at + AColumn + " is not an integer");
+        return *value;
+      };
       try {
         if (codigo->IsNull()) throw BadRequest(at + "Codigo is empty");
-        TRow row{&name, codigo->AsLargeInt(), {}, std::nullopt, std::nullopt};
+        TRow row{&name, integer(*codigo, "Codigo"), {}, std::nullopt, std::nullopt};
         if (fecha->IsNull()) throw BadRequest(at + "FechaHora is empty");
-        const auto stamp = NormalisedTimestamp(fecha->AsString());
-        if (!stamp) throw BadRequest(at + "FechaHora is not a date and time");
-        row.FechaHora = *stamp;
-        if (reloj && !reloj->IsNull()) row.Reloj = reloj->AsLargeInt();
-        if (tipo && !tipo->IsNull()) row.Tipo = tipo->AsLargeInt();
+        const auto stamp = ReadDateTime(fecha->AsString());
+        if (!stamp) {
+          throw BadRequest(at + "FechaHora is not a date and time YYYY-MM-DD HH:MM:SS");
+        }
+        row.FechaHora = DateTimeText(*stamp);
+        if (reloj && !reloj->IsNull()) row.Reloj = integer(*reloj, "IDReloj");
+        if (tipo && !tipo->IsNull()) row.Tipo = integer(*tipo, "Tipo");
         rows.push_back(std::move(row));
       } catch (const data::EDataSetError& AError) {
         throw BadRequest(at + AError.Message());

@@ -88,9 +88,10 @@ std::string_view TSqliteStatement::Text(int AColumn) const {
 // ---------------------------------------------------------------------------
 // TSqliteConnection
 
-TSqliteConnection::TSqliteConnection(const std::string& APath) {
+TSqliteConnection::TSqliteConnection(const std::string& APath, TOpenMode AMode) {
   // NOMUTEX: a connection serves one thread at a time (the pool sees to it).
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX |
+                    (AMode == TOpenMode::CreateWhenMissing ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(APath.c_str(), &FDb, flags, nullptr) != SQLITE_OK) {
     const std::string message = "Cannot open database " + APath + ": " +
                                 (FDb != nullptr ? sqlite3_errmsg(FDb) : "out of memory");

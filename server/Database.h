@@ -56,10 +56,14 @@ class TSqliteStatement {
 
 class TSqliteConnection {
  public:
-  // Opens (creating when missing) the database file at APath in WAL mode
-  // with a busy time-out, so that readers and the one writer do not block
-  // each other for long.
-  explicit TSqliteConnection(const std::string& APath);
+  enum class TOpenMode { CreateWhenMissing, ExistingOnly };
+
+  // Opens (creating when missing, unless AMode says otherwise) the database
+  // file at APath in WAL mode with a busy time-out, so that readers and the
+  // one writer, in this process or another, do not block each other for
+  // long.
+  explicit TSqliteConnection(const std::string& APath,
+                             TOpenMode AMode = TOpenMode::CreateWhenMissing);
   ~TSqliteConnection();
   TSqliteConnection(const TSqliteConnection&) = delete;
   TSqliteConnection& operator=(const TSqliteConnection&) = delete;

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
+
+#include "server/PasswordHash.h"
+#include "server/UserAccounts.h"
 
 namespace qvr::server {
 
@@ -164,8 +168,10 @@ CREATE TABLE usuarios (
   nombre TEXT NOT NULL);
 CREATE TABLE opciones (
   id_status_default INTEGER NOT NULL REFERENCES estados(id_status));
-INSERT INTO esquema VALUES (1);
 )sql");
+  auto version = AConnection.Prepare("INSERT INTO esquema VALUES (?)");
+  version.Bind(1, std::int64_t{kSchemaVersion});
+  version.Step();
 }
 
 void SeedSampleData(TSqliteConnection& AConnection, int AEmployees) {
@@ -191,9 +197,18 @@ void SeedSampleData(TSqliteConnection& AConnection, int AEmployees) {
   AConnection.Exec(R"sql(
 INSERT INTO estados VALUES (1, 'Activo'), (2, 'Baja'), (3, 'Vacaciones'),
                            (4, 'Excedencia'), (5, 'Incapacidad temporal');
-INSERT INTO usuarios VALUES ('caja1', '', 'Caja 1'), ('kiosco', '', 'Kiosco de fichaje');
 INSERT INTO opciones VALUES (1);
 )sql");
+  {
+    // The suite's programs send the UID with an empty password.
+    auto insert = AConnection.Prepare("INSERT INTO usuarios (uid, clave, nombre) VALUES (?, ?, ?)");
+    for (const auto& [uid, nombre] :
+         {std::pair{"caja1", "Caja 1"}, {"kiosco", "Kiosco de fichaje"}}) {
+      insert.Bind(1, uid).Bind(2, HashPassword("")).Bind(3, nombre);
+      insert.Step();
+      insert.Reset();
+    }
+  }
 
   TSequence sequence;
   auto insert =
@@ -229,6 +244,24 @@ INSERT INTO opciones VALUES (1);
     insert.Step();
     insert.Reset();
   }
+}
+
+std::size_t UpgradeSchema(TSqliteConnection& AConnection, const std::string& APath) {
+  if (AConnection.QueryInt("SELECT count(*) FROM sqlite_master WHERE name = 'esquema'") == 0) {
+    throw ESqliteError("The database " + APath + " is not a qvr-server database");
+  }
+  const std::int64_t version = AConnection.QueryInt("SELECT version FROM esquema");
+  if (version < 1 || version > kSchemaVersion) {
+    throw ESqliteError("The database " + APath + " has a schema this server does not know (" +
+                       std::to_string(version) + ")");
+  }
+  const std::size_t hashed = HashTextPasswords(AConnection);
+  if (version != kSchemaVersion) {
+    auto update = AConnection.Prepare("UPDATE esquema SET version = ?");
+    update.Bind(1, std::int64_t{kSchemaVersion});
+    update.Step();
+  }
+  return hashed;
 }
 
 }  // namespace qvr::server

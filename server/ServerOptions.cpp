@@ -1,9 +1,12 @@
 // Parsing the command line of qvr-server; see ServerOptions.h.
 #include "server/ServerOptions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <optional>
+#include <utility>
 
 #include "platform/ComputerInfo.h"
 
@@ -76,26 +79,56 @@ long long ParseSeconds(const std::string& AOption, const std::string& AText) {
   return std::max<long long>(1, std::llround(seconds * 1000));
 }
 
+// Walks a command line whose options take their value as the next argument
+// or after "=" (--listen=127.0.0.1:9000). Messages name an option without
+// what follows its "=", so that a value typed where it does not belong (a
+// password, say) is not printed back.
+class TArgumentWalk {
+ public:
+  explicit TArgumentWalk(const std::vector<std::string>& AArgs) : FArgs(AArgs) {}
+
+  // Moves to the next argument; false past the last.
+  bool Next() {
+    if (FNext >= FArgs.size()) return false;
+    FName = FArgs[FNext++];
+    FInline.reset();
+    if (const auto equals = FName.find('=');
+        FName.starts_with("--") && equals != std::string::npos) {
+      FInline = FName.substr(equals + 1);
+      FName.resize(equals);
+    }
+    return true;
+  }
+  // The argument, an option without its "=" and value.
+  const std::string& Name() const { return FName; }
+  bool IsOption() const { return FName.size() > 1 && FName.front() == '-'; }
+  // The option's value; raises EServerOptionsError when there is none.
+  std::string Value() {
+    if (FInline) return *FInline;
+    if (FNext >= FArgs.size()) throw EServerOptionsError(FName + " needs a value");
+    return FArgs[FNext++];
+  }
+  // Raises EServerOptionsError when a flag was given a value.
+  void NoValue() const {
+    if (FInline) throw EServerOptionsError(FName + " takes no value");
+  }
+
+ private:
+  const std::vector<std::string>& FArgs;
+  std::size_t FNext = 0;
+  std::string FName;
+  std::optional<std::string> FInline;
+};
+
 }  // namespace
 
 TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
   TServerOptions options;
-  for (std::size_t i = 0; i < AArgs.size(); ++i) {
-    std::string name = AArgs[i];
-    std::optional<std::string> inlineValue;
-    if (const auto equals = name.find('=');
-        name.rfind("--", 0) == 0 && equals != std::string::npos) {
-      inlineValue = name.substr(equals + 1);
-      name.resize(equals);
-    }
-    const auto value = [&]() -> std::string {
-      if (inlineValue) return *inlineValue;
-      if (i + 1 >= AArgs.size()) throw EServerOptionsError(name + " needs a value");
-      return AArgs[++i];
-    };
-    const auto flag = [&] {
-      if (inlineValue) throw EServerOptionsError(name + " takes no value");
-    };
+  TArgumentWalk walk(AArgs);
+  while (walk.Next()) {
+    const std::string& name = walk.Name();
+    const auto value = [&] { return walk.Value(); };
+    const auto flag = [&] { walk.NoValue(); };
     if (name == "--help" || name == "-h") {
       flag();
       options.Help = true;
@@ -159,7 +192,7 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
     } else if (name == "--cache-size") {
       options.CacheBytes = ParseSize(name, value());
     } else {
-      throw EServerOptionsError("Unknown option '" + AArgs[i] + "'");
+      throw EServerOptionsError("Unknown option '" + name + "'");
     }
   }
   if (options.TlsCertFile.empty() != options.TlsKeyFile.empty()) {
@@ -168,8 +201,81 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
   return options;
 }
 
+bool IsUserCommand(const std::vector<std::string>& AArgs) {
+  return !AArgs.empty() && AArgs.front() == "user";
+}
+
+TUserCommand ParseUserCommand(const std::vector<std::string>& AArgs) {
+  using TAction = TUserCommand::TAction;
+  static constexpr std::pair<const char*, TAction> kActions[] = {
+      {"add", TAction::Add},
+      {"passwd", TAction::Passwd},
+      {"remove", TAction::Remove},
+      {"list", TAction::List},
+  };
+  TUserCommand command;
+  std::optional<std::string> action;
+  std::optional<std::string> userName;
+  TArgumentWalk walk(AArgs);
+  while (walk.Next()) {
+    const std::string& name = walk.Name();
+    if (name == "--help" || name == "-h") {
+      walk.NoValue();
+      command.Help = true;
+    } else if (name == "--data") {
+      command.DataFolder = walk.Value();
+      if (command.DataFolder.empty()) throw EServerOptionsError("--data needs a folder");
+    } else if (name == "--nombre") {
+      command.Nombre = walk.Value();
+      command.NombreGiven = true;
+    } else if (name == "--password-file") {
+      command.PasswordFile = walk.Value();
+      if (command.PasswordFile.empty()) throw EServerOptionsError("--password-file needs a file");
+    } else if (walk.IsOption()) {
+      throw EServerOptionsError("Unknown option '" + name +
+                                "' (a password is read from "
+                                "--password-file FILE or standard input, never from the "
+                                "command line)");
+    } else if (!action) {
+      action = name;
+    } else if (!userName) {
+      userName = name;
+    } else {
+      // Not quoted: it may well be a password.
+      throw EServerOptionsError("user " + *action +
+                                " takes one user name; a password is read from --password-file "
+                                "FILE or standard input, never from the command line");
+    }
+  }
+  if (command.Help) return command;
+  if (!action) throw EServerOptionsError("user needs a command: add, passwd, remove or list");
+  const auto* known = std::find_if(std::begin(kActions), std::end(kActions),
+                                   [&](const auto& AItem) { return *action == AItem.first; });
+  if (known == std::end(kActions)) {
+    throw EServerOptionsError("Unknown user command '" + *action +
+                              "' (add, passwd, remove or list)");
+  }
+  command.Action = known->second;
+  const bool named = command.Action != TAction::List;
+  if (named && !userName) throw EServerOptionsError("user " + *action + " needs a user name");
+  if (!named && userName) throw EServerOptionsError("user list takes no user name");
+  command.UserName = userName.value_or("");
+  if (command.NombreGiven && command.Action != TAction::Add) {
+    throw EServerOptionsError("--nombre belongs to user add");
+  }
+  if (!command.PasswordFile.empty() && command.Action != TAction::Add &&
+      command.Action != TAction::Passwd) {
+    throw EServerOptionsError("--password-file belongs to user add and user passwd");
+  }
+  return command;
+}
+
 std::string ServerUsage() {
   return R"(Usage: qvr-server [options]
+  or:  qvr-server user add NAME [--nombre TEXT] [--password-file FILE] [--data FOLDER]
+  or:  qvr-server user passwd NAME [--password-file FILE] [--data FOLDER]
+  or:  qvr-server user remove NAME [--data FOLDER]
+  or:  qvr-server user list [--data FOLDER]
 The reference attendance server: the remote methods of TQVRServerMethods over
 REST at /rpc/rest/ and its cache area at /rpc/cache/, with SQLite storage.
 
@@ -202,6 +308,25 @@ REST at /rpc/rest/ and its cache area at /rpc/cache/, with SQLite storage.
   --cache-commands N       cached commands per session (default 64)
   --cache-size SIZE        bytes of cached values in all (default 256M)
   --help                   this text
+
+The user commands change the users who may call, in the database of the data
+folder (--data, as above), also while a server runs on it: the server sees a
+change at its next request. Run them as the user who owns the database.
+  user add NAME            adds the user NAME (UID: at most 64 bytes, no ":")
+  --nombre TEXT            with user add: the user's name as shown (default NAME)
+  user passwd NAME         gives NAME a new password
+  user remove NAME         removes NAME
+  user list                prints UID, name and "password" or "empty password",
+                           a user a line, separated by tabs (never the hashes)
+  --password-file FILE     with user add and user passwd: the password is the
+                           one line of FILE; without it, the one line of
+                           standard input (asked twice, without echo, on a
+                           terminal). No option takes a password, so that it
+                           never shows in the process list. An empty password
+                           lets anyone who knows NAME call as NAME.
+Exit status of a user command: 0 done; 1 refused or failed (no such user, the
+user exists, no database, a bad password file...; the message says why); 2 a
+bad command line.
 )";
 }
 

@@ -1,6 +1,7 @@
-// The command line of qvr-server: every option with its default, the parser
-// and the usage text. Bad options raise EServerOptionsError with a message
-// that names the option; the program prints it with the usage and exits.
+// The command line of qvr-server: every option with its default, the user
+// commands, the parsers and the usage text. Bad options raise
+// EServerOptionsError with a message that names the option; the program
+// prints it with the usage and exits.
 #pragma once
 
 #include <cstddef>
@@ -50,9 +51,32 @@ struct TServerOptions {
   bool Help = false;
 };
 
+// `qvr-server user add|passwd|remove|list ...`: a change to the users who
+// may call, or their list (UserCommand.h).
+struct TUserCommand {
+  enum class TAction { Add, Passwd, Remove, List };
+  TAction Action = TAction::List;
+  std::string UserName;
+  // The user's name as shown (user add); the UID unless given.
+  std::string Nombre;
+  bool NombreGiven = false;
+  // The file whose one line is the new password; empty: standard input.
+  std::string PasswordFile;
+  // The data folder; empty: DefaultDataFolder().
+  std::string DataFolder;
+  bool Help = false;
+};
+
 // AArgs are the arguments after the program name. Options take their value
 // as the next argument or after "=" (--listen=127.0.0.1:9000).
 TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs);
+// Whether AArgs (after the program name) are a user command: the first is
+// "user".
+bool IsUserCommand(const std::vector<std::string>& AArgs);
+// AArgs are the arguments after "user": the command, the user name and
+// options in any order. There is no option for a password; a message never
+// quotes a surplus argument or an unknown option's value, which may be one.
+TUserCommand ParseUserCommand(const std::vector<std::string>& AArgs);
 std::string ServerUsage();
 // qvr-server/ under the user's data home ($XDG_DATA_HOME when set and
 // absolute, else ~/.local/share).

@@ -1,8 +1,9 @@
 // qvr-server: the reference attendance server. Opens (creating and seeding
-// on first start) the database in the data folder, listens, prints the
-// address it listens on as one line on standard output, and serves until
-// SIGINT or SIGTERM; it then answers the requests in flight, closes the
-// database and exits 0. A second signal ends it at once.
+// on first start, upgrading an older one) the database in the data folder,
+// listens, prints the address it listens on as one line on standard output,
+// and serves until SIGINT or SIGTERM; it then answers the requests in
+// flight, closes the database and exits 0. A second signal ends it at once.
+// `qvr-server user ...` manages the users instead (UserCommand.h).
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -17,13 +18,38 @@
 #include "server/AttendanceStore.h"
 #include "server/HttpFront.h"
 #include "server/ServerOptions.h"
+#include "server/UserCommand.h"
 
 using namespace qvr::server;
 
+namespace {
+
+// `qvr-server user ...`: parses, resolves the data folder and runs it.
+int UserCommand(const std::vector<std::string>& AArgs) {
+  TUserCommand command;
+  try {
+    command = ParseUserCommand(std::vector<std::string>(AArgs.begin() + 1, AArgs.end()));
+    if (command.Help) {
+      std::fputs(ServerUsage().c_str(), stdout);
+      return 0;
+    }
+    if (command.DataFolder.empty()) command.DataFolder = DefaultDataFolder();
+  } catch (const std::exception& AError) {
+    std::fprintf(stderr, "qvr-server: %s\n(qvr-server --help describes the user commands)\n",
+                 AError.what());
+    return 2;
+  }
+  return RunUserCommand(command);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (IsUserCommand(args)) return UserCommand(args);
   TServerOptions options;
   try {
-    options = ParseServerOptions(std::vector<std::string>(argv + 1, argv + argc));
+    options = ParseServerOptions(args);
     if (options.Help) {
       std::fputs(ServerUsage().c_str(), stdout);
       return 0;
@@ -47,6 +73,10 @@ int main(int argc, char** argv) {
   try {
     TAttendanceStore store(options.DataFolder, options.SeedEmployees,
                            static_cast<std::size_t>(options.Threads) + 2);
+    if (store.HashedPasswords() > 0) {
+      std::fprintf(stderr, "qvr-server: hashed %zu password(s) kept as text in %s\n",
+                   store.HashedPasswords(), store.Path().c_str());
+    }
     if (store.Seeded()) {
       std::fprintf(stderr, "qvr-server: created %s with %d employees\n", store.Path().c_str(),
                    options.SeedEmployees);

@@ -180,6 +180,47 @@ TEST_F(ServerMethodsTest, ActualizarEmpleadoRefusesWhatItCannotStore) {
   EXPECT_EQ(Client.CallText(calls::InfoEmpleado(1011)), before);
 }
 
+// FechaAlta is a date of the calendar in exactly the form YYYY-MM-DD; what
+// is refused leaves the employee as it was.
+TEST_F(ServerMethodsTest, FechaAltaIsACalendarDateInItsOneForm) {
+  const struct {
+    const char* Text;
+    bool Accepted;
+  } kCases[] = {
+      {"2024-02-29", true},  // leap year
+      {"2000-02-29", true},  // divisible by 400
+      {"1999-12-31", true},
+      {"0001-01-01", true},
+      {"2023-02-29", false},  // not a leap year
+      {"1900-02-29", false},  // divisible by 100, not by 400
+      {"2020-02-31", false},
+      {"2020-04-31", false},
+      {"2020-00-10", false},
+      {"2020-13-01", false},
+      {"2020-01-00", false},
+      {"0000-01-01", false},
+      {"2020-01-01<script>", false},  // text after the date
+      {"2020-1-1", false},            // widths are fixed
+      {"20-01-01", false},
+      {" 2020-01-01", false},
+      {"+202-01-01", false},
+      {"-202-01-01", false},
+      {"2020/01/01", false},
+      {"2020-01-01 00:00:00", false},
+      {"２０２０-01-01", false},  // digits beyond ASCII
+      {"", false},
+  };
+  for (const auto& c : kCases) {
+    const auto before = Member(*Client.Result(calls::InfoEmpleado(1012)), "FechaAlta");
+    const std::string text = rest::WriteJSON(rest::TJSONString(std::string(c.Text)));
+    EXPECT_EQ(Status(calls::ActualizarEmpleado(R"({"Codigo":1012,"FechaAlta":)" + text + "}")),
+              c.Accepted ? 200 : 400)
+        << c.Text;
+    const auto after = Member(*Client.Result(calls::InfoEmpleado(1012)), "FechaAlta");
+    EXPECT_EQ(after, c.Accepted ? text : before) << c.Text;
+  }
+}
+
 TEST_F(ServerMethodsTest, ParameterPlacementFollowsTheClientsRules) {
   // Both parameters of SubirAsistencia in the body, as {"_parameters":[...]}.
   const std::string list = MarshalList(*AttendanceList(1, 2, 500));

@@ -1,16 +1,19 @@
 // Units of the server that the tests against the running program reach only
 // partly: the handlers of the remote methods, the command line, the cache
-// area's bounds and the sessions' expiry.
+// area's bounds, the sessions' expiry, password hashes and the cache of
+// verified passwords.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
 #include "server/CacheArea.h"
+#include "server/PasswordHash.h"
 #include "server/ServerErrors.h"
 #include "server/ServerMethods.h"
 #include "server/ServerOptions.h"
 #include "server/Sessions.h"
+#include "server/VerifiedPasswords.h"
 
 namespace qvr::server {
 namespace {
@@ -70,6 +73,127 @@ TEST(ServerOptionsTest, BadOptionsNameTheOption) {
       EXPECT_NE(AError.Message().find(c.Message), std::string::npos) << AError.Message();
     }
   }
+}
+
+TEST(ServerOptionsTest, UserCommandsAndTheirOptions) {
+  using TAction = TUserCommand::TAction;
+  EXPECT_TRUE(IsUserCommand({"user", "list"}));
+  EXPECT_FALSE(IsUserCommand({"--data", "user"}));
+  EXPECT_FALSE(IsUserCommand({}));
+
+  const auto add = ParseUserCommand(
+      {"add", "--data=/srv/qvr", "ana", "--nombre", "Ana García", "--password-file", "/run/k"});
+  EXPECT_EQ(add.Action, TAction::Add);
+  EXPECT_EQ(add.UserName, "ana");
+  EXPECT_EQ(add.Nombre, "Ana García");
+  EXPECT_TRUE(add.NombreGiven);
+  EXPECT_EQ(add.PasswordFile, "/run/k");
+  EXPECT_EQ(add.DataFolder, "/srv/qvr");
+  const auto passwd = ParseUserCommand({"passwd", "kiosco"});
+  EXPECT_EQ(passwd.Action, TAction::Passwd);
+  EXPECT_EQ(passwd.PasswordFile, "");  // standard input
+  EXPECT_FALSE(passwd.NombreGiven);
+  EXPECT_EQ(ParseUserCommand({"remove", "ana"}).Action, TAction::Remove);
+  EXPECT_EQ(ParseUserCommand({"list"}).Action, TAction::List);
+  EXPECT_TRUE(ParseUserCommand({"--help"}).Help);
+}
+
+TEST(ServerOptionsTest, BadUserCommandsNameTheProblemButNoPassword) {
+  const struct {
+    std::vector<std::string> Args;
+    const char* Message;
+  } kCases[] = {
+      {{}, "user needs a command"},
+      {{"borrar", "ana"}, "Unknown user command 'borrar'"},
+      {{"add"}, "user add needs a user name"},
+      {{"list", "ana"}, "user list takes no user name"},
+      {{"add", "ana", "secreto"}, "takes one user name; a password is read from"},
+      {{"add", "ana", "--password=secreto"}, "Unknown option '--password' (a password is read"},
+      {{"add", "ana", "--nombre"}, "--nombre needs a value"},
+      {{"add", "ana", "--password-file="}, "--password-file needs a file"},
+      {{"passwd", "ana", "--nombre", "A"}, "--nombre belongs to user add"},
+      {{"remove", "ana", "--password-file", "f"}, "--password-file belongs to"},
+      {{"list", "--data", ""}, "--data needs a folder"},
+      {{"list", "--help=yes"}, "--help takes no value"},
+  };
+  for (const auto& c : kCases) {
+    try {
+      ParseUserCommand(c.Args);
+      ADD_FAILURE() << c.Message << ": accepted";
+    } catch (const EServerOptionsError& AError) {
+      EXPECT_NE(AError.Message().find(c.Message), std::string::npos) << AError.Message();
+      EXPECT_EQ(AError.Message().find("secreto"), std::string::npos) << AError.Message();
+    }
+  }
+}
+
+TEST(PasswordHashTest, SaltedArgon2idHashesVerifyOnlyTheirPassword) {
+  const std::string hash = HashPassword("secreto");
+  EXPECT_TRUE(hash.starts_with("$argon2id$v=19$m=65536,t=2,p=1$")) << hash;
+  EXPECT_TRUE(IsPasswordHash(hash));
+  EXPECT_NE(HashPassword("secreto"), hash);  // a salt of its own
+  const std::string empty = HashPassword("");
+
+  const struct {
+    std::string Stored;
+    std::string Password;
+    bool Matches;
+  } kCases[] = {
+      {hash, "secreto", true},
+      {hash, "Secreto", false},
+      {hash, "secreto ", false},
+      {hash, "", false},
+      {empty, "", true},
+      {empty, " ", false},
+      // A password kept as text, or a damaged hash, never verifies.
+      {"secreto", "secreto", false},
+      {"", "", false},
+      {hash.substr(0, hash.size() - 2), "secreto", false},
+      {hash + std::string(200, 'x'), "secreto", false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(PasswordMatches(c.Stored, c.Password), c.Matches) << c.Stored << " " << c.Password;
+  }
+  EXPECT_FALSE(IsPasswordHash("$argon2i$v=19$m=65536,t=2,p=1$x$y"));
+}
+
+TEST(VerifiedPasswordsTest, HitsOnlyTheSamePasswordAgainstTheSameStoredHash) {
+  TVerifiedPasswords cache(std::chrono::seconds(60), 10);
+  cache.Remember("ana", "secreto", "$argon2id$A");
+  const struct {
+    const char* UserName;
+    const char* Password;
+    const char* Stored;
+    bool Hit;
+  } kCases[] = {
+      {"ana", "secreto", "$argon2id$A", true},    {"ana", "secret", "$argon2id$A", false},
+      {"ana", "secreto\n", "$argon2id$A", false}, {"luis", "secreto", "$argon2id$A", false},
+      {"ana", "secreto", "$argon2id$B", false},  // the password changed
+      {"ana", "secreto", "$argon2id$A", false},  // and the entry went with it
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(cache.Holds(c.UserName, c.Password, c.Stored), c.Hit)
+        << c.UserName << " " << c.Password << " " << c.Stored;
+  }
+}
+
+TEST(VerifiedPasswordsTest, EntriesExpireAndTheirNumberIsBounded) {
+  TVerifiedPasswords shortLived(std::chrono::milliseconds(200), 3);
+  shortLived.Remember("ana", "1", "$argon2id$A");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(shortLived.Holds("ana", "1", "$argon2id$A"));
+  EXPECT_EQ(shortLived.Size(), 0u);
+
+  TVerifiedPasswords cache(std::chrono::seconds(60), 3);
+  for (int i = 0; i < 20; ++i) {
+    cache.Remember("user" + std::to_string(i), "x", "$argon2id$A");
+    EXPECT_LE(cache.Size(), 3u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  // The newest stay.
+  EXPECT_TRUE(cache.Holds("user19", "x", "$argon2id$A"));
+  EXPECT_TRUE(cache.Holds("user17", "x", "$argon2id$A"));
+  EXPECT_FALSE(cache.Holds("user16", "x", "$argon2id$A"));
 }
 
 TMethodAnswer AnswerOf(const std::string& AValue) { return MakeAnswerFromText(AValue); }

@@ -194,6 +194,118 @@ TEST_F(ServerUploadTest, OneBadRowRefusesTheWholeUpload) {
   EXPECT_EQ(Db.One("SELECT count(*) FROM asistencia"), "0");
 }
 
+// FechaHora is read as FechaAlta is: ASCII digits in fixed widths, a day of
+// the calendar and a time of day from 00:00:00 to 23:59:59. Each refused text
+// names dataset, row and column, and the upload stores nothing.
+TEST_F(ServerUploadTest, FechaHoraIsACalendarDateAndATimeOfDay) {
+  const struct {
+    const char* Text;
+    const char* Stored;  // null: refused
+  } kCases[] = {
+      {"2024-02-29 23:59:59", "2024-02-29 23:59:59"},
+      {"2000-02-29 00:00:00", "2000-02-29 00:00:00"},
+      {"2024-06-12T08:30:05", "2024-06-12 08:30:05"},
+      {" 202-01-01 10:00:00", nullptr},
+      {"+202-01-01 10:00:00", nullptr},
+      {"-202-01-01 10:00:00", nullptr},
+      {"2026-02-31 10:00:00", nullptr},
+      {"2023-02-29 10:00:00", nullptr},
+      {"1900-02-29 10:00:00", nullptr},
+      {"2024-04-31 10:00:00", nullptr},
+      {"2024-01-01 24:00:00", nullptr},
+      {"2024-01-01 10:60:00", nullptr},
+      {"2024-01-01 10:00:60", nullptr},
+      {"2024-01-01 1:00:00 ", nullptr},
+      {"2024-01-01x10:00:00", nullptr},
+      {"2024-01-01 10:00", nullptr},
+      {"2024-01-01 10:00:00Z", nullptr},
+      {"0000-01-01 10:00:00", nullptr},
+      {"2024-1-01 10:00:00 ", nullptr},
+  };
+  for (const auto& c : kCases) {
+    const std::string before = Db.One("SELECT count(*) FROM asistencia");
+    const auto list = OneDataSet(
+        "Casos",
+        {{"Codigo", data::TFieldType::ftInteger}, {"FechaHora", data::TFieldType::ftString}},
+        {{1, "2024-01-01 08:00:00"}, {2, c.Text}});
+    std::string message;
+    const int status = Status(calls::SubirAsistencia("f.dat", MarshalList(*list)), &message);
+    if (c.Stored != nullptr) {
+      EXPECT_EQ(status, 200) << c.Text << ": " << message;
+      EXPECT_EQ(Db.One("SELECT fecha_hora FROM asistencia ORDER BY id DESC LIMIT 1"), c.Stored);
+    } else {
+      EXPECT_EQ(status, 400) << c.Text;
+      for (const char* part : {"'Casos'", "row 2", "FechaHora"}) {
+        EXPECT_NE(message.find(part), std::string::npos) << c.Text << ": " << message;
+      }
+      EXPECT_EQ(Db.One("SELECT count(*) FROM asistencia"), before) << c.Text;
+    }
+  }
+}
+
+// Codigo, IDReloj and Tipo hold integers: an integer column's value or the
+// decimal text of a String column. Anything else is the client's fault (400
+// naming dataset, row and column), never the server's (500).
+TEST_F(ServerUploadTest, IntegerColumnsTakeIntegersOnly) {
+  using data::TFieldType;
+  const struct {
+    const char* Column;
+    TFieldType Type;
+    data::TValue Value;
+    const char* Stored;  // the column as stored; null: refused
+  } kCases[] = {
+      {"Codigo", TFieldType::ftString, "1234", "1234"},
+      {"Codigo", TFieldType::ftString, "-7", "-7"},
+      {"Codigo", TFieldType::ftLargeint, std::int64_t{1} << 40, "1099511627776"},
+      {"IDReloj", TFieldType::ftString, "3", "3"},
+      {"Tipo", TFieldType::ftInteger, 2, "2"},
+      {"Codigo", TFieldType::ftString, "abc", nullptr},
+      {"Codigo", TFieldType::ftString, "1.5", nullptr},
+      {"Codigo", TFieldType::ftString, " 7", nullptr},
+      {"Codigo", TFieldType::ftString, "7 ", nullptr},
+      {"Codigo", TFieldType::ftString, "+7", nullptr},
+      {"Codigo", TFieldType::ftString, "0x10", nullptr},
+      {"Codigo", TFieldType::ftString, "", nullptr},
+      {"Codigo", TFieldType::ftString, "99999999999999999999", nullptr},
+      {"Codigo", TFieldType::ftFloat, 1.5, nullptr},
+      {"Codigo", TFieldType::ftBoolean, true, nullptr},
+      {"IDReloj", TFieldType::ftString, "x", nullptr},
+      {"IDReloj", TFieldType::ftFloat, 2.0, nullptr},
+      {"Tipo", TFieldType::ftString, "entrada", nullptr},
+      {"Tipo", TFieldType::ftDateTime, 45455.5, nullptr},
+  };
+  for (const auto& c : kCases) {
+    const std::string column = c.Column;
+    const std::string before = Db.One("SELECT count(*) FROM asistencia");
+    // The column under test with its type and value, the others as a client
+    // sends them.
+    std::vector<data::TFieldDef> columns = {{"FechaHora", TFieldType::ftString}};
+    std::vector<data::TValue> row = {"2024-01-01 08:00:00"};
+    for (const char* name : {"Codigo", "IDReloj", "Tipo"}) {
+      const bool tested = column == name;
+      columns.push_back({name, tested ? c.Type : TFieldType::ftInteger});
+      row.push_back(tested ? c.Value : data::TValue(5));
+    }
+    const auto list = OneDataSet("Enteros", columns, {row});
+    std::string message;
+    const int status = Status(calls::SubirAsistencia("e.dat", MarshalList(*list)), &message);
+    if (c.Stored != nullptr) {
+      EXPECT_EQ(status, 200) << column << " " << message;
+      const std::string sqlColumn = column == "IDReloj" ? "id_reloj"
+                                    : column == "Tipo"  ? "tipo"
+                                                        : "codigo";
+      EXPECT_EQ(Db.One("SELECT " + sqlColumn + " FROM asistencia ORDER BY id DESC LIMIT 1"),
+                c.Stored);
+    } else {
+      EXPECT_EQ(status, 400) << column << " " << message;
+      for (const std::string& part : {std::string("'Enteros'"), std::string("row 1"), column}) {
+        EXPECT_NE(message.find(part), std::string::npos) << column << ": " << message;
+      }
+      EXPECT_EQ(Db.One("SELECT count(*) FROM asistencia"), before) << column;
+    }
+  }
+}
+
 TEST_F(ServerUploadTest, WhatIsNoAttendanceListIsRefused) {
   const auto withoutDate = OneDataSet("SinFecha", {{"Codigo", data::TFieldType::ftInteger}}, {{1}});
 

@@ -9,11 +9,14 @@ add_library(qvrservertestsupport STATIC ${CMAKE_CURRENT_LIST_DIR}/ServerCalls.cp
 target_include_directories(qvrservertestsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests)
 target_link_libraries(qvrservertestsupport PUBLIC qvrtestsupport qvrcore)
 
-foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test ServerFront_test ServerTls_test
-             ServerRobustness_test ServerDataModule_test ServerProxy_test)
+foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test
+             ServerFront_test ServerTls_test ServerRobustness_test ServerDataModule_test
+             ServerProxy_test ServerUsers_test)
   qvr_test(${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp
            LIBS qvrservertestsupport PkgConfig::SQLITE3 PkgConfig::HTTPLIB TIMEOUT 300)
 endforeach()
+# The user commands check who owns the database: as root and as a user.
+qvr_test_as_user(ServerUsers_test)
 qvr_test(ServerUnits_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ServerUnits_test.cpp
          LIBS qvrserver qvrtestsupport)
 
