@@ -1,7 +1,7 @@
 # Tests of qvr, the command-line client (label cli): its units linked in, and
 # the program itself run as a user runs it, against the real qvr-server in a
 # temporary folder and inside a real terminal (tmux).
-foreach(name CsvReader_test Output_test Arguments_test Progress_test)
+foreach(name CsvReader_test Output_test Arguments_test Progress_test CommandTable_test)
   qvr_test(${name} SOURCES ${CMAKE_CURRENT_LIST_DIR}/qvr/${name}.cpp LIBS qvrcli)
 endforeach()
 

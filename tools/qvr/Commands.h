@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rest/wire/RemoteMethods.h"
 #include "tools/qvr/Arguments.h"
 #include "tools/qvr/ClientContext.h"
 #include "tools/qvr/Output.h"
@@ -39,6 +40,9 @@ struct TCommand {
   // Calls the server: the options of TOptionScope::Remote apply.
   bool Remote;
   void (*Run)(TCommandRun& ARun);
+  // The remote methods it calls, as the interface describes them (a test
+  // holds the table to the description).
+  std::vector<const rest::TRemoteMethod*> Calls;
 };
 
 // Every command, in the order the help lists them.
