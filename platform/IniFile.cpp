@@ -23,7 +23,10 @@ namespace {
 // terminator, so a longer value comes back cut.
 constexpr std::size_t kMaxValueUnits = 2047;
 
-enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom };
+// Windows-1252: a file without a byte-order mark that is not valid UTF-8 as a
+// whole, as the suite's earlier desktop platform wrote them (its ANSI code
+// page).
+enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom, Windows1252 };
 
 struct TLine {
   std::string Content;  // without the line ending
@@ -98,6 +101,12 @@ TDocument Parse(std::string_view ABytes) {
     doc.Encoding = TEncoding::Utf16LeBom;
     decoded = Utf16LeBytesToUtf8(text.substr(2));
     text = decoded;
+  } else if (!IsValidUtf8(text)) {
+    // The whole file, not line by line: one file has one encoding, and a
+    // write must put back exactly the bytes it read.
+    doc.Encoding = TEncoding::Windows1252;
+    decoded = Windows1252ToUtf8(text);
+    text = decoded;
   }
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -138,6 +147,16 @@ std::string Serialize(const TDocument& ADoc) {
       return "\xEF\xBB\xBF" + text;
     case TEncoding::Utf16LeBom:
       return "\xFF\xFE" + Utf8ToUtf16LeBytes(text);
+    case TEncoding::Windows1252:
+      // A text that Windows-1252 cannot hold is written whole as UTF-8, which
+      // holds any. So is one whose Windows-1252 bytes would be valid UTF-8
+      // with more than ASCII in them (its only other bytes were on the line
+      // replaced): read again, it would mean other characters.
+      if (auto bytes = Utf8ToWindows1252(text);
+          bytes && (!IsValidUtf8(*bytes) || AsciiPrefixLength(*bytes) == bytes->size())) {
+        return std::move(*bytes);
+      }
+      return text;
   }
   return text;
 }
@@ -217,8 +236,11 @@ std::optional<std::string> Lookup(const std::string& AFileName, const std::strin
   return CleanValue(value);
 }
 
-std::string OneLine(const std::string& AValue) {
-  std::string v = AValue;
+// AText as one line of valid UTF-8. An invalid sequence would otherwise turn
+// a UTF-8 file into one that reads as Windows-1252, changing its every other
+// character.
+std::string OneLine(const std::string& AText) {
+  std::string v = SanitizeUtf8(AText);
   for (char& c : v)
     if (c == '\r' || c == '\n') c = ' ';
   return v;
@@ -304,10 +326,12 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
     }
   }
   const std::string value = OneLine(AValue);
-  const auto section = FindSection(doc, ASection);
+  const std::string sectionName = OneLine(ASection);
+  const std::string ident = OneLine(AIdent);
+  const auto section = FindSection(doc, sectionName);
   if (section) {
     std::size_t end = 0;
-    const auto line = FindKey(doc, *section, AIdent, end);
+    const auto line = FindKey(doc, *section, ident, end);
     if (line) {
       std::string_view key, oldValue;
       SplitKey(doc.Lines[*line].Content, key, oldValue);
@@ -318,7 +342,7 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
         if (!TrimLine(doc.Lines[i].Content).empty()) last = i;
       if (doc.Lines[last].Ending.empty()) doc.Lines[last].Ending = newline;
       doc.Lines.insert(doc.Lines.begin() + static_cast<std::ptrdiff_t>(last) + 1,
-                       TLine{AIdent + "=" + value, newline});
+                       TLine{ident + "=" + value, newline});
     }
   } else {
     if (!doc.Lines.empty() && doc.Lines.back().Ending.empty()) {
@@ -328,8 +352,8 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
         doc.Lines.back().Ending = newline;
       }
     }
-    doc.Lines.push_back(TLine{"[" + ASection + "]", newline});
-    doc.Lines.push_back(TLine{AIdent + "=" + value, newline});
+    doc.Lines.push_back(TLine{"[" + sectionName + "]", newline});
+    doc.Lines.push_back(TLine{ident + "=" + value, newline});
   }
 
   const std::string updated = Serialize(doc);

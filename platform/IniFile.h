@@ -16,9 +16,13 @@
 // "<file>.lock" so that writes of several programs never lose each other's
 // keys; reads take no lock (see platform/detail/FileReplacement.h). New files
 // are UTF-8 without a byte-order mark; UTF-8 and UTF-16LE files with a
-// byte-order mark are read and written back in their encoding. Anything that
-// is not a regular file (or a link to one) reads as absent and is never
-// opened in a way that can wait.
+// byte-order mark are read and written back in their encoding. A file without
+// a mark that is not valid UTF-8 as a whole was written in the ANSI code page
+// of the suite's earlier desktop platform: it reads as Windows-1252 and is
+// written back in it, unless the new text cannot be (a character Windows-1252
+// lacks): then the whole file is converted to UTF-8 in the same replacement,
+// so that nothing is lost. Anything that is not a regular file (or a link to
+// one) reads as absent and is never opened in a way that can wait.
 #pragma once
 
 #include <cstdint>
