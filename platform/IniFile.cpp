@@ -23,7 +23,10 @@ namespace {
 // terminator, so a longer value comes back cut.
 constexpr std::size_t kMaxValueUnits = 2047;
 
-enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom };
+// Windows-1252: a file without a byte-order mark that is not valid UTF-8 as a
+// whole, as the suite's earlier desktop platform wrote them (its ANSI code
+// page).
+enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom, Windows1252 };
 
 struct TLine {
   std::string Content;  // without the line ending
@@ -98,6 +101,12 @@ TDocument Parse(std::string_view ABytes) {
     doc.Encoding = TEncoding::Utf16LeBom;
     decoded = Utf16LeBytesToUtf8(text.substr(2));
     text = decoded;
+  } else if (!IsValidUtf8(text)) {
+    // The whole file, not line by line: one file has one encoding, and a
+    // write must put back exactly the bytes it read.
+    doc.Encoding = TEncoding::Windows1252;
+    decoded = Windows1252ToUtf8(text);
+    text = decoded;
   }
   std::size_t pos = 0;
   while (pos < text.size()) {
@@ -138,25 +147,37 @@ std::string Serialize(const TDocument& ADoc) {
       return "\xEF\xBB\xBF" + text;
     case TEncoding::Utf16LeBom:
       return "\xFF\xFE" + Utf8ToUtf16LeBytes(text);
+    case TEncoding::Windows1252:
+      // A text that Windows-1252 cannot hold is written whole as UTF-8, which
+      // holds any. So is one whose Windows-1252 bytes would be valid UTF-8
+      // with more than ASCII in them (its only other bytes were on the line
+      // replaced): read again, it would mean other characters.
+      if (auto bytes = Utf8ToWindows1252(text);
+          bytes && (!IsValidUtf8(*bytes) || AsciiPrefixLength(*bytes) == bytes->size())) {
+        return std::move(*bytes);
+      }
+      return text;
   }
   return text;
 }
 
-// Reads the whole file. Nothing for a missing file; std::nullopt when the file
-// exists but cannot be read or is not a regular file (so a write must not
-// replace it). O_NONBLOCK: opening a FIFO must not wait for a writer; the
-// kind of file is checked before the first read.
-std::optional<std::string> ReadAll(const std::string& APath, bool& AExists) {
-  AExists = false;
-  const int fd = ::open(APath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// Reads the whole file at APath (relative to AFolder, a folder descriptor or
+// AT_FDCWD); AFlags are added to the open. Nothing for a missing file;
+// std::nullopt when the file exists but cannot be read or is not a regular
+// file (so a write must not replace it). O_NONBLOCK: opening a FIFO must not
+// wait for a writer; the kind of file is checked before the first read. When
+// AExpected is given, the file read must be that one.
+std::optional<std::string> ReadAll(int AFolder, const char* APath, int AFlags,
+                                   const struct stat* AExpected = nullptr) {
+  const int fd = ::openat(AFolder, APath, O_RDONLY | O_NONBLOCK | O_CLOEXEC | AFlags);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::string();
-    AExists = true;
     return std::nullopt;
   }
-  AExists = true;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      (AExpected != nullptr &&
+       (st.st_dev != AExpected->st_dev || st.st_ino != AExpected->st_ino))) {
     ::close(fd);
     return std::nullopt;
   }
@@ -175,6 +196,11 @@ std::optional<std::string> ReadAll(const std::string& APath, bool& AExists) {
   }
   ::close(fd);
   return bytes;
+}
+
+// A read of the file as a reader sees it: through links, whoever made them.
+std::optional<std::string> ReadAll(const std::string& APath) {
+  return ReadAll(AT_FDCWD, APath.c_str(), 0);
 }
 
 // Index of the first line of the first section named ASection, if any.
@@ -203,8 +229,7 @@ std::optional<std::size_t> FindKey(const TDocument& ADoc, std::size_t ASection,
 
 std::optional<std::string> Lookup(const std::string& AFileName, const std::string& ASection,
                                   const std::string& AIdent) {
-  bool exists = false;
-  const auto bytes = ReadAll(AFileName, exists);
+  const auto bytes = ReadAll(AFileName);
   if (!bytes || bytes->empty()) return std::nullopt;
   const TDocument doc = Parse(*bytes);
   const auto section = FindSection(doc, ASection);
@@ -217,8 +242,11 @@ std::optional<std::string> Lookup(const std::string& AFileName, const std::strin
   return CleanValue(value);
 }
 
-std::string OneLine(const std::string& AValue) {
-  std::string v = AValue;
+// AText as one line of valid UTF-8. An invalid sequence would otherwise turn
+// a UTF-8 file into one that reads as Windows-1252, changing its every other
+// character.
+std::string OneLine(const std::string& AText) {
+  std::string v = SanitizeUtf8(AText);
   for (char& c : v)
     if (c == '\r' || c == '\n') c = ' ';
   return v;
@@ -250,8 +278,7 @@ bool TIniFile::ReadBool(const std::string& ASection, const std::string& AIdent,
 }
 
 bool TIniFile::SectionExists(const std::string& ASection) const {
-  bool exists = false;
-  const auto bytes = ReadAll(FFileName, exists);
+  const auto bytes = ReadAll(FFileName);
   return bytes && FindSection(Parse(*bytes), ASection).has_value();
 }
 
@@ -264,35 +291,31 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
   const auto fail = [this]() {
     throw EIniFileException(Format("Unable to write to %s", FFileName));
   };
+  // Nothing is touched before the target is known to be one this writer may
+  // replace: a link it may not follow refuses the write here.
   const auto target = detail::WriteTarget(FFileName);
   if (!target) fail();
-  // The folder first, so that a read-only folder gets no lock file either.
-  struct stat dir {};
-  if (::stat(detail::FolderOf(*target).c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode) ||
-      (dir.st_mode & 0222) == 0) {
-    fail();
-  }
-  struct stat old {};
-  bool hadFile = ::lstat(target->c_str(), &old) == 0;
-  const auto refused = [&]() {
-    if (!hadFile) return errno != ENOENT;
-    if (!S_ISREG(old.st_mode)) return true;
-    // The write bits work as a read-only attribute, for root too; anyone else
-    // must be allowed to write the file itself, not only to replace it.
-    if ((old.st_mode & 0222) == 0) return true;
-    return ::geteuid() != 0 && ::faccessat(AT_FDCWD, target->c_str(), W_OK, AT_EACCESS) != 0;
-  };
-  // Checked before the lock too, so that a refused write leaves no lock file.
-  if (refused()) fail();
-  auto lock = detail::TWriteLock::Acquire(*target, hadFile ? &old : nullptr);
+  const auto lock = detail::TWriteLock::Acquire(*target);
   if (!lock) fail();
-  detail::RemoveLeftovers(*target);
+  const int folder = lock->Folder();
+  const char* name = target->Name.c_str();
 
-  // Under the lock: the file as the last writer left it.
-  hadFile = ::lstat(target->c_str(), &old) == 0;
-  if (refused()) fail();
-  bool exists = false;
-  const auto bytes = ReadAll(*target, exists);
+  // Under the lock: the folder and the file as the last writer left them.
+  struct stat dir {};
+  if (::fstat(folder, &dir) != 0 || (dir.st_mode & 0222) == 0) fail();
+  struct stat old {};
+  const bool hadFile = ::fstatat(folder, name, &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!hadFile && errno != ENOENT) fail();
+  if (hadFile) {
+    // A link put here since WriteTarget looked is not followed either.
+    if (!S_ISREG(old.st_mode)) fail();
+    // The write bits work as a read-only attribute, for root too; anyone
+    // else must be allowed to write the file itself, not only to replace it.
+    if ((old.st_mode & 0222) == 0) fail();
+    if (::geteuid() != 0 && ::faccessat(folder, name, W_OK, AT_EACCESS) != 0) fail();
+  }
+  detail::RemoveLeftovers(*lock, target->Name);
+  const auto bytes = hadFile ? ReadAll(folder, name, O_NOFOLLOW, &old) : std::string();
   if (!bytes) fail();
 
   TDocument doc = Parse(*bytes);
@@ -304,10 +327,12 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
     }
   }
   const std::string value = OneLine(AValue);
-  const auto section = FindSection(doc, ASection);
+  const std::string sectionName = OneLine(ASection);
+  const std::string ident = OneLine(AIdent);
+  const auto section = FindSection(doc, sectionName);
   if (section) {
     std::size_t end = 0;
-    const auto line = FindKey(doc, *section, AIdent, end);
+    const auto line = FindKey(doc, *section, ident, end);
     if (line) {
       std::string_view key, oldValue;
       SplitKey(doc.Lines[*line].Content, key, oldValue);
@@ -318,7 +343,7 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
         if (!TrimLine(doc.Lines[i].Content).empty()) last = i;
       if (doc.Lines[last].Ending.empty()) doc.Lines[last].Ending = newline;
       doc.Lines.insert(doc.Lines.begin() + static_cast<std::ptrdiff_t>(last) + 1,
-                       TLine{AIdent + "=" + value, newline});
+                       TLine{ident + "=" + value, newline});
     }
   } else {
     if (!doc.Lines.empty() && doc.Lines.back().Ending.empty()) {
@@ -328,13 +353,13 @@ void TIniFile::WriteString(const std::string& ASection, const std::string& AIden
         doc.Lines.back().Ending = newline;
       }
     }
-    doc.Lines.push_back(TLine{"[" + ASection + "]", newline});
-    doc.Lines.push_back(TLine{AIdent + "=" + value, newline});
+    doc.Lines.push_back(TLine{"[" + sectionName + "]", newline});
+    doc.Lines.push_back(TLine{ident + "=" + value, newline});
   }
 
   const std::string updated = Serialize(doc);
   if (hadFile && updated == *bytes) return;  // same content: nothing to replace
-  if (!detail::ReplaceFile(*target, updated, hadFile ? &old : nullptr)) fail();
+  if (!detail::ReplaceFile(*lock, target->Name, updated, hadFile ? &old : nullptr)) fail();
 }
 
 void TIniFile::WriteInteger(const std::string& ASection, const std::string& AIdent,

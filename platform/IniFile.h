@@ -13,12 +13,17 @@
 // endings and a byte-order mark. The file is replaced atomically (temporary
 // file in the same folder, flushed, renamed over it), so it is never left half
 // written, and the read-modify-replace of a write holds an advisory lock on
-// "<file>.lock" so that writes of several programs never lose each other's
-// keys; reads take no lock (see platform/detail/FileReplacement.h). New files
+// the file's folder so that writes of several programs never lose each
+// other's keys, without leaving a file of its own; reads take no lock (see
+// platform/detail/FileReplacement.h). New files
 // are UTF-8 without a byte-order mark; UTF-8 and UTF-16LE files with a
-// byte-order mark are read and written back in their encoding. Anything that
-// is not a regular file (or a link to one) reads as absent and is never
-// opened in a way that can wait.
+// byte-order mark are read and written back in their encoding. A file without
+// a mark that is not valid UTF-8 as a whole was written in the ANSI code page
+// of the suite's earlier desktop platform: it reads as Windows-1252 and is
+// written back in it, unless the new text cannot be (a character Windows-1252
+// lacks): then the whole file is converted to UTF-8 in the same replacement,
+// so that nothing is lost. Anything that is not a regular file (or a link to
+// one) reads as absent and is never opened in a way that can wait.
 #pragma once
 
 #include <cstdint>
@@ -55,15 +60,18 @@ class TIniFile {
   bool ValueExists(const std::string& ASection, const std::string& AIdent) const;
 
   // Writes at once; through a symbolic link, the link's target is written (and
-  // created when missing). Raises EIniFileException "Unable to write to %s"
-  // and leaves the file exactly as it was when the file has no write
-  // permission bit (also for root, as a read-only file), when the process may
-  // not write it (not root), when it is not a regular file, when its folder
-  // has no write permission bit or does not exist, when another writer holds
-  // the lock longer than 10 seconds, when the new file could not keep the
-  // group's rights, or when any step of the replacement fails. Line breaks
-  // inside AValue are written as blanks so that a value can never add lines
-  // to the file.
+  // created when missing). A link that lies in a folder its group or others
+  // may write is followed only when it belongs to root or to the writing
+  // user (reads follow any link). Raises EIniFileException "Unable to write
+  // to %s" and leaves the file exactly as it was when such a link belongs to
+  // someone else, when the file has no write permission bit (also for root,
+  // as a read-only file), when the process may not write it (not root), when
+  // it is not a regular file, when its folder has no write permission bit,
+  // cannot be opened or does not exist, when another writer holds the lock
+  // longer than 10 seconds, when the new file could not keep the group's
+  // rights, or when any step of the replacement fails. Line breaks inside
+  // AValue are written as blanks so that a value can never add lines to the
+  // file.
   void WriteString(const std::string& ASection, const std::string& AIdent,
                    const std::string& AValue);
   void WriteInteger(const std::string& ASection, const std::string& AIdent, std::int32_t AValue);

@@ -1,9 +1,11 @@
 // UTF-8 / UTF-16 helpers; see Utf.h.
 #include "platform/Utf.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace qvr {
 
@@ -11,6 +13,15 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
 inline bool IsCont(unsigned char c) noexcept { return (c & 0xC0) == 0x80; }
+
+// The characters of the bytes 0x80 to 0x9F; the rest of Windows-1252 is
+// ISO-8859-1. The five bytes the code page does not define keep their value.
+constexpr char32_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
 }  // namespace
 
 char32_t DecodeUtf8(std::string_view AText, std::size_t& APos) noexcept {
@@ -187,9 +198,13 @@ std::string Utf8Prefix(std::string_view AText, std::size_t AMaxUnits) {
   return SanitizeUtf8(AText.substr(0, pos));
 }
 
-std::string Latin1ToUtf8(std::string_view ABytes) {
-  // ASCII, what nearly every such text is, stays as it is: runs of it are
-  // copied whole.
+namespace {
+
+// A single-byte text to UTF-8, AHigh giving the character of each byte from
+// 0x80 on. ASCII, what nearly every such text is, stays as it is: runs of it
+// are copied whole.
+template <typename TMap>
+std::string SingleByteToUtf8(std::string_view ABytes, TMap AHigh) {
   std::string out;
   out.reserve(ABytes.size() + ABytes.size() / 4);
   const auto* s = reinterpret_cast<const unsigned char*>(ABytes.data());
@@ -198,8 +213,41 @@ std::string Latin1ToUtf8(std::string_view ABytes) {
   while (i < n) {
     std::size_t run = i + AsciiPrefixLength(ABytes.substr(i));
     out.append(ABytes.data() + i, run - i);
-    if (run < n) AppendUtf8(out, s[run++]);
+    if (run < n) AppendUtf8(out, AHigh(s[run++]));
     i = run;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Latin1ToUtf8(std::string_view ABytes) {
+  return SingleByteToUtf8(ABytes, [](unsigned char b) { return char32_t{b}; });
+}
+
+std::string Windows1252ToUtf8(std::string_view ABytes) {
+  return SingleByteToUtf8(
+      ABytes, [](unsigned char b) { return b < 0xA0 ? kWindows1252High[b - 0x80] : char32_t{b}; });
+}
+
+std::optional<std::string> Utf8ToWindows1252(std::string_view AText) {
+  std::string out;
+  out.reserve(AText.size());
+  std::size_t pos = 0;
+  while (pos < AText.size()) {
+    const std::size_t run = pos + AsciiPrefixLength(AText.substr(pos));
+    out.append(AText.data() + pos, run - pos);
+    pos = run;
+    if (pos == AText.size()) break;
+    // An invalid sequence decodes as U+FFFD, which has no byte either.
+    const char32_t c = DecodeUtf8(AText, pos);
+    if (c >= 0xA0 && c <= 0xFF) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    const auto* found = std::find(std::begin(kWindows1252High), std::end(kWindows1252High), c);
+    if (found == std::end(kWindows1252High)) return std::nullopt;
+    out += static_cast<char>(0x80 + (found - std::begin(kWindows1252High)));
   }
   return out;
 }

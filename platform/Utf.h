@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,5 +39,16 @@ std::string Utf8Prefix(std::string_view AText, std::size_t AMaxUnits);
 
 // ISO-8859-1 bytes to UTF-8 (every byte is the code point of the same value).
 std::string Latin1ToUtf8(std::string_view ABytes);
+
+// Windows-1252 bytes to UTF-8. Every byte has a character: the five bytes the
+// code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) become the C1
+// controls of the same value, as the code page's own platform converts them,
+// so that no two bytes share a character and the text converts back to the
+// very same bytes.
+std::string Windows1252ToUtf8(std::string_view ABytes);
+
+// UTF-8 text as Windows-1252 bytes; std::nullopt when a character has no byte
+// there (U+0080, U+0141, an emoji) or the text is not valid UTF-8.
+std::optional<std::string> Utf8ToWindows1252(std::string_view AText);
 
 }  // namespace qvr

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace qvr::detail {
 
@@ -29,25 +30,20 @@ constexpr char kTempInfix[] = ".tmp-";
 constexpr std::size_t kTempRandom = 6;
 constexpr char kTempLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-std::string BaseName(const std::string& APath) {
-  const auto slash = APath.rfind('/');
-  return slash == std::string::npos ? APath : APath.substr(slash + 1);
-}
-
 bool IsTempLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
 
-// Creates a new temporary file beside ATarget with AMode (less the umask);
-// -1 when none can be created.
-int CreateTemp(const std::string& ATarget, mode_t AMode, std::string& APath) {
+// Creates a new temporary file beside AName in AFolder with AMode (less the
+// umask); -1 when none can be created.
+int CreateTemp(int AFolder, const std::string& AName, mode_t AMode, std::string& ATemp) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned char random[kTempRandom] = {};
     if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return -1;
-    APath = ATarget + kTempInfix;
-    for (const unsigned char r : random) APath += kTempLetters[r % (sizeof kTempLetters - 1)];
-    const int fd =
-        ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, AMode);
+    ATemp = AName + kTempInfix;
+    for (const unsigned char r : random) ATemp += kTempLetters[r % (sizeof kTempLetters - 1)];
+    const int fd = ::openat(AFolder, ATemp.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, AMode);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
@@ -86,68 +82,93 @@ std::chrono::milliseconds LockWait() { return std::chrono::milliseconds(gLockWai
 
 void SetLockWait(std::chrono::milliseconds AWait) { gLockWaitMs = AWait.count(); }
 
-std::string FolderOf(const std::string& APath) {
-  const auto slash = APath.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return APath.substr(0, slash);
-}
-
-std::optional<std::string> WriteTarget(const std::string& APath) {
-  std::string path = APath;
-  for (int links = 0;; ++links) {
+std::optional<TWriteTarget> WriteTarget(const std::string& APath) {
+  if (APath.empty()) return std::nullopt;
+  // The folder reached so far, canonical ("" is the root), and its status.
+  std::string folder;
+  if (APath.front() != '/') {
+    char* cwd = ::getcwd(nullptr, 0);
+    if (cwd == nullptr) return std::nullopt;
+    folder = cwd;
+    std::free(cwd);
+    if (folder == "/") folder.clear();
+  }
+  struct stat folderStatus {};
+  const auto enter = [&](std::string AFolder) {
+    folder = std::move(AFolder);
+    return ::stat(folder.empty() ? "/" : folder.c_str(), &folderStatus) == 0 &&
+           S_ISDIR(folderStatus.st_mode);
+  };
+  if (!enter(folder)) return std::nullopt;
+  // The names still to walk, the next one last.
+  std::vector<std::string> pending;
+  const auto push = [&pending](const std::string& APathText) {
+    std::size_t end = APathText.size();
+    while (end > 0) {
+      const auto slash = APathText.rfind('/', end - 1);
+      const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+      if (end > begin) pending.emplace_back(APathText.substr(begin, end - begin));
+      if (slash == std::string::npos) break;
+      end = slash;
+    }
+  };
+  push(APath);
+  const auto found = [&](const std::string& AName) {
+    return TWriteTarget{folder.empty() ? "/" : folder, AName, folderStatus.st_dev,
+                        folderStatus.st_ino};
+  };
+  int links = 0;
+  while (!pending.empty()) {
+    const std::string name = std::move(pending.back());
+    pending.pop_back();
+    if (name == ".") continue;
+    if (name == "..") {
+      if (!enter(folder.substr(0, folder.empty() ? 0 : folder.rfind('/')))) return std::nullopt;
+      continue;
+    }
+    const std::string path = folder + "/" + name;
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
-      if (errno != ENOENT) return std::nullopt;
-      break;  // a file yet to be created
+      if (errno != ENOENT || !pending.empty()) return std::nullopt;
+      return found(name);  // a file yet to be created
     }
-    if (!S_ISLNK(st.st_mode)) break;
-    if (links == kMaxLinks) return std::nullopt;
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
-    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) return std::nullopt;
-    const std::string target(buf, static_cast<std::size_t>(n));
-    path = target.front() == '/' ? target : FolderOf(path) + "/" + target;
+    if (S_ISLNK(st.st_mode)) {
+      // What fs.protected_symlinks asks in sticky world-writable folders,
+      // asked in every folder that others than its owner may write (group
+      // bits stand for ACL entries too). The kernel trusts the folder's
+      // owner as well; here only root, so that a user who owns a shared
+      // folder cannot send root's write elsewhere either.
+      const bool shared = (folderStatus.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+      if (shared && st.st_uid != 0 && st.st_uid != ::geteuid()) return std::nullopt;
+      if (++links > kMaxLinks) return std::nullopt;
+      char buf[PATH_MAX];
+      const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+      if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) return std::nullopt;
+      const std::string target(buf, static_cast<std::size_t>(n));
+      if (target.front() == '/' && !enter("")) return std::nullopt;
+      push(target);
+      continue;
+    }
+    if (pending.empty()) {
+      return found(name);
+    }
+    if (!S_ISDIR(st.st_mode) || !enter(path)) return std::nullopt;
   }
-  char* folder = ::realpath(FolderOf(path).c_str(), nullptr);
-  if (folder == nullptr) return std::nullopt;
-  std::string result(folder);
-  std::free(folder);
-  if (result != "/") result += '/';
-  return result + BaseName(path);
+  // The path names a folder ("/", "etc/."): nothing a write can replace.
+  return std::nullopt;
 }
 
-std::optional<TWriteLock> TWriteLock::Acquire(const std::string& ATarget,
-                                              const struct stat* ALike) {
-  const std::string path = ATarget + ".lock";
-  // O_NONBLOCK: opening a FIFO planted there must not wait for a writer;
-  // O_NOFOLLOW and O_EXCL: a link planted there is neither followed nor
-  // created through. Read access is all that flock needs.
-  constexpr int kOpen = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  int fd = -1;
-  for (int attempt = 0; attempt < 10 && fd < 0; ++attempt) {
-    fd = ::open(path.c_str(), kOpen | O_CREAT | O_EXCL, 0444);
-    if (fd >= 0) {
-      if (ALike != nullptr) {
-        // Whoever may read the target may take the lock. Best effort: a
-        // writer outside the target's group keeps its own.
-        if (::geteuid() == 0) {
-          (void)!::fchown(fd, ALike->st_uid, ALike->st_gid);
-        } else {
-          (void)!::fchown(fd, static_cast<uid_t>(-1), ALike->st_gid);
-        }
-        (void)!::fchmod(fd, (ALike->st_mode & 0444) | 0400);
-      }
-      break;
-    }
-    if (errno != EEXIST) return std::nullopt;
-    fd = ::open(path.c_str(), kOpen);
-    if (fd < 0 && errno != ENOENT) return std::nullopt;
-  }
+std::optional<TWriteLock> TWriteLock::Acquire(const TWriteTarget& AFolder) {
+  // O_NOFOLLOW and the identity check: the lock and every later step act in
+  // the folder that WriteTarget checked, not in one put in its place since.
+  const int fd = ::open(AFolder.Folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   TWriteLock lock(fd);
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::fstat(fd, &st) != 0 || st.st_dev != AFolder.FolderDevice ||
+      st.st_ino != AFolder.FolderInode) {
+    return std::nullopt;
+  }
 
   // Polled rather than blocking, so that a writer that never lets go (hung,
   // or hostile) makes this write fail instead of hanging the program.
@@ -169,11 +190,17 @@ TWriteLock::~TWriteLock() {
   if (FFd >= 0) ::close(FFd);  // releases the lock
 }
 
-void RemoveLeftovers(const std::string& ATarget) {
-  const std::string prefix = BaseName(ATarget) + kTempInfix;
-  DIR* dir = ::opendir(FolderOf(ATarget).c_str());
-  if (dir == nullptr) return;
-  const int dirfd = ::dirfd(dir);
+void RemoveLeftovers(const TWriteLock& AFolder, const std::string& AName) {
+  const std::string prefix = AName + kTempInfix;
+  // A descriptor of its own for the listing: closing it leaves the lock,
+  // which belongs to the lock's open file, in place.
+  const int listing = ::openat(AFolder.Folder(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* dir = ::fdopendir(listing);
+  if (dir == nullptr) {
+    ::close(listing);
+    return;
+  }
   while (const dirent* entry = ::readdir(dir)) {
     const std::string_view name(entry->d_name);
     if (name.size() != prefix.size() + kTempRandom || !name.starts_with(prefix) ||
@@ -182,19 +209,22 @@ void RemoveLeftovers(const std::string& ATarget) {
       continue;
     }
     struct stat st {};
-    if (::fstatat(dirfd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
-      ::unlinkat(dirfd, entry->d_name, 0);  // best effort: a leftover harms nobody
+    if (::fstatat(AFolder.Folder(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode)) {
+      ::unlinkat(AFolder.Folder(), entry->d_name, 0);  // best effort: a leftover harms nobody
     }
   }
   ::closedir(dir);
 }
 
-bool ReplaceFile(const std::string& ATarget, const std::string& ABytes, const struct stat* AOld) {
+bool ReplaceFile(const TWriteLock& AFolder, const std::string& AName, const std::string& ABytes,
+                 const struct stat* AOld) {
+  const int folder = AFolder.Folder();
   std::string temp;
   // A new file gets the umask applied by the kernel as it is created (the
   // process-wide mask is never changed). A replacement starts private and
   // gets the old file's mode before any byte is written.
-  const int fd = CreateTemp(ATarget, AOld != nullptr ? 0600 : 0666, temp);
+  const int fd = CreateTemp(folder, AName, AOld != nullptr ? 0600 : 0666, temp);
   if (fd < 0) return false;
   bool ok = true;
   if (AOld != nullptr) {
@@ -204,16 +234,12 @@ bool ReplaceFile(const std::string& ATarget, const std::string& ABytes, const st
   ok = ok && WriteWhole(fd, ABytes);
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), ATarget.c_str()) == 0;
+  ok = ok && ::renameat(folder, temp.c_str(), folder, AName.c_str()) == 0;
   if (!ok) {
-    ::unlink(temp.c_str());
+    ::unlinkat(folder, temp.c_str(), 0);
     return false;
   }
-  const int dirfd = ::open(FolderOf(ATarget).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirfd >= 0) {
-    ::fsync(dirfd);  // makes the rename itself durable; best effort
-    ::close(dirfd);
-  }
+  ::fsync(folder);  // makes the rename itself durable; best effort
   return true;
 }
 

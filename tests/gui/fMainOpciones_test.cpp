@@ -47,7 +47,15 @@ class TfrmMainOpcionesTest : public ::testing::Test {
     AEdit->setFocus();
     AEdit->selectAll();
     QTest::keyClick(AEdit, Qt::Key_Delete);
-    QTest::keyClicks(AEdit, AText);
+    for (const QChar c : AText) {
+      // QTest knows the keys of ASCII only; a keyboard's other characters
+      // arrive as the text of a key event, as an input method sends them.
+      if (c.unicode() < 0x80) {
+        QTest::keyClick(AEdit, c.toLatin1());
+      } else {
+        QTest::sendKeyEvent(QTest::Click, AEdit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+      }
+    }
   }
 
   void ClickGuardar() { QTest::mouseClick(FWindow->btnAceptar, Qt::LeftButton); }
@@ -146,6 +154,44 @@ TEST_F(TfrmMainOpcionesTest, GuardarWritesTheThreeValues) {
   // Pressing again with the same values leaves the same file.
   ClickGuardar();
   EXPECT_EQ(FConfig.Read(), "[rest]\nIP=192.168.1.20\nPuerto=8080\nUID=caja1\n");
+}
+
+// A config.ini brought from the suite's earlier Windows workstations: CRLF
+// lines in Windows-1252 (0xF1 is U+00F1, 0xF3 U+00F3).
+const std::string kCanada1252 =
+    "Ca\xF1"
+    "ada";
+const std::string kWindows1252Config =
+    "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=" + kCanada1252 +
+    "\r\n[Ventana]\r\nTitulo=Recepci\xF3n\r\n";
+
+TEST_F(TfrmMainOpcionesTest, AWindows1252ConfigIsShownAndSavedInItsEncoding) {
+  FConfig.Write(kWindows1252Config);
+  Start();
+  EXPECT_EQ(Servidor()->text(), "192.168.1.10");
+  EXPECT_EQ(Puerto()->text(), "8080");
+  EXPECT_EQ(UID()->text(), QStringLiteral("Ca\u00F1ada"));
+
+  const auto save = [this]() {
+    TModalBoxWatcher watcher;
+    ClickGuardar();
+    EXPECT_FALSE(watcher.Shown().has_value()) << "the save failed";
+  };
+  save();
+  EXPECT_EQ(FConfig.Read(), kWindows1252Config) << "a save without changes changes no byte";
+
+  Retype(UID(), QStringLiteral("Pe\u00F1\u00F3n"));
+  save();
+  EXPECT_EQ(FConfig.Read(),
+            "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=Pe\xF1\xF3n\r\n"
+            "[Ventana]\r\nTitulo=Recepci\xF3n\r\n");
+
+  // A name Windows-1252 cannot hold: the whole file becomes UTF-8.
+  Retype(UID(), QStringLiteral("\u0141\u00F3d\u017A"));
+  save();
+  EXPECT_EQ(FConfig.Read(),
+            "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=\u0141\u00F3d\u017A\r\n"
+            "[Ventana]\r\nTitulo=Recepci\u00F3n\r\n");
 }
 
 struct TPortCase {

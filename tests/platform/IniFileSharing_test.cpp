@@ -1,8 +1,8 @@
 // config.ini as the suite shares it: several programs writing at once (real
-// processes and threads), the lock file beside the file a write replaces,
-// readers that never wait, and what an administrator set up (group, mode,
-// umask) surviving the replacement. Leftovers of a crashed write are cleaned
-// up by the next write.
+// processes and threads), the lock on the folder of the file a write
+// replaces, readers that never wait, what an administrator set up (group,
+// mode, umask) surviving the replacement, and links in a folder that others
+// may write. Leftovers of a crashed write are cleaned up by the next write.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -13,8 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <string>
@@ -156,13 +158,23 @@ TEST_F(IniFileSharingTest, ConcurrentWritingThreadsLoseNoKey) {
   EXPECT_EQ(missing, 0) << "of " << kWriters * kKeys << " keys";
 }
 
-// The lock is taken on "<file>.lock" beside the file that a write replaces,
-// with flock, which is what another program of the suite does too.
+// The names in AFolder, sorted.
+std::vector<std::string> NamesIn(const std::string& AFolder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(AFolder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The lock is flock on the folder of the file that a write replaces, which is
+// what another program of the suite does too.
 class IniFileLockTest : public ::testing::Test {
  protected:
   // Takes the lock as another writer would and holds it until Release.
-  void Hold(const std::string& ALockPath) {
-    FLockFd = ::open(ALockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  void Hold(const std::string& AFolder) {
+    FLockFd = ::open(AFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(FLockFd, 0);
     ASSERT_EQ(::flock(FLockFd, LOCK_EX), 0);
   }
@@ -183,7 +195,7 @@ class IniFileLockTest : public ::testing::Test {
 
 TEST_F(IniFileLockTest, AWriteWaitsForTheLockAndReadersDoNot) {
   WriteFileBytes(FPath, "[rest]\nIP=a\n");
-  Hold(FPath + ".lock");
+  Hold(FDir.Path());
   TIniFile ini(FPath);
   auto write = std::async(std::launch::async, [&]() { ini.WriteString("rest", "IP", "b"); });
   EXPECT_EQ(write.wait_for(300ms), std::future_status::timeout) << "the write did not wait";
@@ -198,7 +210,7 @@ TEST_F(IniFileLockTest, AWriteWaitsForTheLockAndReadersDoNot) {
 
 TEST_F(IniFileLockTest, ALockHeldTooLongRefusesTheWrite) {
   WriteFileBytes(FPath, "[rest]\nIP=a\n");
-  Hold(FPath + ".lock");
+  Hold(FDir.Path());
   detail::SetLockWait(200ms);
   TIniFile ini(FPath);
   try {
@@ -210,27 +222,33 @@ TEST_F(IniFileLockTest, ALockHeldTooLongRefusesTheWrite) {
   EXPECT_EQ(ReadFileBytes(FPath), "[rest]\nIP=a\n");
 }
 
-TEST_F(IniFileLockTest, TheLockLiesBesideTheTargetOfALink) {
+// Through a link, the lock is that of the target's folder, whatever name the
+// writers use, and neither folder gets a file of the lock's.
+TEST_F(IniFileLockTest, TheLockIsTheFolderOfALinksTarget) {
   std::filesystem::create_directory(FDir.File("etc"));
   const std::string real = FDir.File("etc/real.ini");
   WriteFileBytes(real, "[rest]\nIP=a\n");
   std::filesystem::create_symlink(real, FPath);
+  detail::SetLockWait(200ms);
+
+  Hold(FDir.Path());
   TIniFile(FPath).WriteString("rest", "IP", "b");
-  EXPECT_TRUE(S_ISREG(StatOf(real + ".lock").st_mode));
-  EXPECT_EQ(StatOf(real + ".lock").st_size, 0);
-  EXPECT_FALSE(test::PathExists(FPath + ".lock"));
+  Release();
+  EXPECT_EQ(ReadFileBytes(real), "[rest]\nIP=b\n");
+
+  Hold(FDir.File("etc"));
+  EXPECT_THROW(TIniFile(FPath).WriteString("rest", "IP", "c"), EIniFileException);
+  EXPECT_THROW(TIniFile(real).WriteString("rest", "IP", "c"), EIniFileException);
+  Release();
+  EXPECT_EQ(ReadFileBytes(real), "[rest]\nIP=b\n");
+
+  EXPECT_EQ(NamesIn(FDir.Path()), (std::vector<std::string>{"config.ini", "etc"}));
+  EXPECT_EQ(NamesIn(FDir.File("etc")), (std::vector<std::string>{"real.ini"}));
 }
 
-TEST_F(IniFileLockTest, TheLockFileGetsTheReadPermissionsOfTheFile) {
-  WriteFileBytes(FPath, "[rest]\nIP=a\n");
-  ASSERT_EQ(::chmod(FPath.c_str(), 0640), 0);
-  TIniFile(FPath).WriteString("rest", "IP", "b");
-  const struct stat lock = StatOf(FPath + ".lock");
-  EXPECT_EQ(lock.st_mode & 07777, 0440u);
-  EXPECT_EQ(lock.st_gid, StatOf(FPath).st_gid);
-}
-
-TEST_F(IniFileLockTest, ALockPathThatIsNoPlainFileRefusesTheWrite) {
+// The lock file of an earlier version, or anything planted under its name (a
+// FIFO, a link), is neither used, followed nor waited on.
+TEST_F(IniFileLockTest, AnythingNamedLikeAnOldLockFileIsLeftAlone) {
   WriteFileBytes(FPath, "[rest]\nIP=a\n");
   const std::string lock = FPath + ".lock";
   const std::string elsewhere = FDir.File("elsewhere");
@@ -245,10 +263,12 @@ TEST_F(IniFileLockTest, ALockPathThatIsNoPlainFileRefusesTheWrite) {
     TIniFile ini(FPath);
     auto write = std::async(std::launch::async, [&]() { ini.WriteString("rest", "IP", "b"); });
     ASSERT_EQ(write.wait_for(5s), std::future_status::ready) << "the write waited";
-    EXPECT_THROW(write.get(), EIniFileException);
-    EXPECT_EQ(ReadFileBytes(FPath), "[rest]\nIP=a\n");
+    write.get();
+    EXPECT_EQ(ReadFileBytes(FPath), "[rest]\nIP=b\n");
     EXPECT_FALSE(test::PathExists(elsewhere));
+    WriteFileBytes(FPath, "[rest]\nIP=a\n");
   }
+  EXPECT_TRUE(std::filesystem::is_symlink(lock));
 }
 
 TEST(IniFileReplacementTest, NewFilesFollowTheUmaskWhichStaysUntouched) {
@@ -263,7 +283,6 @@ TEST(IniFileReplacementTest, NewFilesFollowTheUmaskWhichStaysUntouched) {
     EXPECT_EQ(gUmaskCalls, 0) << "a write changed the process-wide umask";
     ::umask(saved);
     EXPECT_EQ(StatOf(path).st_mode & 07777, 0666u & ~mask);
-    EXPECT_EQ(StatOf(path + ".lock").st_mode & 07777, 0444u & ~mask);
   }
 }
 
@@ -302,16 +321,46 @@ TEST(IniFileReplacementTest, AGroupSharedFileKeepsItsGroupAndMode) {
   EXPECT_EQ(ReadFileBytes(path), "[rest]\nIP=b\n");
 }
 
-// What an ordinary user may replace, checked as root by a child process that
-// becomes the user nobody (group nogroup, no supplementary groups) and writes
-// a file that root prepared: the writer must be allowed to write the file
-// itself, and the group may not lose access because the writer cannot give
-// the new file that group.
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNogroup = 65534;
+constexpr uid_t kDaemon = 1;   // a third user
+constexpr gid_t kUsers = 100;  // a group nobody is not in
+
+// How a write of "[rest] IP=b" into APath by AUser ended: 0 written, 3 refused
+// with "Unable to write to <APath>", anything else a fault. A user other than
+// this process's is played by a child process (root only) that becomes AUser
+// with group nogroup and no supplementary groups.
+int WriteAs(uid_t AUser, const std::string& APath) {
+  const auto write = [&APath]() {
+    try {
+      TIniFile(APath).WriteString("rest", "IP", "b");
+      return 0;
+    } catch (const EIniFileException& e) {
+      return e.Message() == "Unable to write to " + APath ? 3 : 5;
+    }
+  };
+  if (AUser == ::geteuid()) return write();
+  const pid_t pid = ::fork();
+  if (pid < 0) return 6;
+  if (pid == 0) {
+    int code = 4;
+    if (::setgroups(0, nullptr) == 0 && ::setresgid(kNogroup, kNogroup, kNogroup) == 0 &&
+        ::setresuid(AUser, AUser, AUser) == 0) {
+      code = write();
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return 7;
+  return WEXITSTATUS(status);
+}
+
+// What an ordinary user may replace, checked as root with the user nobody
+// writing a file that root prepared: the writer must be allowed to write the
+// file itself, and the group may not lose access because the writer cannot
+// give the new file that group.
 TEST(IniFileReplacementTest, AWriterOutsideTheFilesGroupOrRights) {
   if (!test::RunningAsRoot()) GTEST_SKIP() << "needs root to prepare other users' files";
-  constexpr uid_t kNobody = 65534;
-  constexpr gid_t kNogroup = 65534;
-  constexpr gid_t kUsers = 100;  // a group nobody is not in
   struct TCase {
     const char* Note;
     uid_t Owner;
@@ -333,25 +382,7 @@ TEST(IniFileReplacementTest, AWriterOutsideTheFilesGroupOrRights) {
     WriteFileBytes(path, "[rest]\nIP=a\n");
     ASSERT_EQ(::chown(path.c_str(), c.Owner, c.Group), 0);
     ASSERT_EQ(::chmod(path.c_str(), c.Mode), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int code = 4;
-      if (::setgroups(0, nullptr) == 0 && ::setresgid(kNogroup, kNogroup, kNogroup) == 0 &&
-          ::setresuid(kNobody, kNobody, kNobody) == 0) {
-        try {
-          TIniFile(path).WriteString("rest", "IP", "b");
-          code = 0;
-        } catch (const EIniFileException& e) {
-          code = e.Message() == "Unable to write to " + path ? 3 : 5;
-        }
-      }
-      ::_exit(code);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), c.Written ? 0 : 3);
+    EXPECT_EQ(WriteAs(kNobody, path), c.Written ? 0 : 3);
     const struct stat after = StatOf(path);
     if (c.Written) {
       EXPECT_EQ(ReadFileBytes(path), "[rest]\nIP=b\n");
@@ -361,6 +392,142 @@ TEST(IniFileReplacementTest, AWriterOutsideTheFilesGroupOrRights) {
       EXPECT_EQ(after.st_uid, c.Owner);
       EXPECT_EQ(after.st_gid, c.Group);
     }
+  }
+}
+
+// A folder that others than its owner may write, as the package makes
+// /etc/qvr (root:qvr 2775): whoever may add names to it could replace
+// config.ini by a link to any file. A write follows such a link only when it
+// belongs to root or to the writer, as the kernel does in sticky
+// world-writable folders; otherwise it is refused and touches nothing.
+// Reads follow any link.
+class IniFileSharedFolderTest : public ::testing::Test {
+ protected:
+  // How the file a write reaches is named.
+  enum class TVia {
+    Link,    // shared/config.ini, a link to etc/real.ini
+    Chain,   // config.ini, root's link to shared/second.ini, a link to etc/real.ini
+    Folder,  // config.ini, root's link to shared/sub/real.ini, where shared/sub links to etc
+  };
+
+  // Lays out the folders for AVia: the link in "shared" (mode ASharedMode)
+  // belongs to ALinkOwner; etc/real.ini, "[rest] IP=a", is a file of root
+  // that anyone may write, in a folder anyone may write, so that only the
+  // link decides. Returns the name to write; empty (with a failure) when the
+  // folders could not be laid out.
+  std::string LayOut(TVia AVia, mode_t ASharedMode, uid_t ALinkOwner) {
+    // Every user may reach the folders.
+    if (::chmod(FDir.Path().c_str(), 0755) != 0) return Failed("chmod");
+    std::filesystem::create_directory(FShared);
+    std::filesystem::create_directory(FEtc);
+    if (::chmod(FShared.c_str(), ASharedMode) != 0 || ::chmod(FEtc.c_str(), 0777) != 0) {
+      return Failed("chmod");
+    }
+    WriteFileBytes(FReal, "[rest]\nIP=a\n");
+    if (::chmod(FReal.c_str(), 0666) != 0) return Failed("chmod");
+    std::string link;
+    switch (AVia) {
+      case TVia::Link:
+        link = FShared + "/config.ini";
+        std::filesystem::create_symlink(FReal, link);
+        break;
+      case TVia::Chain:
+        link = FShared + "/second.ini";
+        std::filesystem::create_symlink(FReal, link);
+        std::filesystem::create_symlink(link, FDir.File("config.ini"));
+        break;
+      case TVia::Folder:
+        link = FShared + "/sub";
+        std::filesystem::create_symlink("../etc", link);
+        std::filesystem::create_symlink(FShared + "/sub/real.ini", FDir.File("config.ini"));
+        break;
+    }
+    if (ALinkOwner != ::geteuid() && ::lchown(link.c_str(), ALinkOwner, kNogroup) != 0) {
+      return Failed("lchown");
+    }
+    FLinkName = std::filesystem::path(link).filename().string();
+    return AVia == TVia::Link ? link : FDir.File("config.ini");
+  }
+
+  // Checks the outcome of a write of APath that AWritten says went through
+  // or was refused, with nothing else touched either way.
+  void ExpectWritten(const std::string& APath, bool AWritten) {
+    EXPECT_EQ(ReadFileBytes(FReal), AWritten ? "[rest]\nIP=b\n" : "[rest]\nIP=a\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(FShared + "/" + FLinkName));
+    EXPECT_EQ(NamesIn(FShared), std::vector<std::string>{FLinkName}) << "a file beside the link";
+    EXPECT_EQ(NamesIn(FEtc), std::vector<std::string>{"real.ini"}) << "a file beside the target";
+    // The kernel itself may refuse to follow another user's link in a sticky
+    // folder (fs.protected_symlinks); the file then reads as absent.
+    const struct stat shared = StatOf(FShared);
+    if ((shared.st_mode & S_ISVTX) == 0) {
+      EXPECT_EQ(TIniFile(APath).ReadString("rest", "IP", ""), AWritten ? "b" : "a");
+    }
+  }
+
+  std::string Failed(const char* AStep) {
+    ADD_FAILURE() << AStep << ": " << std::strerror(errno);
+    return {};
+  }
+
+  TTempDir FDir;
+  std::string FShared = FDir.File("shared");
+  std::string FEtc = FDir.File("etc");
+  std::string FReal = FDir.File("etc/real.ini");
+  std::string FLinkName;
+};
+
+TEST_F(IniFileSharedFolderTest, TheWritersOwnLinksAreFollowed) {
+  for (const mode_t mode : {mode_t{0755}, mode_t{02775}, mode_t{0777}, mode_t{01777}}) {
+    SCOPED_TRACE(mode);
+    for (const TVia via : {TVia::Link, TVia::Chain, TVia::Folder}) {
+      std::filesystem::remove_all(FShared);
+      std::filesystem::remove_all(FEtc);
+      std::filesystem::remove(FDir.File("config.ini"));
+      const std::string path = LayOut(via, mode, ::geteuid());
+      ASSERT_FALSE(path.empty());
+      EXPECT_EQ(WriteAs(::geteuid(), path), 0);
+      ExpectWritten(path, true);
+    }
+  }
+}
+
+TEST_F(IniFileSharedFolderTest, OtherUsersLinksAreNotFollowedForWriting) {
+  if (!test::RunningAsRoot()) {
+    GTEST_SKIP() << "needs root to make links of other users and to write as another user";
+  }
+  struct TCase {
+    const char* Note;
+    TVia Via;
+    mode_t SharedMode;
+    uid_t LinkOwner;
+    uid_t Writer;
+    bool Written;
+  };
+  const TCase cases[] = {
+      {"root's link in a group-writable folder", TVia::Link, 02775, 0, 0, true},
+      {"another user's link in a folder only root writes", TVia::Link, 0755, kNobody, 0, true},
+      {"another user's link in a group-writable folder", TVia::Link, 02775, kNobody, 0, false},
+      {"another user's link in a group-writable sticky folder", TVia::Link, 01775, kNobody, 0,
+       false},
+      {"another user's link in a world-writable folder", TVia::Link, 0777, kNobody, 0, false},
+      {"another user's link in a sticky world-writable folder", TVia::Link, 01777, kNobody, 0,
+       false},
+      {"a user writing through root's link", TVia::Link, 0777, 0, kNobody, true},
+      {"a user writing through a third user's link", TVia::Link, 0777, kDaemon, kNobody, false},
+      {"root's link to another user's link", TVia::Chain, 02775, kNobody, 0, false},
+      {"root's link to root's link", TVia::Chain, 02775, 0, 0, true},
+      {"another user's link as a folder on the way", TVia::Folder, 02775, kNobody, 0, false},
+      {"root's link as a folder on the way", TVia::Folder, 02775, 0, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Note);
+    std::filesystem::remove_all(FShared);
+    std::filesystem::remove_all(FEtc);
+    std::filesystem::remove(FDir.File("config.ini"));
+    const std::string path = LayOut(c.Via, c.SharedMode, c.LinkOwner);
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(WriteAs(c.Writer, path), c.Written ? 0 : 3);
+    ExpectWritten(path, c.Written);
   }
 }
 

@@ -43,6 +43,22 @@ std::string Repeat(const std::string& s, std::size_t n) {
 
 const std::string kLongLine = "[rest]\nIP=" + std::string(1 << 20, 'a') + "\nUID=after\n";
 
+// A config.ini as the suite's earlier desktop platform wrote it: CRLF lines in
+// Windows-1252, where 0xF1 is U+00F1 and 0xF3 U+00F3.
+const std::string kCanada1252 =
+    "Ca\xF1"
+    "ada";
+const std::string kWindows1252File =
+    "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=" + kCanada1252 +
+    "\r\n[Ventana]\r\nTitulo=Recepci\xF3n\r\n";
+
+// Every byte from 0x80 on, as one value.
+std::string HighBytes() {
+  std::string bytes;
+  for (int b = 0x80; b < 0x100; ++b) bytes += static_cast<char>(b);
+  return bytes;
+}
+
 const TReadCase kReadCases[] = {
     {"plain", "[rest]\nIP=10.0.0.5\n", "rest", "IP", "10.0.0.5"},
     {"names without case", "[REST]\nip=10.0.0.5\n", "Rest", "Ip", "10.0.0.5"},
@@ -64,8 +80,9 @@ const TReadCase kReadCases[] = {
     {"section name with blanks", "[ rest ]\nIP=a\n", "rest", "IP", "a"},
     {"equals inside value", "[rest]\nUID=a=b\n", "rest", "UID", "a=b"},
     {"garbage lines", "junk\n[[[\n]]]\n=x\n[rest]\nnonsense\nIP=a\n", "rest", "IP", "a"},
+    // Not UTF-8, so Windows-1252, where every byte is a character.
     {"binary bytes", "\x01\x02\xff\x00[x\n[rest]\nIP=\xff\xfe\n"s, "rest", "IP",
-     "\xEF\xBF\xBD\xEF\xBF\xBD"},
+     "\xC3\xBF\xC3\xBE"},
     {"a line of 1 MB", kLongLine, "rest", "UID", "after"},
     {"cut to 2047", "[rest]\nIP=" + std::string(3000, 'x') + "\n", "rest", "IP",
      std::string(2047, 'x')},
@@ -75,9 +92,36 @@ const TReadCase kReadCases[] = {
     {"cut counts UTF-16 units", "[rest]\nIP=" + Repeat("\xC3\xA9", 2100) + "\n", "rest", "IP",
      Repeat("\xC3\xA9", 2047)},
     {"UTF-8 byte-order mark", "\xEF\xBB\xBF[rest]\nIP=a\n", "rest", "IP", "a"},
+    {"UTF-8 byte-order mark, invalid bytes", "\xEF\xBB\xBF[rest]\nUID=" + kCanada1252 + "\n",
+     "rest", "UID", "Ca\uFFFDada"},
     {"UTF-16LE byte-order mark", "\xFF\xFE[\0r\0e\0s\0t\0]\0\n\0I\0P\0=\0\xE9\0\n\0"s, "rest", "IP",
      "\xC3\xA9"},
     {"empty file", "", "rest", "IP", "<def>"},
+    // Which encoding a file without a byte-order mark is read in: valid UTF-8
+    // as a whole, or else Windows-1252.
+    {"ASCII", "[rest]\r\nUID=caja 1\r\n", "rest", "UID", "caja 1"},
+    {"UTF-8", "[rest]\nUID=Ca\u00F1ada\n", "rest", "UID", "Ca\u00F1ada"},
+    {"Windows-1252 with CRLF", kWindows1252File, "rest", "UID", "Ca\u00F1ada"},
+    {"Windows-1252, another section", kWindows1252File, "Ventana", "Titulo", "Recepci\u00F3n"},
+    {"Windows-1252 names", "[A\xF1o]\nDue\xF1o=1\n", "A\u00F1o", "Due\u00F1o", "1"},
+    {"Windows-1252 undefined bytes", "[rest]\nUID=\x81\x8D\x8F\x90\x9D\n", "rest", "UID",
+     "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
+    {"Windows-1252 euro and quotes", "[rest]\nUID=\x80 \x93x\x94\n", "rest", "UID",
+     "\xE2\x82\xAC \xE2\x80\x9Cx\xE2\x80\x9D"},
+    // One byte that is not UTF-8 makes the whole file Windows-1252, so its
+    // UTF-8 lines read as two characters for each of theirs.
+    {"mixed file, its UTF-8 line", "[rest]\nIP=Ca\u00F1ada\nUID=" + kCanada1252 + "\n", "rest",
+     "IP", "Ca\u00C3\u00B1ada"},
+    {"mixed file, its Windows-1252 line", "[rest]\nIP=Ca\u00F1ada\nUID=" + kCanada1252 + "\n",
+     "rest", "UID", "Ca\u00F1ada"},
+    // Windows-1252 text whose bytes happen to be valid UTF-8 (U+00C3 U+00B1,
+    // 0xC3 0xB1) reads as UTF-8 by the rule.
+    {"Windows-1252 that is valid UTF-8", "[rest]\nUID=\xC3\xB1\n", "rest", "UID", "\u00F1"},
+    {"Windows-1252 cut to 2047", "[rest]\nIP=" + std::string(3000, '\xF1') + "\n", "rest", "IP",
+     Repeat("\u00F1", 2047)},
+    {"Windows-1252 cut counts characters, not UTF-8 bytes",
+     "[rest]\nIP=" + std::string(2046, 'x') + "\x80\x80\n", "rest", "IP",
+     std::string(2046, 'x') + "\xE2\x82\xAC"},
 };
 
 TEST(IniFileReadTest, ReturnsTheStoredTextOrTheDefault) {
@@ -210,6 +254,28 @@ const TWriteCase kWriteCases[] = {
      "\xEF\xBB\xBF[rest]\nIP=b\n"},
     {"UTF-16LE file stays UTF-16LE", "\xFF\xFE[\0r\0e\0s\0t\0]\0\n\0"s, "rest", "IP", "\xC3\xA9",
      "\xFF\xFE[\0r\0e\0s\0t\0]\0\n\0I\0P\0=\0\xE9\0\n\0"s},
+    {"invalid UTF-8 in a value is written as U+FFFD", "[rest]\nIP=Ca\u00F1ada\n", "rest", "UID",
+     "a\xFF", "[rest]\nIP=Ca\u00F1ada\nUID=a\xEF\xBF\xBD\n"},
+    // A Windows-1252 file keeps its encoding and every other byte.
+    {"Windows-1252 value", kWindows1252File, "rest", "UID", "Pe\u00F1\u00F3n",
+     "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=Pe\xF1\xF3n\r\n"
+     "[Ventana]\r\nTitulo=Recepci\xF3n\r\n"},
+    {"Windows-1252 new key and section", kWindows1252File, "A\u00F1o", "Due\u00F1o", "\xE2\x82\xAC",
+     kWindows1252File + "[A\xF1o]\r\nDue\xF1o=\x80\r\n"},
+    {"Windows-1252 keeps every byte", "[x]\nall=" + HighBytes() + "\n[rest]\nIP=\xF1\n", "rest",
+     "IP", "\u00F3", "[x]\nall=" + HighBytes() + "\n[rest]\nIP=\xF3\n"},
+    // What Windows-1252 cannot hold makes the whole file UTF-8, which holds all.
+    {"Windows-1252 file, a value it lacks", kWindows1252File, "rest", "UID", "\u0141\u00F3d\u017A",
+     "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=\u0141\u00F3d\u017A\r\n[Ventana]\r\nTitulo="
+     "Recepci\u00F3n\r\n"},
+    {"Windows-1252 file, an emoji", "[x]\nk=\x81\x80\n", "rest", "UID", "\xF0\x9F\x98\x80",
+     "[x]\nk=\xC2\x81\xE2\x82\xAC\n[rest]\nUID=\xF0\x9F\x98\x80\n"},
+    // Its bytes would read as UTF-8 once the line with the only others is
+    // replaced, and IP would change from U+00C3 U+00B1 to U+00F1.
+    {"Windows-1252 file that would turn into UTF-8", "[rest]\nIP=\xC3\xB1\nUID=\xF1\n", "rest",
+     "UID", "x", "[rest]\nIP=\xC3\x83\xC2\xB1\nUID=x\n"},
+    {"Windows-1252 file that turns into ASCII", "[rest]\r\nUID=\xF1\r\n", "rest", "UID", "x",
+     "[rest]\r\nUID=x\r\n"},
 };
 
 TEST(IniFileWriteTest, ChangesOnlyItsOwnLine) {
@@ -223,7 +289,42 @@ TEST(IniFileWriteTest, ChangesOnlyItsOwnLine) {
   }
 }
 
-TEST(IniFileWriteTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
+// What a read returns, written back, leaves the file as it was: the same bytes
+// and the same file, in every encoding.
+TEST(IniFileWriteTest, WritingBackWhatWasReadChangesNothing) {
+  const struct {
+    const char* Note;
+    std::string Content;
+  } cases[] = {
+      {"UTF-8", "[rest]\nIP=192.168.1.10\nPuerto=8080\nUID=Ca\u00F1ada\n"},
+      {"Windows-1252", kWindows1252File},
+      {"Windows-1252 undefined bytes", "[rest]\r\nUID=\x81\x8D\x8F\x90\x9D\r\n"},
+      {"UTF-8 byte-order mark", "\xEF\xBB\xBF[rest]\nUID=Ca\u00F1ada\n"},
+      {"UTF-16LE", "\xFF\xFE[\0r\0e\0s\0t\0]\0\n\0U\0I\0D\0=\0\xF1\0\n\0"s},
+  };
+  TTempDir dir;
+  const std::string path = dir.File("config.ini");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Note);
+    WriteFileBytes(path, c.Content);
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    TIniFile ini(path);
+    for (const char* key : {"IP", "Puerto", "UID"}) {
+      if (ini.ValueExists("rest", key))
+        ini.WriteString("rest", key, ini.ReadString("rest", key, ""));
+    }
+    if (ini.ValueExists("Ventana", "Titulo")) {
+      ini.WriteString("Ventana", "Titulo", ini.ReadString("Ventana", "Titulo", ""));
+    }
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was replaced";
+    EXPECT_EQ(ReadFileBytes(path), c.Content);
+  }
+}
+
+TEST(IniFileWriteTest, KeepsPermissionsAndLeavesNoOtherFile) {
   TTempDir dir;
   const std::string path = dir.File("config.ini");
   WriteFileBytes(path, "[rest]\nIP=a\n");
@@ -238,7 +339,7 @@ TEST(IniFileWriteTest, KeepsPermissionsAndLeavesNoTemporaryFile) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"config.ini", "config.ini.lock"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"config.ini"})) << "no temporary or lock file";
 }
 
 TEST(IniFileWriteTest, WritesThroughASymbolicLink) {

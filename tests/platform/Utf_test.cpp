@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -94,6 +95,66 @@ TEST(UtfTest, Latin1ToUtf8KeepsAsciiRunsAndConvertsEveryOtherByte) {
       ASSERT_EQ(Latin1ToUtf8(text), expected) << offset << " " << b;
     }
   }
+}
+
+// The characters of Windows-1252's bytes 0x80 to 0x9F: the defined ones as
+// `printf '\x80' | iconv -f CP1252 -t UTF-16BE | xxd` gives them; the five
+// bytes the code page leaves undefined (iconv refuses them) keep their value.
+const char32_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
+
+TEST(UtfTest, Windows1252GivesEveryByteACharacterAndConvertsBack) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) {
+    const char32_t c = b >= 0x80 && b < 0xA0 ? kWindows1252High[b - 0x80] : char32_t(b);
+    for (std::size_t offset : {0u, 1u, 8u, 9u}) {
+      const std::string bytes = std::string(offset, 'a') + static_cast<char>(b) + "bcdefghijk";
+      std::string text = std::string(offset, 'a');
+      AppendUtf8(text, c);
+      text += "bcdefghijk";
+      ASSERT_EQ(Windows1252ToUtf8(bytes), text) << offset << " " << b;
+      ASSERT_EQ(Utf8ToWindows1252(text), bytes) << offset << " " << b;
+    }
+    all += static_cast<char>(b);
+  }
+  EXPECT_EQ(Utf8ToWindows1252(Windows1252ToUtf8(all)), all);
+}
+
+struct TWindows1252Case {
+  const char* Note;
+  std::string Text;
+  std::optional<std::string> Bytes;
+};
+
+const TWindows1252Case kWindows1252Cases[] = {
+    {"ASCII", "Puerto=8080", "Puerto=8080"},
+    {"n with tilde",
+     "Ca\xC3\xB1"
+     "ada",
+     "Ca\xF1"
+     "ada"},
+    {"euro sign", "\xE2\x82\xAC", "\x80"},
+    {"an undefined byte's control", "\xC2\x81", "\x81"},
+    {"a C1 control the code page replaces", "\xC2\x80", std::nullopt},
+    {"L with stroke",
+     "\xC5\x81\xC3\xB3"
+     "d\xC5\xBA",
+     std::nullopt},
+    {"emoji", "caja \xF0\x9F\x98\x80", std::nullopt},
+    {"replacement character", "\xEF\xBF\xBD", std::nullopt},
+    {"invalid UTF-8",
+     "Ca\xF1"
+     "ada",
+     std::nullopt},
+    {"truncated sequence", "Ca\xC3", std::nullopt},
+};
+
+TEST(UtfTest, Utf8ToWindows1252RefusesWhatTheCodePageLacks) {
+  for (const auto& c : kWindows1252Cases) EXPECT_EQ(Utf8ToWindows1252(c.Text), c.Bytes) << c.Note;
 }
 
 TEST(UtfTest, Utf16RoundTripAndCounting) {

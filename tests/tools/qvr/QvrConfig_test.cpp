@@ -117,6 +117,42 @@ TEST(QvrConfigTest, AReadOnlyFileIsRefusedAndStaysAsItWas) {
   EXPECT_TRUE(Succeeded(folder.Run({"config", "show"})));
 }
 
+// A config.ini brought from the suite's earlier Windows workstations: CRLF
+// lines in Windows-1252 (0xF1 is U+00F1, 0xF3 U+00F3).
+const std::string kCanada1252 =
+    "Ca\xF1"
+    "ada";
+const std::string kWindows1252Config =
+    "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=" + kCanada1252 +
+    "\r\n[Ventana]\r\nTitulo=Recepci\xF3n\r\n";
+
+TEST(QvrConfigTest, AWindows1252FileIsShownAndSavedInItsEncoding) {
+  const TQvrFolder folder;
+  folder.Write(kWindows1252Config);
+  const TProgramResult shown = folder.Run({"config", "show"});
+  ASSERT_TRUE(Succeeded(shown));
+  EXPECT_EQ(shown.Out, "IP      192.168.1.10\nPuerto  8080\nUID     Ca\u00F1ada\nFile    " +
+                           folder.ConfigPath() + "\nExists  true\n");
+
+  // The values it holds, saved again: not a byte changes.
+  ASSERT_TRUE(Succeeded(
+      folder.Run({"config", "set", "IP=192.168.1.10", "Puerto=8080", "UID=Ca\u00F1ada"})));
+  EXPECT_EQ(folder.Read(), kWindows1252Config);
+  ASSERT_TRUE(Succeeded(folder.Run({"config", "set", "UID=Pe\u00F1\u00F3n"})));
+  EXPECT_EQ(folder.Read(),
+            "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=Pe\xF1\xF3n\r\n"
+            "[Ventana]\r\nTitulo=Recepci\xF3n\r\n");
+
+  // A name Windows-1252 cannot hold: the whole file becomes UTF-8.
+  ASSERT_TRUE(Succeeded(folder.Run({"config", "set", "UID=\u0141\u00F3d\u017A"})));
+  EXPECT_EQ(folder.Read(),
+            "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=\u0141\u00F3d\u017A\r\n"
+            "[Ventana]\r\nTitulo=Recepci\u00F3n\r\n");
+  const TProgramResult json = folder.Run({"config", "show", "--format", "json"});
+  ASSERT_TRUE(Succeeded(json));
+  EXPECT_NE(json.Out.find("\"UID\": \"\u0141\u00F3d\u017A\""), std::string::npos) << json.Out;
+}
+
 TEST(QvrConfigTest, UsageErrorsWriteNothing) {
   const struct {
     std::vector<std::string> Line;
