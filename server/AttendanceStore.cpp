@@ -127,6 +127,11 @@ bool TAttendanceStore::UserAllowed(const std::string& AUserName, const std::stri
   return true;
 }
 
+bool TAttendanceStore::UserRecentlyAllowed(const std::string& AUserName,
+                                           const std::string& APassword) {
+  return FVerified.HoldsConfirmedWithin(AUserName, APassword, std::chrono::seconds(1));
+}
+
 int TAttendanceStore::IDStatusDefault() {
   auto connection = FPool.Borrow();
   return static_cast<int>(connection->QueryInt("SELECT id_status_default FROM opciones"));

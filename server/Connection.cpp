@@ -227,10 +227,10 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     FHeadChecked = true;
     THttpRequest& request = FParser->Request();
     if (!TRoutes::Serves(request.Path())) {
-      return Refuse({404, "Nothing is served at " + LogText(request.Path()) +
-                              "; remote calls go to " + RestBase() + " and the cache area is " +
-                              CacheBase()},
-                    !FParser->Done());
+      return Refuse(
+          {404, "Nothing is served at " + LogText(request.Path()) + "; remote calls go to " +
+                    RestBase() + " and the cache area is " + CacheBase()},
+          !FParser->Done());
     }
     if (auto refused = FServices.Admission.CheckOrigin(request)) {
       return Answer(std::move(*refused), !FParser->Done());
@@ -262,11 +262,12 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     auto work = net::make_work_guard(Socket(FStream).get_executor());
     const bool queued = FServices.Workers.TryEnqueue([self, work] {
       auto refused = self->FServices.Admission.Admit(self->FParser->Request(), self->FContext);
-      net::post(Socket(self->FStream).get_executor(), [self, refused = std::move(refused)]() mutable {
-        if (refused) return self->Answer(std::move(*refused), true);
-        self->FAdmitted = true;
-        self->StartBody();
-      });
+      net::post(Socket(self->FStream).get_executor(),
+                [self, refused = std::move(refused)]() mutable {
+                  if (refused) return self->Answer(std::move(*refused), true);
+                  self->FAdmitted = true;
+                  self->StartBody();
+                });
     });
     if (!queued) Refuse({503, "The server is busy; try again shortly"});
   }
@@ -294,12 +295,19 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
   void Dispatch() {
     FPhase = TPhase::Working;
     FRequest = FParser->TakeRequest();
+    // A quick call whose caller memory alone admits is answered here: a hop
+    // to a worker and back would cost more than the call.
+    if (!FAdmitted && FServices.Routes.IsQuick(FRequest) &&
+        FServices.Admission.AdmitFromMemory(FRequest, FContext)) {
+      return Answer(FServices.Routes.Serve(FRequest, FContext));
+    }
     auto self = this->shared_from_this();
     auto work = net::make_work_guard(Socket(FStream).get_executor());
     const bool queued = FServices.Workers.TryEnqueue([self, work] {
       THttpAnswer answer;
       std::optional<THttpAnswer> refused;
-      if (!self->FAdmitted) refused = self->FServices.Admission.Admit(self->FRequest, self->FContext);
+      if (!self->FAdmitted)
+        refused = self->FServices.Admission.Admit(self->FRequest, self->FContext);
       answer = refused ? std::move(*refused)
                        : self->FServices.Routes.Serve(self->FRequest, self->FContext);
       net::post(Socket(self->FStream).get_executor(),
@@ -318,26 +326,26 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     FPhase = TPhase::Writing;
     // The request of this answer: taken when it was dispatched, still with
     // the parser when it was refused on the way.
-    const THttpRequest& request = FRequest.Method.empty() && FParser ? FParser->Request() : FRequest;
+    const THttpRequest& request =
+        FRequest.Method.empty() && FParser ? FParser->Request() : FRequest;
     FClose = AClose || AAnswer.Close || !request.KeepAlive || FServices.Stopping;
     FLogMethod = request.Method.empty() ? std::string("-") : request.Method;
     FLogPath = request.Target.empty() ? std::string("-") : std::string(request.Path());
     FStatus = AAnswer.Status;
     FAnswer = std::move(AAnswer);
     const std::size_t bodySize = FAnswer.Body ? FAnswer.Body->size() : 0;
-    FHead = "HTTP/1.1 " + std::to_string(FAnswer.Status) + " " + ReasonPhrase(FAnswer.Status) +
-            "\r\n";
+    FHead =
+        "HTTP/1.1 " + std::to_string(FAnswer.Status) + " " + ReasonPhrase(FAnswer.Status) + "\r\n";
     for (const auto& [name, value] : FAnswer.Fields) FHead += name + ": " + value + "\r\n";
     FHead += "Content-Length: " + std::to_string(bodySize) + "\r\nDate: " + HttpDate() + "\r\n";
     if (FClose) FHead += "Connection: close\r\n";
     FHead += "\r\n";
     const bool head = request.Method == "HEAD";
     std::array<net::const_buffer, 2> buffers{
-        net::buffer(FHead), head || bodySize == 0 ? net::const_buffer()
-                                                  : net::buffer(FAnswer.Body->data(), bodySize)};
+        net::buffer(FHead),
+        head || bodySize == 0 ? net::const_buffer() : net::buffer(FAnswer.Body->data(), bodySize)};
     Arm(FServices.Limits.WriteTimeout, TWait::Quiet);
-    net::async_write(FStream, buffers,
-                     Bind([](TConnection& AThis, error_code AError, std::size_t) {
+    net::async_write(FStream, buffers, Bind([](TConnection& AThis, error_code AError, std::size_t) {
                        AThis.OnWritten(AError);
                      }));
   }

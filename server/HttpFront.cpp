@@ -42,8 +42,8 @@ namespace {
 std::unique_ptr<ssl::context> MakeTlsContext(const TServerOptions& AOptions) {
   auto context = std::make_unique<ssl::context>(ssl::context::tls_server);
   context->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
-                       ssl::context::no_sslv3 | ssl::context::no_tlsv1 |
-                       ssl::context::no_tlsv1_1 | ssl::context::single_dh_use);
+                       ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
+                       ssl::context::single_dh_use);
   SSL_CTX_set_min_proto_version(context->native_handle(), TLS1_2_VERSION);
   error_code error;
   context->use_certificate_chain_file(AOptions.TlsCertFile, error);

@@ -60,6 +60,18 @@ bool TRoutes::Serves(std::string_view APath) {
   return APath.starts_with(RestBase()) || APath.starts_with(CacheBase());
 }
 
+bool TRoutes::IsQuick(const THttpRequest& ARequest) const {
+  const std::string_view path = ARequest.Path();
+  if (!ARequest.Body.empty() || (ARequest.Method != "GET" && ARequest.Method != "HEAD") ||
+      !path.starts_with(RestBase())) {
+    return false;
+  }
+  const auto segments = rest::SplitSegments(path.substr(RestBase().size()));
+  if (segments.size() < 2) return false;
+  const rest::TRemoteMethod* method = FMethods.Find(segments[0], segments[1]);
+  return method != nullptr && TQVRServerMethods::Quick(*method);
+}
+
 THttpAnswer TRoutes::Serve(const THttpRequest& ARequest, TRequestContext& AContext) {
   const std::string_view path = ARequest.Path();
   THttpAnswer answer;
@@ -93,8 +105,8 @@ THttpAnswer TRoutes::RemoteCall(const THttpRequest& ARequest, TRequestContext& A
   }
   const rest::TRemoteMethod* method = FMethods.Find(segments[0], segments[1]);
   if (method == nullptr) {
-    throw EHttpError(404, "There is no method " + SanitizeUtf8(segments[0]) + "." +
-                              SanitizeUtf8(segments[1]));
+    throw EHttpError(
+        404, "There is no method " + SanitizeUtf8(segments[0]) + "." + SanitizeUtf8(segments[1]));
   }
   // Parsing the body is the one step whose memory grows with it.
   TMemoryBudget::TReservation parsing = FMemory.Open();

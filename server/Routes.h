@@ -26,6 +26,10 @@ class TRoutes {
   // Whether APath is under one of the two bases (anything else is 404
   // before admission).
   static bool Serves(std::string_view APath);
+  // Whether ARequest is a remote call of a quick method (see
+  // TQVRServerMethods::Quick) without a body, which the front may answer on
+  // its I/O thread.
+  bool IsQuick(const THttpRequest& ARequest) const;
 
   // The answer to ARequest, admitted for AContext. Refusals of the methods
   // and the cache area become their status with an "error" member; any

@@ -43,17 +43,34 @@ bool TVerifiedPasswords::Holds(const std::string& AUserName, std::string_view AP
   const auto found = FEntries.find(AUserName);
   if (found == FEntries.end()) return false;
   const TEntry& entry = found->second;
-  if (TClock::now() - entry.Verified >= FLifetime || entry.StoredHash != AStoredHash) {
+  const auto now = TClock::now();
+  if (now - entry.Verified >= FLifetime || entry.StoredHash != AStoredHash) {
     FEntries.erase(found);
     return false;
   }
   // In constant time: how much of a guess matches must not show.
+  if (sodium_memcmp(entry.Digest.data(), digest.data(), digest.size()) != 0) return false;
+  found->second.Confirmed = now;
+  return true;
+}
+
+bool TVerifiedPasswords::HoldsConfirmedWithin(const std::string& AUserName,
+                                              std::string_view APassword,
+                                              std::chrono::milliseconds AConfirmed) {
+  const TDigest digest = Digest(AUserName, APassword);
+  std::scoped_lock lock(FLock);
+  const auto found = FEntries.find(AUserName);
+  if (found == FEntries.end()) return false;
+  const TEntry& entry = found->second;
+  const auto now = TClock::now();
+  if (now - entry.Verified >= FLifetime || now - entry.Confirmed >= AConfirmed) return false;
   return sodium_memcmp(entry.Digest.data(), digest.data(), digest.size()) == 0;
 }
 
 void TVerifiedPasswords::Remember(const std::string& AUserName, std::string_view APassword,
                                   std::string_view AStoredHash) {
-  TEntry entry{Digest(AUserName, APassword), std::string(AStoredHash), TClock::now()};
+  const auto now = TClock::now();
+  TEntry entry{Digest(AUserName, APassword), std::string(AStoredHash), now, now};
   std::scoped_lock lock(FLock);
   if (FEntries.size() >= FMaxEntries && !FEntries.contains(AUserName)) {
     std::erase_if(FEntries, [&](const auto& AItem) {
