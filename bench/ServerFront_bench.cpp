@@ -9,6 +9,12 @@
 //   server, then while 256 connections (from four loopback addresses) send
 //   their request heads a byte a second and reconnect when they are cut off.
 //   Target: p99 under slow clients / p99 idle <= 2.
+// - Floods: with the server's defaults, 64 maximal requests of each kind at
+//   once (bodies, head sets, endless heads, JSON arrays, inflating uploads;
+//   tests/server/Floods.h), each kind from an address of its own, while a
+//   legitimate client calls. Targets: the server answers the legitimate call
+//   and runs on; its peak resident memory <= 2048 MiB (the service's
+//   MemoryMax).
 //
 // wrk and nginx come from Debian (nginx-light, wrk; scripts/install-deps
 // --bench). Without them the throughput figures are reported as missing.
@@ -26,6 +32,8 @@
 #include <thread>
 #include <vector>
 
+#include "server/Floods.h"
+#include "server/ServerCalls.h"
 #include "support/BenchReport.h"
 #include "support/ChildProcess.h"
 #include "support/RawClient.h"
@@ -207,5 +215,36 @@ int main() {
       qvr::bench::Formatted("idle %.2f, under 256 slow clients %.2f", idle, loaded));
   ok &= qvr::bench::ReportTarget("EchoString p99 under 256 slow clients / idle",
                                  idle > 0 ? loaded / idle : 0, "<=", 2.0);
+  {
+    // The defaults, as the package's service runs them.
+    qvr::test::TServerProcess flooded;
+    const qvr::test::TFloodKind kinds[] = {
+        qvr::test::TFloodKind::Bodies, qvr::test::TFloodKind::Headers,
+        qvr::test::TFloodKind::SlowHeads, qvr::test::TFloodKind::JSONArrays,
+        qvr::test::TFloodKind::InflatingUploads};
+    std::vector<std::unique_ptr<qvr::test::TFlood>> floods;
+    for (std::size_t i = 0; i < std::size(kinds); ++i) {
+      floods.push_back(std::make_unique<qvr::test::TFlood>(
+          flooded.Port(), kinds[i], 64, std::size_t{32} << 20, "127.0.0." + std::to_string(2 + i)));
+    }
+    qvr::test::TServerClient client(flooded.Port());
+    const auto start = TClock::now();
+    bool served = false;
+    try {
+      served = client.Result(qvr::test::calls::ListaRelojes()) != nullptr;
+    } catch (const std::exception&) {
+    }
+    const double seconds = std::chrono::duration<double>(TClock::now() - start).count();
+    for (auto& flood : floods) flood->Wait(120);
+    served = served && flooded.Alive();
+    const double peak = static_cast<double>(flooded.PeakMemory()) / (1 << 20);
+    qvr::bench::ReportFigure(
+        "64 maximal requests of each kind at once, with the defaults",
+        qvr::bench::Formatted("legitimate call %s in %.2f s; peak resident memory %.0f MiB",
+                              served ? "answered" : "NOT answered", seconds, peak));
+    ok &= qvr::bench::ReportTarget("Floods: the legitimate call answered and the server running",
+                                   served ? 1 : 0, ">=", 1, 0);
+    ok &= qvr::bench::ReportTarget("Floods: peak resident memory, MiB", peak, "<=", 2048, 0);
+  }
   return ok ? 0 : 1;
 }

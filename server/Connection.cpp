@@ -6,6 +6,8 @@
 // too slow) or simply ends (an idle keep-alive, a client that does not read).
 #include "server/Connection.h"
 
+#include <malloc.h>
+
 #include <array>
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -45,6 +47,8 @@ constexpr std::size_t kDrainBytes = 1 << 20;
 // How long a request waits for the memory budget before it gets 503.
 constexpr std::chrono::milliseconds kMemoryWait{2000};
 constexpr std::chrono::milliseconds kMemoryRetry{20};
+// A request body from this size on is followed by a trim of the heap.
+constexpr std::size_t kTrimAfter = 1 << 20;
 
 tcp::socket& Socket(tcp::socket& AStream) { return AStream; }
 tcp::socket& Socket(ssl::stream<tcp::socket>& AStream) { return AStream.next_layer(); }
@@ -353,9 +357,14 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
   void OnWritten(error_code AError) {
     FTimer.cancel();
     LogRequest(FContext, FLogMethod, FLogPath, FStatus);
+    const bool large = FRequest.Body.size() >= kTrimAfter;
     FAnswer = THttpAnswer();
     FRequest = THttpRequest();
     FBodyMemory.Release();
+    // What the request's parsing and decoding left free in the heap goes
+    // back to the system (large buffers were mapped on their own and went
+    // already).
+    if (large) malloc_trim(0);
     if (AError) return Close();
     if (FClose) return Drain();
     NextRequest();

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "server/Floods.h"
+#include "server/ServerCalls.h"
 #include "support/RawClient.h"
 #include "support/ServerProcess.h"
 
@@ -318,6 +320,35 @@ TEST(ServerFrontLimitsTest, TheMemoryInFlightIsBounded) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->Status, 503);
   EXPECT_EQ(StatusOf(port, TRawClient::Request(port, kEcho, "GET", kCredentials)), 200);
+}
+
+// Sixty-four maximal requests of every kind at once, each kind from an
+// address of its own: the server stays up, its memory stays within what its
+// bounds allow, and a legitimate client is served meanwhile.
+TEST(ServerFrontLimitsTest, ManyMaximalRequestsAtOnceLeaveTheServerServing) {
+  TServerProcess server({"--max-body", "1M", "--max-memory", "48M", "--max-upload-inflated", "16M",
+                         "--request-timeout", "3"});
+  const int port = server.Port();
+  const TFloodKind kKinds[] = {TFloodKind::Bodies, TFloodKind::Headers, TFloodKind::SlowHeads,
+                               TFloodKind::JSONArrays, TFloodKind::InflatingUploads};
+  std::vector<std::unique_ptr<TFlood>> floods;
+  for (std::size_t i = 0; i < std::size(kKinds); ++i) {
+    floods.push_back(std::make_unique<TFlood>(port, kKinds[i], 64, std::size_t{1} << 20,
+                                              "127.0.0." + std::to_string(2 + i)));
+  }
+  TServerClient client(port);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(client.Result(calls::ListaRelojes()));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  for (std::size_t i = 0; i < floods.size(); ++i) {
+    // Every request of every kind is answered (or, beyond the caps, refused).
+    EXPECT_GT(floods[i]->Wait(60), 0) << FloodName(kKinds[i]);
+  }
+  EXPECT_TRUE(server.Alive());
+  EXPECT_EQ(StringOf(client.Result(calls::EchoString("sigo")).get()), "sigo");
+  const std::size_t peak = server.PeakMemory();
+  std::printf("peak resident memory: %zu MiB\n", peak >> 20);
+  EXPECT_LT(peak, std::size_t{256} << 20);
 }
 
 }  // namespace
