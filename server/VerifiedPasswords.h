@@ -62,6 +62,12 @@ class TVerifiedPasswords {
   };
 
   TDigest Digest(const std::string& AUserName, std::string_view APassword) const;
+  // What a check makes of an entry whose password matches.
+  enum class TVerdict { Match, NoMatch, Forget };
+  // Finds AUserName's live entry and compares APassword with it; a match
+  // then stands as ARule(entry, now) says. An entry past its lifetime goes.
+  template <class TRule>
+  bool Check(const std::string& AUserName, std::string_view APassword, TRule ARule);
 
   const std::chrono::milliseconds FLifetime;
   const std::size_t FMaxEntries;
