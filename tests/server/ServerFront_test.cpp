@@ -322,6 +322,15 @@ TEST(ServerFrontLimitsTest, TheMemoryInFlightIsBounded) {
   EXPECT_EQ(StatusOf(port, TRawClient::Request(port, kEcho, "GET", kCredentials)), 200);
 }
 
+// The sanitizer's allocator keeps freed blocks in quarantine (256 MiB by
+// default) and adds its shadow, so a sanitized server is held to a bound that
+// still catches growth with the flood but not to the release figure.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kPeakMemoryBound = std::size_t{1} << 30;
+#else
+constexpr std::size_t kPeakMemoryBound = std::size_t{256} << 20;
+#endif
+
 // Sixty-four maximal requests of every kind at once, each kind from an
 // address of its own: the server stays up, its memory stays within what its
 // bounds allow, and a legitimate client is served meanwhile.
@@ -348,7 +357,7 @@ TEST(ServerFrontLimitsTest, ManyMaximalRequestsAtOnceLeaveTheServerServing) {
   EXPECT_EQ(StringOf(client.Result(calls::EchoString("sigo")).get()), "sigo");
   const std::size_t peak = server.PeakMemory();
   std::printf("peak resident memory: %zu MiB\n", peak >> 20);
-  EXPECT_LT(peak, std::size_t{256} << 20);
+  EXPECT_LT(peak, kPeakMemoryBound);
 }
 
 }  // namespace
