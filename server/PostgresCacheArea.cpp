@@ -24,16 +24,14 @@ std::int64_t Sum(const TPgResult& AResult) {
   return sum;
 }
 
-// Takes the area's turn: the row of cache_total stays locked to the end of
-// the transaction, so that the area's changes of all instances come one
-// after another and always in the same order of locks. Returns the bytes
-// of all commands.
-std::int64_t LockTotal(TPgConnection& AConnection) {
-  return AConnection.Exec("SELECT bytes FROM cache_total FOR UPDATE").Int64(0, 0);
-}
-
-void SetTotal(TPgConnection& AConnection, std::int64_t ABytes) {
-  AConnection.Exec("UPDATE cache_total SET bytes = $1", TPgParams().Add(ABytes));
+// Adds ABytes to the bytes of all commands and returns the new total. The
+// row of cache_total stays locked to the end of the transaction: the area's
+// changes of all instances take their turn on it, each as its last step, so
+// that the turn lasts a round trip and the commit.
+std::int64_t AddToTotal(TPgConnection& AConnection, std::int64_t ABytes) {
+  return AConnection
+      .Exec("UPDATE cache_total SET bytes = bytes + $1 RETURNING bytes", TPgParams().Add(ABytes))
+      .Int64(0, 0);
 }
 
 }  // namespace
@@ -53,28 +51,14 @@ std::vector<std::string> TPostgresCacheArea::Store(const std::string& ASession,
     throw EHttpError(
         507, "The result is larger than the cache area (" + std::to_string(FMaxBytes) + " bytes)");
   }
+  const auto bytes = static_cast<std::int64_t>(size);
   auto connection = FPool.Borrow();
   TPgTransaction transaction(*connection);
-  std::int64_t total = LockTotal(*connection);
   // The session's oldest beyond its share, to make room for this one.
-  total -= Sum(connection->Exec(
+  const std::int64_t freed = Sum(connection->Exec(
       "DELETE FROM cache_comandos WHERE numero IN (SELECT numero FROM cache_comandos "
-      "WHERE sesion = $1 ORDER BY numero DESC OFFSET $2) RETURNING bytes",
+      "WHERE sesion = $1 ORDER BY numero DESC OFFSET $2 FOR UPDATE SKIP LOCKED) RETURNING bytes",
       TPgParams().Add(ASession).Add(static_cast<std::int64_t>(FMaxPerSession - 1))));
-  // The oldest of any session while the area would be too full.
-  const auto bytes = static_cast<std::int64_t>(size);
-  while (total + bytes > static_cast<std::int64_t>(FMaxBytes)) {
-    const auto oldest = connection->Exec(
-        "DELETE FROM cache_comandos WHERE numero = (SELECT min(numero) FROM cache_comandos) "
-        "RETURNING bytes");
-    if (oldest.Rows() == 0) {
-      // Only a total that drifted (a command lost with its instance between
-      // two statements cannot be; this is a guard) could leave this.
-      total = 0;
-      break;
-    }
-    total -= Sum(oldest);
-  }
   const std::int64_t number =
       connection
           ->Exec(
@@ -88,11 +72,26 @@ std::vector<std::string> TPostgresCacheArea::Store(const std::string& ASession,
                   .Add(bytes))
           .Int64(0, 0);
   for (std::size_t i = 0; i < AAnswer.Elements.size(); ++i) {
-    connection->Exec(
-        "INSERT INTO cache_valores (numero, indice, valor) VALUES ($1, $2, $3)",
-        TPgParams().Add(number).Add(static_cast<std::int64_t>(i)).Add(AAnswer.Elements[i]));
+    connection->Exec("INSERT INTO cache_valores (numero, indice, valor) VALUES ($1, $2, $3)",
+                     TPgParams()
+                         .Add(number)
+                         .Add(static_cast<std::int64_t>(i))
+                         .Add(AAnswer.Elements[i]));
   }
-  SetTotal(*connection, total + bytes);
+  // The area's turn comes last and lasts to the commit, a round trip.
+  std::int64_t total = AddToTotal(*connection, bytes - freed);
+  // The oldest of any session while the area is too full. Rows another
+  // transaction holds are passed over rather than waited for: that one
+  // takes the area's turn after its rows, and waiting for it here, in the
+  // turn, could wait for each other.
+  while (total > static_cast<std::int64_t>(FMaxBytes)) {
+    const auto oldest = connection->Exec(
+        "DELETE FROM cache_comandos WHERE numero = (SELECT numero FROM cache_comandos "
+        "WHERE numero <> $1 ORDER BY numero LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING bytes",
+        TPgParams().Add(number));
+    if (oldest.Rows() == 0) break;
+    total = AddToTotal(*connection, -Sum(oldest));
+  }
   transaction.Commit();
 
   std::vector<std::string> paths;
@@ -138,12 +137,11 @@ bool TPostgresCacheArea::Delete(const std::string& ASession, std::string_view AC
   if (!number) return false;
   auto connection = FPool.Borrow();
   TPgTransaction transaction(*connection);
-  const std::int64_t total = LockTotal(*connection);
   const auto gone = connection->Exec(
       "DELETE FROM cache_comandos WHERE numero = $1 AND sesion = $2 RETURNING bytes",
       TPgParams().Add(*number).Add(ASession));
   if (gone.Rows() == 0) return false;
-  SetTotal(*connection, total - Sum(gone));
+  AddToTotal(*connection, -Sum(gone));
   transaction.Commit();
   return true;
 }
@@ -152,12 +150,12 @@ void TPostgresCacheArea::DropSessions(const std::vector<std::string>& AIds) {
   if (AIds.empty()) return;
   auto connection = FPool.Borrow();
   TPgTransaction transaction(*connection);
-  std::int64_t total = LockTotal(*connection);
+  std::int64_t freed = 0;
   for (const auto& id : AIds) {
-    total -= Sum(connection->Exec("DELETE FROM cache_comandos WHERE sesion = $1 RETURNING bytes",
+    freed += Sum(connection->Exec("DELETE FROM cache_comandos WHERE sesion = $1 RETURNING bytes",
                                   TPgParams().Add(id)));
   }
-  SetTotal(*connection, total);
+  AddToTotal(*connection, -freed);
   transaction.Commit();
 }
 
