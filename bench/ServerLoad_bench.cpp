@@ -105,7 +105,6 @@ void Round(TServerClient& AClient, int AClient_, long long& ARound, TClientFigur
   ++ARound;
 }
 
-
 // The figures of one run.
 struct TRunFigures {
   double Seconds = 0;
@@ -149,8 +148,8 @@ TRunFigures Run(int APort, double ASeconds) {
 
 // Reports ARun under AName with the records ARows and ADistinct found stored;
 // returns whether its targets were met.
-bool Report(const std::string& AName, const TRunFigures& ARun, long long ARows,
-            long long ADistinct, int AStatus) {
+bool Report(const std::string& AName, const TRunFigures& ARun, long long ARows, long long ADistinct,
+            int AStatus) {
   char text[200];
   std::snprintf(text, sizeof text,
                 "%d clients, %.1f s, %zu requests, %.0f requests/s, p50 %.2f ms, p99 %.2f ms",
@@ -197,8 +196,8 @@ int main(int argc, char** argv) {
     if (sqlite3_open_v2(server.DatabasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
         SQLITE_OK) {
       sqlite3_stmt* query = nullptr;
-      sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT codigo) FROM asistencia", -1,
-                         &query, nullptr);
+      sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT codigo) FROM asistencia", -1, &query,
+                         nullptr);
       if (sqlite3_step(query) == SQLITE_ROW) {
         rows = sqlite3_column_int64(query, 0);
         distinct = sqlite3_column_int64(query, 1);
@@ -228,8 +227,8 @@ int main(int argc, char** argv) {
     ok = Report("qvr-server load on PostgreSQL", postgres, rows, distinct, status) && ok;
   }
   ok = qvr::bench::ReportTarget("qvr-server load: requests/s on PostgreSQL / on SQLite",
-                                postgres.RequestsPerSecond() / sqlite.RequestsPerSecond(), ">=",
-                                0.5) &&
+                                postgres.RequestsPerSecond() / sqlite.RequestsPerSecond(),
+                                ">=", 0.5) &&
        ok;
 
   // Two PostgreSQL instances behind haproxy, on the same two cores: a
@@ -245,8 +244,8 @@ int main(int argc, char** argv) {
     const int status = first.Stop() + second.Stop();
     long long rows = -1, distinct = -1;
     ReadCounts(cluster.One(url, kCount), rows, distinct);
-    ok = Report("qvr-server load, two instances on PostgreSQL behind haproxy", both, rows,
-                distinct, status) &&
+    ok = Report("qvr-server load, two instances on PostgreSQL behind haproxy", both, rows, distinct,
+                status) &&
          ok;
     qvr::bench::ReportFigure(
         "qvr-server load: two instances / one, on PostgreSQL",

@@ -72,11 +72,9 @@ std::vector<std::string> TPostgresCacheArea::Store(const std::string& ASession,
                   .Add(bytes))
           .Int64(0, 0);
   for (std::size_t i = 0; i < AAnswer.Elements.size(); ++i) {
-    connection->Exec("INSERT INTO cache_valores (numero, indice, valor) VALUES ($1, $2, $3)",
-                     TPgParams()
-                         .Add(number)
-                         .Add(static_cast<std::int64_t>(i))
-                         .Add(AAnswer.Elements[i]));
+    connection->Exec(
+        "INSERT INTO cache_valores (numero, indice, valor) VALUES ($1, $2, $3)",
+        TPgParams().Add(number).Add(static_cast<std::int64_t>(i)).Add(AAnswer.Elements[i]));
   }
   // The area's turn comes last and lasts to the commit, a round trip.
   std::int64_t total = AddToTotal(*connection, bytes - freed);
