@@ -4,7 +4,8 @@
 // the cache area from the cache-mode call to DELETE). The same run goes
 // against one server on SQLite, one on PostgreSQL (a cluster of Debian's
 // postgresql made by the benchmark, with PostgreSQL's default durability:
-// every commit flushed), and two PostgreSQL instances behind haproxy.
+// every commit flushed; QVR_BENCH_PG_NOSYNC=1 turns flushing off to see what
+// it costs), and two PostgreSQL instances behind haproxy.
 // Reports requests per second and the median and 99th-percentile latency
 // of each; targets: no failed request and every uploaded record stored
 // exactly once (counted in the database after the servers stopped) on
