@@ -65,6 +65,7 @@ fuzz: deps
 	scripts/run-fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 bench: build
+	@scripts/install-deps --bench
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target benchmarks
 	scripts/run-bench $(BUILD_DIR)
 

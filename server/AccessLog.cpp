@@ -9,18 +9,23 @@ namespace qvr::server {
 
 namespace {
 
-std::string UtcNow() {
+// The time of a log line, the seconds' text made once a second per thread.
+void AppendUtcNow(std::string& AOut) {
+  thread_local std::time_t last = 0;
+  thread_local char seconds[32] = "";
   const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const std::time_t whole = std::chrono::system_clock::to_time_t(now);
+  if (whole != last) {
+    std::tm utc{};
+    gmtime_r(&whole, &utc);
+    std::strftime(seconds, sizeof seconds, "%Y-%m-%dT%H:%M:%S", &utc);
+    last = whole;
+  }
   const auto millis =
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-  char full[48];
-  std::snprintf(full, sizeof full, "%s.%03dZ", text, static_cast<int>(millis));
-  return full;
+  char text[48];
+  const int n = std::snprintf(text, sizeof text, "%s.%03dZ", seconds, static_cast<int>(millis));
+  AOut.append(text, static_cast<std::size_t>(n));
 }
 
 }  // namespace
@@ -36,11 +41,18 @@ void LogRequest(const TRequestContext& AContext, std::string_view AMethod, std::
                 int AStatus) {
   const double ms =
       std::chrono::duration<double, std::milli>(TFrontClock::now() - AContext.Start).count();
-  char elapsed[32];
-  std::snprintf(elapsed, sizeof elapsed, "%.2f ms", ms);
-  const std::string line = UtcNow() + " " + LogText(AContext.RemoteAddress) + " " +
-                           LogText(AMethod) + " " + LogText(APath) + " " +
-                           std::to_string(AStatus) + " " + elapsed + "\n";
+  std::string line;
+  line.reserve(96 + APath.size());
+  AppendUtcNow(line);
+  line += ' ';
+  line += LogText(AContext.RemoteAddress);
+  line += ' ';
+  line += LogText(AMethod);
+  line += ' ';
+  line += LogText(APath);
+  char tail[48];
+  const int n = std::snprintf(tail, sizeof tail, " %d %.2f ms\n", AStatus, ms);
+  line.append(tail, static_cast<std::size_t>(n));
   // One write per line, so that lines of concurrent requests never mix.
   std::fwrite(line.data(), 1, line.size(), stderr);
 }

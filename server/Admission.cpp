@@ -37,8 +37,7 @@ bool SplitHost(std::string_view AValue, std::string& AName, int& APort, bool& AH
   AHasPort = !rest.empty();
   if (AHasPort) {
     std::int32_t port = 0;
-    if (rest.front() != ':' || !TryDecimalToInt(rest.substr(1), port) || port < 0 ||
-        port > 65535) {
+    if (rest.front() != ':' || !TryDecimalToInt(rest.substr(1), port) || port < 0 || port > 65535) {
       return false;
     }
     APort = port;
@@ -54,8 +53,7 @@ THttpAnswer Challenge(const std::string& AMessage) {
 
 }  // namespace
 
-TAdmission::TAdmission(TAdmissionRules ARules, TAttendanceStore& AStore,
-                       TSessionStore& ASessions)
+TAdmission::TAdmission(TAdmissionRules ARules, TAttendanceStore& AStore, TSessionStore& ASessions)
     : FRules(std::move(ARules)), FStore(AStore), FSessions(ASessions) {}
 
 bool TAdmission::HostAllowed(const std::string& AHost) const {
@@ -99,23 +97,32 @@ std::optional<THttpAnswer> TAdmission::Admit(const THttpRequest& ARequest,
   return OpenSession(ARequest, AContext);
 }
 
+bool TAdmission::Credentials(const THttpRequest& ARequest, std::string& AUser,
+                             std::string& APassword) {
+  const std::string* authorization = ARequest.Field("Authorization");
+  if (authorization == nullptr) return true;
+  const std::string_view value = Trim(*authorization);
+  if (value.size() < 6 || !SameText(value.substr(0, 6), "Basic ")) return false;
+  const std::string decoded = TBase64Encoding::Base64().Decode(value.substr(6));
+  const auto colon = decoded.find(':');
+  // A credential is a user and a password: a user name alone says nothing
+  // about who sends it.
+  if (colon == std::string::npos) return false;
+  AUser = decoded.substr(0, colon);
+  APassword = decoded.substr(colon + 1);
+  return true;
+}
+
 std::optional<THttpAnswer> TAdmission::Authenticate(const THttpRequest& ARequest,
                                                     TRequestContext& AContext) {
   std::string user, password;
-  if (const std::string* authorization = ARequest.Field("Authorization")) {
+  if (!Credentials(ARequest, user, password)) {
+    const std::string* authorization = ARequest.Field("Authorization");
     const std::string_view value = Trim(*authorization);
     if (value.size() < 6 || !SameText(value.substr(0, 6), "Basic ")) {
       return Challenge("Only Basic authentication is accepted");
     }
-    const std::string decoded = TBase64Encoding::Base64().Decode(value.substr(6));
-    const auto colon = decoded.find(':');
-    // A credential is a user and a password: a user name alone says nothing
-    // about who sends it.
-    if (colon == std::string::npos) {
-      return Challenge("The credentials are not a user name and a password");
-    }
-    user = decoded.substr(0, colon);
-    password = decoded.substr(colon + 1);
+    return Challenge("The credentials are not a user name and a password");
   }
   if (user.empty()) {
     if (!FRules.Anonymous) return Challenge("The server needs a user name (UID)");
@@ -124,6 +131,28 @@ std::optional<THttpAnswer> TAdmission::Authenticate(const THttpRequest& ARequest
   }
   AContext.UserName = user;
   return std::nullopt;
+}
+
+bool TAdmission::AdmitFromMemory(const THttpRequest& ARequest, TRequestContext& AContext) {
+  std::string user, password;
+  if (!Credentials(ARequest, user, password)) return false;
+  if (user.empty() ? !FRules.Anonymous : !FStore.UserRecentlyAllowed(user, password)) {
+    return false;
+  }
+  // The session as memory knows it; a refusal of it is given by Admit, which
+  // asks the store.
+  const std::string* pragma = ARequest.Field("Pragma");
+  const std::string id = pragma != nullptr ? rest::SessionIDFromPragma(*pragma) : std::string();
+  if (id.empty()) {
+    if (!FSessions.CreatesInMemory()) return false;
+    AContext.Session = FSessions.Create(user);
+  } else {
+    const auto found = FSessions.TouchFromMemory(id, user);
+    if (found != TSessionStore::TLookup::Found) return false;
+    AContext.Session = id;
+  }
+  AContext.UserName = user;
+  return true;
 }
 
 std::optional<THttpAnswer> TAdmission::OpenSession(const THttpRequest& ARequest,

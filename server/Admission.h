@@ -38,15 +38,22 @@ class TAdmission {
   // Authentication and the session; may wait for the database. The answer
   // to give when refused; otherwise AContext holds the user and the session.
   std::optional<THttpAnswer> Admit(const THttpRequest& ARequest, TRequestContext& AContext);
+  // Admission from memory alone, for a request the front may answer on its
+  // I/O thread: true, with AContext filled, when the caller needs no
+  // database (no credentials under --anonymous, or a password verified a
+  // moment ago) and names a live session of its own or none; false when
+  // Admit must decide (on a worker thread), refusals included.
+  bool AdmitFromMemory(const THttpRequest& ARequest, TRequestContext& AContext);
 
   const TAdmissionRules& Rules() const { return FRules; }
 
  private:
+  // The user and password of the request's Basic credentials (empty for
+  // none); false for credentials that are not Basic or have no colon.
+  static bool Credentials(const THttpRequest& ARequest, std::string& AUser, std::string& APassword);
   bool HostAllowed(const std::string& AHost) const;
-  std::optional<THttpAnswer> Authenticate(const THttpRequest& ARequest,
-                                          TRequestContext& AContext);
-  std::optional<THttpAnswer> OpenSession(const THttpRequest& ARequest,
-                                         TRequestContext& AContext);
+  std::optional<THttpAnswer> Authenticate(const THttpRequest& ARequest, TRequestContext& AContext);
+  std::optional<THttpAnswer> OpenSession(const THttpRequest& ARequest, TRequestContext& AContext);
 
   const TAdmissionRules FRules;
   TAttendanceStore& FStore;

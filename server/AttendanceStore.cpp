@@ -85,6 +85,11 @@ bool TAttendanceStore::UserAllowed(const std::string& AUserName, const std::stri
   return true;
 }
 
+bool TAttendanceStore::UserRecentlyAllowed(const std::string& AUserName,
+                                           const std::string& APassword) {
+  return FVerified.HoldsConfirmedWithin(AUserName, APassword, std::chrono::seconds(1));
+}
+
 EHttpError TAttendanceStore::MissingReference(const TEmployeeChange& AChange) {
   return BadRequest("ActualizarEmpleado: " + std::string(AChange.Member) + " " +
                     std::to_string(AChange.Integer) + " does not exist");

@@ -93,6 +93,10 @@ class TAttendanceStore {
   // (or did within kVerifiedLifetime, while that same hash is stored). An
   // unknown user takes the time of a verification too.
   bool UserAllowed(const std::string& AUserName, const std::string& APassword);
+  // Whether AUserName was allowed with APassword by UserAllowed a moment
+  // ago (its stored hash seen unchanged within a second), answered from
+  // memory without the database; false says only "ask UserAllowed".
+  bool UserRecentlyAllowed(const std::string& AUserName, const std::string& APassword);
   virtual int IDStatusDefault() = 0;
 
   // The datasets of the list methods (names and columns in docs/server.md).

@@ -6,6 +6,8 @@
 // too slow) or simply ends (an idle keep-alive, a client that does not read).
 #include "server/Connection.h"
 
+#include <malloc.h>
+
 #include <array>
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -46,6 +48,8 @@ constexpr std::size_t kDrainBytes = 1 << 20;
 // How long a request waits for the memory budget before it gets 503.
 constexpr std::chrono::milliseconds kMemoryWait{2000};
 constexpr std::chrono::milliseconds kMemoryRetry{20};
+// A request body from this size on is followed by a trim of the heap.
+constexpr std::size_t kTrimAfter = 1 << 20;
 
 // Admission of ARequest on a worker thread. It may wait for the store,
 // which may fail (a database away): that is a refusal like any other (503
@@ -243,10 +247,10 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     FHeadChecked = true;
     THttpRequest& request = FParser->Request();
     if (!TRoutes::Serves(request.Path())) {
-      return Refuse({404, "Nothing is served at " + LogText(request.Path()) +
-                              "; remote calls go to " + RestBase() + " and the cache area is " +
-                              CacheBase()},
-                    !FParser->Done());
+      return Refuse(
+          {404, "Nothing is served at " + LogText(request.Path()) + "; remote calls go to " +
+                    RestBase() + " and the cache area is " + CacheBase()},
+          !FParser->Done());
     }
     if (auto refused = FServices.Admission.CheckOrigin(request)) {
       return Answer(std::move(*refused), !FParser->Done());
@@ -310,6 +314,12 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
   void Dispatch() {
     FPhase = TPhase::Working;
     FRequest = FParser->TakeRequest();
+    // A quick call whose caller memory alone admits is answered here: a hop
+    // to a worker and back would cost more than the call.
+    if (!FAdmitted && FServices.Routes.IsQuick(FRequest) &&
+        FServices.Admission.AdmitFromMemory(FRequest, FContext)) {
+      return Answer(FServices.Routes.Serve(FRequest, FContext));
+    }
     auto self = this->shared_from_this();
     auto work = net::make_work_guard(Socket(FStream).get_executor());
     const bool queued = FServices.Workers.TryEnqueue([self, work] {
@@ -336,26 +346,26 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     FPhase = TPhase::Writing;
     // The request of this answer: taken when it was dispatched, still with
     // the parser when it was refused on the way.
-    const THttpRequest& request = FRequest.Method.empty() && FParser ? FParser->Request() : FRequest;
+    const THttpRequest& request =
+        FRequest.Method.empty() && FParser ? FParser->Request() : FRequest;
     FClose = AClose || AAnswer.Close || !request.KeepAlive || FServices.Stopping;
     FLogMethod = request.Method.empty() ? std::string("-") : request.Method;
     FLogPath = request.Target.empty() ? std::string("-") : std::string(request.Path());
     FStatus = AAnswer.Status;
     FAnswer = std::move(AAnswer);
     const std::size_t bodySize = FAnswer.Body ? FAnswer.Body->size() : 0;
-    FHead = "HTTP/1.1 " + std::to_string(FAnswer.Status) + " " + ReasonPhrase(FAnswer.Status) +
-            "\r\n";
+    FHead =
+        "HTTP/1.1 " + std::to_string(FAnswer.Status) + " " + ReasonPhrase(FAnswer.Status) + "\r\n";
     for (const auto& [name, value] : FAnswer.Fields) FHead += name + ": " + value + "\r\n";
     FHead += "Content-Length: " + std::to_string(bodySize) + "\r\nDate: " + HttpDate() + "\r\n";
     if (FClose) FHead += "Connection: close\r\n";
     FHead += "\r\n";
     const bool head = request.Method == "HEAD";
     std::array<net::const_buffer, 2> buffers{
-        net::buffer(FHead), head || bodySize == 0 ? net::const_buffer()
-                                                  : net::buffer(FAnswer.Body->data(), bodySize)};
+        net::buffer(FHead),
+        head || bodySize == 0 ? net::const_buffer() : net::buffer(FAnswer.Body->data(), bodySize)};
     Arm(FServices.Limits.WriteTimeout, TWait::Quiet);
-    net::async_write(FStream, buffers,
-                     Bind([](TConnection& AThis, error_code AError, std::size_t) {
+    net::async_write(FStream, buffers, Bind([](TConnection& AThis, error_code AError, std::size_t) {
                        AThis.OnWritten(AError);
                      }));
   }
@@ -363,9 +373,14 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
   void OnWritten(error_code AError) {
     FTimer.cancel();
     LogRequest(FContext, FLogMethod, FLogPath, FStatus);
+    const bool large = FRequest.Body.size() >= kTrimAfter;
     FAnswer = THttpAnswer();
     FRequest = THttpRequest();
     FBodyMemory.Release();
+    // What the request's parsing and decoding left free in the heap goes
+    // back to the system (large buffers were mapped on their own and went
+    // already).
+    if (large) malloc_trim(0);
     if (AError) return Close();
     if (FClose) return Drain();
     NextRequest();

@@ -21,8 +21,7 @@ class TMemoryBudget {
   class TReservation {
    public:
     TReservation() = default;
-    TReservation(TReservation&& AOther) noexcept
-        : FBudget(AOther.FBudget), FBytes(AOther.FBytes) {
+    TReservation(TReservation&& AOther) noexcept : FBudget(AOther.FBudget), FBytes(AOther.FBytes) {
       AOther.FBudget = nullptr;
       AOther.FBytes = 0;
     }

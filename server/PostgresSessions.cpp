@@ -52,8 +52,33 @@ std::string TPostgresSessionStore::Create(const std::string& AUserName) {
   return id;
 }
 
+std::optional<TSessionStore::TLookup> TPostgresSessionStore::TouchFromMemory(
+    const std::string& AId, const std::string& AUserName) {
+  std::scoped_lock lock(FSeenLock);
+  const auto seen = FSeen.find(AId);
+  if (seen == FSeen.end() || seen->second.UserName != AUserName ||
+      std::chrono::steady_clock::now() - seen->second.When >= FRenewal) {
+    return std::nullopt;
+  }
+  return TLookup::Found;
+}
+
 TSessionStore::TLookup TPostgresSessionStore::Touch(const std::string& AId,
                                                     const std::string& AUserName) {
+  if (const auto known = TouchFromMemory(AId, AUserName)) return *known;
+  const TLookup found = TouchDatabase(AId, AUserName);
+  std::scoped_lock lock(FSeenLock);
+  if (found == TLookup::Found) {
+    if (FSeen.size() >= kMaxSeen) FSeen.clear();
+    FSeen.insert_or_assign(AId, TSeen{AUserName, std::chrono::steady_clock::now()});
+  } else {
+    FSeen.erase(AId);
+  }
+  return found;
+}
+
+TSessionStore::TLookup TPostgresSessionStore::TouchDatabase(const std::string& AId,
+                                                            const std::string& AUserName) {
   SweepNowAndThen();
   if (!LooksLikeId(AId)) return TLookup::Unknown;
   auto connection = FPool.Borrow();

@@ -13,6 +13,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
 
 #include "server/PostgresDatabase.h"
 #include "server/Sessions.h"
@@ -26,12 +30,20 @@ class TPostgresSessionStore : public TSessionStore {
 
   // Raise EStoreUnavailable while the database cannot be reached.
   std::string Create(const std::string& AUserName) override;
+  // A session this instance found live in the database within the renewal
+  // period is taken as live without asking again: another instance's end of
+  // it (ClearSession, expiry) shows here within that period.
   TLookup Touch(const std::string& AId, const std::string& AUserName) override;
+  std::optional<TLookup> TouchFromMemory(const std::string& AId,
+                                         const std::string& AUserName) override;
+  bool CreatesInMemory() const override { return false; }
   void Sweep() override;
   // The live sessions of every instance.
   std::size_t Count() const override;
 
  private:
+  // Touch asked of the database.
+  TLookup TouchDatabase(const std::string& AId, const std::string& AUserName);
   // Sweep, unless this instance swept within the last second.
   void SweepNowAndThen();
   void Notify(const std::vector<std::string>& AGone) const;
@@ -42,6 +54,16 @@ class TPostgresSessionStore : public TSessionStore {
   const std::size_t FMax;
   const TDropEvent FOnDrop;
   std::atomic<std::chrono::steady_clock::rep> FLastSweep{0};
+
+  // The sessions this instance saw live lately: id, user, when.
+  struct TSeen {
+    std::string UserName;
+    std::chrono::steady_clock::time_point When;
+  };
+  // At most this many are remembered; beyond, the memory starts afresh.
+  static constexpr std::size_t kMaxSeen = 65536;
+  std::mutex FSeenLock;
+  std::unordered_map<std::string, TSeen> FSeen;
 };
 
 }  // namespace qvr::server

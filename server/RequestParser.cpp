@@ -46,9 +46,10 @@ class TRequestParser::TImpl : public http::basic_parser<true> {
   void on_request_impl(http::verb, string_view AMethod, string_view ATarget, int AVersion,
                        error_code& AError) override {
     if (ATarget.size() > FLimits.MaxTargetBytes) {
-      return Refuse(414, "The request URI is longer than " + std::to_string(FLimits.MaxTargetBytes) +
-                             " bytes",
-                    AError);
+      return Refuse(
+          414,
+          "The request URI is longer than " + std::to_string(FLimits.MaxTargetBytes) + " bytes",
+          AError);
     }
     THttpRequest& request = FOwner.FRequest;
     request.Method = std::string(View(AMethod));
@@ -65,8 +66,9 @@ class TRequestParser::TImpl : public http::basic_parser<true> {
     THttpRequest& request = FOwner.FRequest;
     FHeaderBytes += AName.size() + AValue.size();
     if (request.Fields.size() >= FLimits.MaxHeaderCount || FHeaderBytes > FLimits.MaxHeaderBytes) {
-      return Refuse(431, "The request headers exceed " + std::to_string(FLimits.MaxHeaderCount) +
-                             " lines or " + std::to_string(FLimits.MaxHeaderBytes) + " bytes",
+      return Refuse(431,
+                    "The request headers exceed " + std::to_string(FLimits.MaxHeaderCount) +
+                        " lines or " + std::to_string(FLimits.MaxHeaderBytes) + " bytes",
                     AError);
     }
     request.Fields.emplace_back(std::string(View(AName)), std::string(View(AValue)));
@@ -87,9 +89,9 @@ class TRequestParser::TImpl : public http::basic_parser<true> {
       }
     }
     if (const auto length = content_length(); length && *length > FLimits.MaxBodyBytes) {
-      return Refuse(413, "The request body is larger than " +
-                             std::to_string(FLimits.MaxBodyBytes) + " bytes",
-                    AError);
+      return Refuse(
+          413, "The request body is larger than " + std::to_string(FLimits.MaxBodyBytes) + " bytes",
+          AError);
     }
   }
 
@@ -112,8 +114,8 @@ class TRequestParser::TImpl : public http::basic_parser<true> {
   std::size_t Append(string_view AData, error_code& AError) {
     std::string& body = FOwner.FRequest.Body;
     if (body.size() + AData.size() > FLimits.MaxBodyBytes) {
-      Refuse(413, "The request body is larger than " + std::to_string(FLimits.MaxBodyBytes) +
-                      " bytes",
+      Refuse(413,
+             "The request body is larger than " + std::to_string(FLimits.MaxBodyBytes) + " bytes",
              AError);
       return 0;
     }
@@ -136,8 +138,8 @@ std::size_t TRequestParser::Put(std::string_view AData) {
   std::size_t used = 0;
   while (used < AData.size() && !FImpl->is_done()) {
     error_code error;
-    const std::size_t n = FImpl->put(
-        boost::asio::const_buffer(AData.data() + used, AData.size() - used), error);
+    const std::size_t n =
+        FImpl->put(boost::asio::const_buffer(AData.data() + used, AData.size() - used), error);
     used += n;
     if (error == http::error::need_more) break;
     if (error) {
@@ -147,7 +149,8 @@ std::size_t TRequestParser::Put(std::string_view AData) {
       } else if (error == http::error::body_limit) {
         FRefusal = TRefusal{413, "The request body is too large"};
       } else {
-        FRefusal = TRefusal{400, "The request is not well-formed HTTP/1.1 (" + error.message() + ")"};
+        FRefusal =
+            TRefusal{400, "The request is not well-formed HTTP/1.1 (" + error.message() + ")"};
       }
       break;
     }

@@ -82,6 +82,18 @@ THttpAnswer TRoutes::Health(const THttpRequest& ARequest) {
   return JSONAnswer(std::make_shared<std::string>(R"({"status":"ok"})"));
 }
 
+bool TRoutes::IsQuick(const THttpRequest& ARequest) const {
+  const std::string_view path = ARequest.Path();
+  if (!ARequest.Body.empty() || (ARequest.Method != "GET" && ARequest.Method != "HEAD") ||
+      !path.starts_with(RestBase())) {
+    return false;
+  }
+  const auto segments = rest::SplitSegments(path.substr(RestBase().size()));
+  if (segments.size() < 2) return false;
+  const rest::TRemoteMethod* method = FMethods.Find(segments[0], segments[1]);
+  return method != nullptr && TQVRServerMethods::Quick(*method);
+}
+
 THttpAnswer TRoutes::Serve(const THttpRequest& ARequest, TRequestContext& AContext) {
   const std::string_view path = ARequest.Path();
   // No session: the health check opens none.

@@ -36,6 +36,10 @@ class TRoutes {
   // Whether ARequest must pass admission (credentials, session) before
   // Serve: everything but the health check.
   static bool NeedsAdmission(const THttpRequest& ARequest);
+  // Whether ARequest is a remote call of a quick method (see
+  // TQVRServerMethods::Quick) without a body, which the front may answer on
+  // its I/O thread.
+  bool IsQuick(const THttpRequest& ARequest) const;
 
   // The answer to ARequest, admitted for AContext. Refusals of the methods
   // and the cache area become their status with an "error" member; any

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 #include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
@@ -218,11 +218,14 @@ enum class THandler {
 struct THandlerRow {
   const TRemoteMethod* Method;
   THandler Handler;
+  // Answered from memory at once (no database, nothing large): the front
+  // may run it on its I/O thread.
+  bool Quick = false;
 };
 
 constexpr THandlerRow kHandlers[] = {
-    {&rest::remote::EchoString, THandler::EchoString},
-    {&rest::remote::ReverseString, THandler::ReverseString},
+    {&rest::remote::EchoString, THandler::EchoString, true},
+    {&rest::remote::ReverseString, THandler::ReverseString, true},
     {&rest::remote::Opciones, THandler::Opciones},
     {&rest::remote::ListaRelojes, THandler::ListaRelojes},
     {&rest::remote::ListaEmpresas, THandler::ListaEmpresas},
@@ -232,7 +235,7 @@ constexpr THandlerRow kHandlers[] = {
     {&rest::remote::InfoEmpleado, THandler::InfoEmpleado},
     {&rest::remote::ActualizarEmpleado, THandler::ActualizarEmpleado},
     {&rest::remote::SubirAsistencia, THandler::SubirAsistencia},
-    {&rest::remote::GetPlatformName, THandler::GetPlatformName},
+    {&rest::remote::GetPlatformName, THandler::GetPlatformName, true},
 };
 
 const THandlerRow* HandlerOf(const TRemoteMethod& AMethod) {
@@ -267,6 +270,11 @@ const TRemoteMethod* TQVRServerMethods::Find(std::string_view AClass,
 
 bool TQVRServerMethods::Answers(const TRemoteMethod& AMethod) {
   return HandlerOf(AMethod) != nullptr;
+}
+
+bool TQVRServerMethods::Quick(const TRemoteMethod& AMethod) {
+  const THandlerRow* row = HandlerOf(AMethod);
+  return row != nullptr && row->Quick;
 }
 
 TMethodAnswer TQVRServerMethods::Invoke(const TRemoteMethod& AMethod,

@@ -42,6 +42,10 @@ class TQVRServerMethods {
   // Whether the server has a handler for AMethod (every method of the
   // interface has one; a test holds the two together).
   static bool Answers(const rest::TRemoteMethod& AMethod);
+  // Whether AMethod is answered from memory at once, touching neither the
+  // database nor anything large, so that the front may run it on its own
+  // thread instead of handing it to a worker.
+  static bool Quick(const rest::TRemoteMethod& AMethod);
 
   // Runs AMethod for AUserName. Raises EHttpError 400 when the arguments do
   // not match its parameters (count, kind, body form, JSON), 413 for an

@@ -16,6 +16,7 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,6 +42,12 @@ class TSessionStore {
   // that never existed, expired and were dropped. OtherUser: the session
   // belongs to another user (it is left as it was).
   virtual TLookup Touch(const std::string& AId, const std::string& AUserName) = 0;
+  // Touch answered from memory alone, for a request the front answers on
+  // its I/O thread; none when only the database can tell.
+  virtual std::optional<TLookup> TouchFromMemory(const std::string& AId,
+                                                 const std::string& AUserName) = 0;
+  // Whether Create works in memory alone.
+  virtual bool CreatesInMemory() const = 0;
 
   // Drops the sessions idle for longer than the time-out.
   virtual void Sweep() = 0;
@@ -56,6 +63,11 @@ class TMemorySessionStore : public TSessionStore {
 
   std::string Create(const std::string& AUserName) override;
   TLookup Touch(const std::string& AId, const std::string& AUserName) override;
+  std::optional<TLookup> TouchFromMemory(const std::string& AId,
+                                         const std::string& AUserName) override {
+    return Touch(AId, AUserName);
+  }
+  bool CreatesInMemory() const override { return true; }
   // Cheap when called often: it looks at the least recently used end only.
   void Sweep() override;
   std::size_t Count() const override;

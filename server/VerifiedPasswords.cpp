@@ -38,22 +38,52 @@ TVerifiedPasswords::TDigest TVerifiedPasswords::Digest(const std::string& AUserN
 
 bool TVerifiedPasswords::Holds(const std::string& AUserName, std::string_view APassword,
                                std::string_view AStoredHash) {
+  return Check(AUserName, APassword, [&](TEntry& AEntry, TClock::time_point ANow) {
+    if (AEntry.StoredHash != AStoredHash) return TVerdict::Forget;
+    AEntry.Confirmed = ANow;
+    return TVerdict::Match;
+  });
+}
+
+bool TVerifiedPasswords::HoldsConfirmedWithin(const std::string& AUserName,
+                                              std::string_view APassword,
+                                              std::chrono::milliseconds AConfirmed) {
+  return Check(AUserName, APassword, [&](TEntry& AEntry, TClock::time_point ANow) {
+    return ANow - AEntry.Confirmed < AConfirmed ? TVerdict::Match : TVerdict::NoMatch;
+  });
+}
+
+template <class TRule>
+bool TVerifiedPasswords::Check(const std::string& AUserName, std::string_view APassword,
+                               TRule ARule) {
   const TDigest digest = Digest(AUserName, APassword);
   std::scoped_lock lock(FLock);
   const auto found = FEntries.find(AUserName);
   if (found == FEntries.end()) return false;
-  const TEntry& entry = found->second;
-  if (TClock::now() - entry.Verified >= FLifetime || entry.StoredHash != AStoredHash) {
-    FEntries.erase(found);
+  TEntry& entry = found->second;
+  const auto now = TClock::now();
+  // In constant time: how much of a guess matches must not show.
+  if (now - entry.Verified >= FLifetime ||
+      sodium_memcmp(entry.Digest.data(), digest.data(), digest.size()) != 0) {
+    if (now - entry.Verified >= FLifetime) FEntries.erase(found);
     return false;
   }
-  // In constant time: how much of a guess matches must not show.
-  return sodium_memcmp(entry.Digest.data(), digest.data(), digest.size()) == 0;
+  switch (ARule(entry, now)) {
+    case TVerdict::Match:
+      return true;
+    case TVerdict::Forget:
+      FEntries.erase(found);
+      return false;
+    case TVerdict::NoMatch:
+      break;
+  }
+  return false;
 }
 
 void TVerifiedPasswords::Remember(const std::string& AUserName, std::string_view APassword,
                                   std::string_view AStoredHash) {
-  TEntry entry{Digest(AUserName, APassword), std::string(AStoredHash), TClock::now()};
+  const auto now = TClock::now();
+  TEntry entry{Digest(AUserName, APassword), std::string(AStoredHash), now, now};
   std::scoped_lock lock(FLock);
   if (FEntries.size() >= FMaxEntries && !FEntries.contains(AUserName)) {
     std::erase_if(FEntries, [&](const auto& AItem) {

@@ -37,6 +37,13 @@ class TVerifiedPasswords {
   // AStoredHash within the lifetime.
   bool Holds(const std::string& AUserName, std::string_view APassword,
              std::string_view AStoredHash);
+  // Whether AUserName's password APassword was verified within the
+  // lifetime and its stored hash found unchanged (by Holds or Remember)
+  // within AConfirmed: a request the server answers without reading the
+  // database, so that a changed or removed user stops working within
+  // AConfirmed rather than at its very next request.
+  bool HoldsConfirmedWithin(const std::string& AUserName, std::string_view APassword,
+                            std::chrono::milliseconds AConfirmed);
   // Records that APassword is AUserName's password while AStoredHash is
   // stored, in place of what was recorded for that user before.
   void Remember(const std::string& AUserName, std::string_view APassword,
@@ -50,9 +57,17 @@ class TVerifiedPasswords {
     TDigest Digest;
     std::string StoredHash;
     TClock::time_point Verified;
+    // When the database last showed StoredHash unchanged.
+    TClock::time_point Confirmed;
   };
 
   TDigest Digest(const std::string& AUserName, std::string_view APassword) const;
+  // What a check makes of an entry whose password matches.
+  enum class TVerdict { Match, NoMatch, Forget };
+  // Finds AUserName's live entry and compares APassword with it; a match
+  // then stands as ARule(entry, now) says. An entry past its lifetime goes.
+  template <class TRule>
+  bool Check(const std::string& AUserName, std::string_view APassword, TRule ARule);
 
   const std::chrono::milliseconds FLifetime;
   const std::size_t FMaxEntries;

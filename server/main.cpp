@@ -1,9 +1,11 @@
 // qvr-server: the reference attendance server. Opens (creating and seeding
 // on first start, upgrading an older one) the database in the data folder or
-// the PostgreSQL database of --database, listens, prints the address it listens on as one line on
-// standard output, and serves until SIGINT or SIGTERM; it then answers the requests in flight,
-// closes the database and exits 0. A second signal ends it at once. `qvr-server user ...` manages
+// the PostgreSQL database of --database, listens, prints the address it
+// listens on as one line on standard output, and serves until SIGINT or
+// SIGTERM; it then answers the requests in flight, closes the database and
+// exits 0. A second signal ends it at once. `qvr-server user ...` manages
 // the users instead (UserCommand.h).
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -73,6 +75,13 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   // A client that goes away mid-answer must not end the server.
   signal(SIGPIPE, SIG_IGN);
+  // Memory a request held goes back to the system when the request ends:
+  // large buffers (bodies, blobs, encoded lists) are mapped on their own
+  // rather than left in the heap, whose free parts the front also trims
+  // after a large request; and few heap arenas, so that free memory is not
+  // spread over one per worker thread.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  mallopt(M_ARENA_MAX, 4);
 
   try {
     TStoreSettings settings;

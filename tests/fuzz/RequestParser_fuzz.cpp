@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* AData, std::size_t ASi
   qvr::fuzz::Check(request.Body.size() <= limits.MaxBodyBytes, "body within its limit");
   if (const auto& refusal = parser.Refusal()) {
     const int status = refusal->Status;
-    qvr::fuzz::Check(status == 400 || status == 413 || status == 414 || status == 415 ||
-                         status == 431,
-                     "a refusal has a status of its own");
+    qvr::fuzz::Check(
+        status == 400 || status == 413 || status == 414 || status == 415 || status == 431,
+        "a refusal has a status of its own");
     qvr::fuzz::Check(!refusal->Message.empty(), "a refusal says why");
   }
   if (!parser.Refusal() && !parser.Done()) parser.PutEof();

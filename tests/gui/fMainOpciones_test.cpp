@@ -14,10 +14,13 @@
 #include "client/dOpciones.h"
 #include "platform/SysUtils.h"
 #include "support/ConfigFolder.h"
+#include "support/ConfigSamples.h"
 
 namespace qvr::app {
 namespace {
 
+using test::kCanada1252;
+using test::kWindows1252Config;
 using test::TConfigFolder;
 using test::TModalBoxWatcher;
 
@@ -155,15 +158,6 @@ TEST_F(TfrmMainOpcionesTest, GuardarWritesTheThreeValues) {
   ClickGuardar();
   EXPECT_EQ(FConfig.Read(), "[rest]\nIP=192.168.1.20\nPuerto=8080\nUID=caja1\n");
 }
-
-// A config.ini brought from the suite's earlier Windows workstations: CRLF
-// lines in Windows-1252 (0xF1 is U+00F1, 0xF3 U+00F3).
-const std::string kCanada1252 =
-    "Ca\xF1"
-    "ada";
-const std::string kWindows1252Config =
-    "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=" + kCanada1252 +
-    "\r\n[Ventana]\r\nTitulo=Recepci\xF3n\r\n";
 
 TEST_F(TfrmMainOpcionesTest, AWindows1252ConfigIsShownAndSavedInItsEncoding) {
   FConfig.Write(kWindows1252Config);

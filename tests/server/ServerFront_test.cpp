@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "server/Floods.h"
+#include "server/ServerCalls.h"
 #include "support/RawClient.h"
 #include "support/ServerProcess.h"
 
@@ -21,7 +23,8 @@ using namespace std::chrono_literals;
 
 const std::string kEcho = "/rpc/rest/TQVRServerMethods/EchoString/hola/";
 const std::string kUpdate = "/rpc/rest/TQVRServerMethods/%22ActualizarEmpleado%22/";
-const std::string kCredentials = "Authorization: Basic a2lvc2NvOg==\r\n";  // kiosco with no password
+const std::string kCredentials =
+    "Authorization: Basic a2lvc2NvOg==\r\n";  // kiosco with no password
 
 // One request on a new connection; the answer's status (0: none came).
 int StatusOf(int APort, const std::string& ARequest, std::chrono::milliseconds AWithin = 10s) {
@@ -86,21 +89,24 @@ TEST_F(ServerFrontTest, MalformedRequestsAre400) {
 TEST_F(ServerFrontTest, EveryBoundHasItsAnswer) {
   std::string manyFields, bigFields;
   for (int i = 0; i < 70; ++i) manyFields += "X-" + std::to_string(i) + ": 1\r\n";
-  for (int i = 0; i < 4; ++i) bigFields += "X-Big-" + std::to_string(i) + ": " + std::string(5000, 'b') + "\r\n";
+  for (int i = 0; i < 4; ++i)
+    bigFields += "X-Big-" + std::to_string(i) + ": " + std::string(5000, 'b') + "\r\n";
   const struct {
     const char* Note;
     std::string Request;
     int Status;
   } kCases[] = {
       {"target of 5000 bytes",
-       TRawClient::Request(Port(), "/rpc/rest/TQVRServerMethods/EchoString/" +
-                                       std::string(5000, 'a') + "/", "GET", kCredentials),
+       TRawClient::Request(Port(),
+                           "/rpc/rest/TQVRServerMethods/EchoString/" + std::string(5000, 'a') + "/",
+                           "GET", kCredentials),
        414},
       {"70 fields", TRawClient::Request(Port(), kEcho, "GET", kCredentials + manyFields), 431},
       {"20 KB of fields", TRawClient::Request(Port(), kEcho, "GET", kCredentials + bigFields), 431},
       // Refused on the announced length: the body is never sent.
       {"Content-Length beyond --max-body",
-       "POST " + kUpdate + " HTTP/1.1\r\n" + Host() + kCredentials + "Content-Length: 70000\r\n\r\n",
+       "POST " + kUpdate + " HTTP/1.1\r\n" + Host() + kCredentials +
+           "Content-Length: 70000\r\n\r\n",
        413},
       {"Content-Length of 2^63",
        "POST " + kUpdate + " HTTP/1.1\r\n" + Host() + kCredentials +
@@ -145,9 +151,9 @@ TEST_F(ServerFrontTest, PipelinedRequestsAreAnsweredInOrder) {
   TRawClient client(Port());
   std::string requests;
   for (const char* word : {"uno", "dos", "tres"}) {
-    requests += TRawClient::Request(Port(), "/rpc/rest/TQVRServerMethods/EchoString/" +
-                                                std::string(word) + "/",
-                                    "GET", kCredentials);
+    requests += TRawClient::Request(
+        Port(), "/rpc/rest/TQVRServerMethods/EchoString/" + std::string(word) + "/", "GET",
+        kCredentials);
   }
   ASSERT_TRUE(client.Send(requests));
   for (const char* word : {"uno", "dos", "tres"}) {
@@ -188,27 +194,31 @@ TEST_F(ServerFrontTest, OnlyTheServersOwnOriginAndHostsAreServed) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.Note);
     // A text/plain POST is what a page can send without asking first.
-    EXPECT_EQ(StatusOf(Port(), TRawClient::Request(Port(), kUpdate, "POST",
-                                                   kCredentials + c.Fields +
-                                                       "Content-Type: text/plain\r\n",
-                                                   "{\"Codigo\":1001,\"Nombre\":\"Eve\"}")),
+    EXPECT_EQ(StatusOf(Port(),
+                       TRawClient::Request(Port(), kUpdate, "POST",
+                                           kCredentials + c.Fields + "Content-Type: text/plain\r\n",
+                                           "{\"Codigo\":1001,\"Nombre\":\"Eve\"}")),
               c.Status);
   }
   const struct {
     const char* Host;
     int Status;
   } kHosts[] = {
-      {"127.0.0.1", 200}, {"localhost", 200},           {"127.0.0.2", 200},
-      {"[::1]", 200},     {"rebound.attacker.example", 421}, {"LOCALHOST", 200},
+      {"127.0.0.1", 200},
+      {"localhost", 200},
+      {"127.0.0.2", 200},
+      {"[::1]", 200},
+      {"rebound.attacker.example", 421},
+      {"LOCALHOST", 200},
   };
   for (const auto& h : kHosts) {
     SCOPED_TRACE(h.Host);
-    const std::string request = "GET " + kEcho + " HTTP/1.1\r\nHost: " + std::string(h.Host) +
-                                ":" + port + "\r\n" + kCredentials + "\r\n";
+    const std::string request = "GET " + kEcho + " HTTP/1.1\r\nHost: " + std::string(h.Host) + ":" +
+                                port + "\r\n" + kCredentials + "\r\n";
     EXPECT_EQ(StatusOf(Port(), request), h.Status);
   }
-  EXPECT_EQ(StatusOf(Port(), "GET " + kEcho + " HTTP/1.1\r\nHost: 127.0.0.1:1\r\n" + kCredentials +
-                                 "\r\n"),
+  EXPECT_EQ(StatusOf(Port(),
+                     "GET " + kEcho + " HTTP/1.1\r\nHost: 127.0.0.1:1\r\n" + kCredentials + "\r\n"),
             421);
 }
 
@@ -222,10 +232,8 @@ TEST_F(ServerFrontTest, ABasicCredentialWithoutAColonIsRefused) {
 TEST(ServerFrontLimitsTest, NamesGivenWithAllowHostAreServed) {
   TServerProcess server({"--allow-host", "reloj.planta.example,qvr"});
   const std::string port = std::to_string(server.Port());
-  for (const auto& [host, status] :
-       std::vector<std::pair<std::string, int>>{{"reloj.planta.example", 200},
-                                                {"QVR", 200},
-                                                {"planta.example", 421}}) {
+  for (const auto& [host, status] : std::vector<std::pair<std::string, int>>{
+           {"reloj.planta.example", 200}, {"QVR", 200}, {"planta.example", 421}}) {
     EXPECT_EQ(StatusOf(server.Port(), "GET " + kEcho + " HTTP/1.1\r\nHost: " + host + ":" + port +
                                           "\r\n" + kCredentials + "\r\n"),
               status)
@@ -300,9 +308,9 @@ TEST(ServerFrontLimitsTest, ConnectionsAreCappedPerClientAddress) {
 TEST(ServerFrontLimitsTest, TheMemoryInFlightIsBounded) {
   TServerProcess server({"--max-body", "600K", "--max-memory", "1M"});
   const int port = server.Port();
-  const std::string head = "POST " + kUpdate + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                           std::to_string(port) + "\r\n" + kCredentials +
-                           "Content-Length: 600000\r\n\r\n";
+  const std::string head = "POST " + kUpdate +
+                           " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n" +
+                           kCredentials + "Content-Length: 600000\r\n\r\n";
   TRawClient holder(port, "127.0.0.2");
   ASSERT_TRUE(holder.Send(head + "{"));  // its 600 KB are reserved, its body stalls
   std::this_thread::sleep_for(300ms);
@@ -312,6 +320,35 @@ TEST(ServerFrontLimitsTest, TheMemoryInFlightIsBounded) {
   ASSERT_TRUE(answer);
   EXPECT_EQ(answer->Status, 503);
   EXPECT_EQ(StatusOf(port, TRawClient::Request(port, kEcho, "GET", kCredentials)), 200);
+}
+
+// Sixty-four maximal requests of every kind at once, each kind from an
+// address of its own: the server stays up, its memory stays within what its
+// bounds allow, and a legitimate client is served meanwhile.
+TEST(ServerFrontLimitsTest, ManyMaximalRequestsAtOnceLeaveTheServerServing) {
+  TServerProcess server({"--max-body", "1M", "--max-memory", "48M", "--max-upload-inflated", "16M",
+                         "--request-timeout", "3"});
+  const int port = server.Port();
+  const TFloodKind kKinds[] = {TFloodKind::Bodies, TFloodKind::Headers, TFloodKind::SlowHeads,
+                               TFloodKind::JSONArrays, TFloodKind::InflatingUploads};
+  std::vector<std::unique_ptr<TFlood>> floods;
+  for (std::size_t i = 0; i < std::size(kKinds); ++i) {
+    floods.push_back(std::make_unique<TFlood>(port, kKinds[i], 64, std::size_t{1} << 20,
+                                              "127.0.0." + std::to_string(2 + i)));
+  }
+  TServerClient client(port);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(client.Result(calls::ListaRelojes()));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  for (std::size_t i = 0; i < floods.size(); ++i) {
+    // Every request of every kind is answered (or, beyond the caps, refused).
+    EXPECT_GT(floods[i]->Wait(60), 0) << FloodName(kKinds[i]);
+  }
+  EXPECT_TRUE(server.Alive());
+  EXPECT_EQ(StringOf(client.Result(calls::EchoString("sigo")).get()), "sigo");
+  const std::size_t peak = server.PeakMemory();
+  std::printf("peak resident memory: %zu MiB\n", peak >> 20);
+  EXPECT_LT(peak, std::size_t{256} << 20);
 }
 
 }  // namespace

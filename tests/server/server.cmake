@@ -10,9 +10,10 @@ target_compile_definitions(qvrtestsupport PRIVATE QVR_SERVER_EXE="$<TARGET_FILE:
 add_dependencies(qvrtestsupport qvr-server)
 
 add_library(qvrservertestsupport STATIC ${CMAKE_CURRENT_LIST_DIR}/ServerCalls.cpp
-                                        ${CMAKE_CURRENT_LIST_DIR}/StoreUnderTest.cpp)
+                                        ${CMAKE_CURRENT_LIST_DIR}/StoreUnderTest.cpp
+                                        ${CMAKE_CURRENT_LIST_DIR}/Floods.cpp)
 target_include_directories(qvrservertestsupport PUBLIC ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(qvrservertestsupport PUBLIC qvrtestsupport qvrcore)
+target_link_libraries(qvrservertestsupport PUBLIC qvrtestsupport qvrcore PRIVATE ZLIB::ZLIB)
 
 foreach(name ServerMethods_test ServerSessions_test ServerCache_test ServerUpload_test
              ServerFront_test ServerTls_test ServerRobustness_test ServerDataModule_test

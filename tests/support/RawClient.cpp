@@ -66,8 +66,8 @@ bool TRawClient::Trickle(std::string_view ABytes, std::chrono::milliseconds AEac
 }
 
 bool TRawClient::Fill(std::chrono::steady_clock::time_point ADeadline) {
-  const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(ADeadline - std::chrono::steady_clock::now());
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      ADeadline - std::chrono::steady_clock::now());
   if (left.count() <= 0) return false;
   pollfd p{FFd, POLLIN, 0};
   if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
@@ -94,8 +94,8 @@ std::optional<TRawAnswer> TRawClient::Read(std::chrono::milliseconds ATimeout) {
   while (lineEnd != std::string::npos) {
     const std::size_t start = lineEnd + 2;
     lineEnd = head.find("\r\n", start);
-    const std::string line = head.substr(start, lineEnd == std::string::npos ? std::string::npos
-                                                                             : lineEnd - start);
+    const std::string line =
+        head.substr(start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
     const auto colon = line.find(':');
     if (colon == std::string::npos) continue;
     std::string name = line.substr(0, colon);
@@ -128,8 +128,8 @@ bool TRawClient::ClosedWithin(std::chrono::milliseconds ATimeout) {
 
 std::string TRawClient::Request(int APort, const std::string& APath, const std::string& AMethod,
                                 const std::string& AExtra, const std::string& ABody) {
-  std::string request = AMethod + " " + APath + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                        std::to_string(APort) + "\r\n" + AExtra;
+  std::string request = AMethod + " " + APath +
+                        " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(APort) + "\r\n" + AExtra;
   if (!ABody.empty() || AMethod == "POST" || AMethod == "PUT") {
     request += "Content-Length: " + std::to_string(ABody.size()) + "\r\n";
   }

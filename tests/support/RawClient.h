@@ -49,8 +49,9 @@ class TRawClient {
   // A request head for APath (GET unless AMethod says otherwise) with Host
   // 127.0.0.1:APort and AExtra fields ("Name: value\r\n" each), then ABody
   // with its Content-Length when AMethod takes one.
-  static std::string Request(int APort, const std::string& APath, const std::string& AMethod = "GET",
-                             const std::string& AExtra = "", const std::string& ABody = "");
+  static std::string Request(int APort, const std::string& APath,
+                             const std::string& AMethod = "GET", const std::string& AExtra = "",
+                             const std::string& ABody = "");
 
  private:
   bool Fill(std::chrono::steady_clock::time_point ADeadline);

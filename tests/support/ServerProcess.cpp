@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -95,6 +96,26 @@ TServerProcess::~TServerProcess() {
 std::string TServerProcess::Origin() const { return "http://127.0.0.1:" + std::to_string(FPort); }
 
 std::string TServerProcess::Log() const { return ReadFileBytes(FLogFile); }
+
+bool TServerProcess::Alive() const {
+  if (FPid <= 0) return false;
+  // Read, not reaped: Stop still collects the exit status. A process that
+  // ended is a zombie ("Z") until then.
+  std::ifstream stat("/proc/" + std::to_string(FPid) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const auto close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+}
+
+std::size_t TServerProcess::PeakMemory() const {
+  if (FPid <= 0) return 0;
+  std::ifstream status("/proc/" + std::to_string(FPid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stoul(line.substr(6)) * 1024;
+  }
+  return 0;
+}
 
 int TServerProcess::Stop(int ASignal) {
   if (FPid <= 0) return -1;

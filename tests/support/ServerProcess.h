@@ -48,6 +48,10 @@ class TServerProcess {
   // end. Returns its exit status, or 128 + the signal that ended it.
   int Stop(int ASignal = SIGTERM);
   bool Running() const { return FPid > 0; }
+  // Whether the program still runs (has not exited on its own).
+  bool Alive() const;
+  // Its peak resident memory so far (VmHWM), in bytes; 0 when it is gone.
+  std::size_t PeakMemory() const;
 
   static std::string ExecutablePath();
 

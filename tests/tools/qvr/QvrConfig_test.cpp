@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "rest/json/JSONText.h"
+#include "support/ConfigSamples.h"
 #include "support/ServerProcess.h"
 #include "tools/qvr/Commands.h"
 #include "tools/qvr/QvrRun.h"
@@ -116,15 +117,6 @@ TEST(QvrConfigTest, AReadOnlyFileIsRefusedAndStaysAsItWas) {
   // Reading it still works.
   EXPECT_TRUE(Succeeded(folder.Run({"config", "show"})));
 }
-
-// A config.ini brought from the suite's earlier Windows workstations: CRLF
-// lines in Windows-1252 (0xF1 is U+00F1, 0xF3 U+00F3).
-const std::string kCanada1252 =
-    "Ca\xF1"
-    "ada";
-const std::string kWindows1252Config =
-    "[rest]\r\nIP=192.168.1.10\r\nPuerto=8080\r\nUID=" + kCanada1252 +
-    "\r\n[Ventana]\r\nTitulo=Recepci\xF3n\r\n";
 
 TEST(QvrConfigTest, AWindows1252FileIsShownAndSavedInItsEncoding) {
   const TQvrFolder folder;
