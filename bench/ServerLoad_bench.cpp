@@ -1,10 +1,15 @@
 // A load run against qvr-server: 16 clients, each a REST connection of the
 // client core, for QVR_SERVER_LOAD_SECONDS seconds (20 by default), each
 // going round every remote method (the lists, look-ups, changes, uploads,
-// the cache area from the cache-mode call to DELETE). Reports requests per
-// second and the median and 99th-percentile latency; targets: no failed
-// request, and every uploaded record stored exactly once (counted in the
-// database after the server stopped).
+// the cache area from the cache-mode call to DELETE). The same run goes
+// against one server on SQLite, one on PostgreSQL (a cluster of Debian's
+// postgresql made by the benchmark, with PostgreSQL's default durability:
+// every commit flushed; QVR_BENCH_PG_NOSYNC=1 turns flushing off to see what
+// it costs), and two PostgreSQL instances behind haproxy.
+// Reports requests per second and the median and 99th-percentile latency
+// of each; targets: no failed request and every uploaded record stored
+// exactly once (counted in the database after the servers stopped) on
+// every run, and PostgreSQL at least half of SQLite's requests per second.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -20,7 +25,9 @@
 #include "rest/json/JSONText.h"
 #include "server/ServerCalls.h"
 #include "support/BenchReport.h"
+#include "support/HaproxyBalancer.h"
 #include "support/HttpTestServers.h"
+#include "support/PostgresCluster.h"
 #include "support/ServerProcess.h"
 
 namespace {
@@ -99,77 +106,151 @@ void Round(TServerClient& AClient, int AClient_, long long& ARound, TClientFigur
   ++ARound;
 }
 
+// The figures of one run.
+struct TRunFigures {
+  double Seconds = 0;
+  std::vector<double> Latencies;
+  long long Failures = 0;
+  long long Uploaded = 0;
+  double RequestsPerSecond() const {
+    return Seconds > 0 ? static_cast<double>(Latencies.size()) / Seconds : 0;
+  }
+  double Percentile(double AP) const {
+    return Latencies.empty() ? 0.0
+                             : Latencies[static_cast<std::size_t>(AP * (Latencies.size() - 1))];
+  }
+};
+
+// kClients clients against 127.0.0.1:APort for ASeconds.
+TRunFigures Run(int APort, double ASeconds) {
+  std::vector<TClientFigures> figures(kClients);
+  std::vector<std::thread> threads;
+  const auto start = TClock::now();
+  const auto end =
+      start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(ASeconds));
+  for (int c = 0; c < kClients; ++c) {
+    threads.emplace_back([&, c] {
+      TServerClient client(APort, c % 2 == 0 ? "kiosco" : "caja1");
+      long long round = 0;
+      while (TClock::now() < end) Round(client, c, round, figures[c]);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  TRunFigures run;
+  run.Seconds = std::chrono::duration<double>(TClock::now() - start).count();
+  for (auto& f : figures) {
+    run.Latencies.insert(run.Latencies.end(), f.Latencies.begin(), f.Latencies.end());
+    run.Failures += f.Failures;
+    run.Uploaded += f.Uploaded;
+  }
+  std::sort(run.Latencies.begin(), run.Latencies.end());
+  return run;
+}
+
+// Reports ARun under AName with the records ARows and ADistinct found stored;
+// returns whether its targets were met.
+bool Report(const std::string& AName, const TRunFigures& ARun, long long ARows, long long ADistinct,
+            int AStatus) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "%d clients, %.1f s, %zu requests, %.0f requests/s, p50 %.2f ms, p99 %.2f ms",
+                kClients, ARun.Seconds, ARun.Latencies.size(), ARun.RequestsPerSecond(),
+                ARun.Percentile(0.50) * 1000, ARun.Percentile(0.99) * 1000);
+  qvr::bench::ReportFigure(AName, text);
+  std::snprintf(text, sizeof text, "%lld uploaded, %lld stored, %lld distinct", ARun.Uploaded,
+                ARows, ADistinct);
+  qvr::bench::ReportFigure(AName + " records", text);
+  bool ok = qvr::bench::ReportTarget(AName + ": failed requests",
+                                     static_cast<double>(ARun.Failures), "<=", 0, 0);
+  // Every record uploaded with success stored once, no record twice or lost.
+  const long long wrong = std::llabs(ARows - ARun.Uploaded) + (ARows - ADistinct);
+  ok = qvr::bench::ReportTarget(AName + ": records lost or stored twice",
+                                static_cast<double>(wrong), "<=", 0, 0) &&
+       ok;
+  return ok && AStatus == 0;
+}
+
+// "rows|distinct" as two numbers.
+void ReadCounts(const std::string& AText, long long& ARows, long long& ADistinct) {
+  ARows = ADistinct = -1;
+  std::sscanf(AText.c_str(), "%lld|%lld", &ARows, &ADistinct);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   const double seconds = LoadSeconds();
-
   TNoProxyEnvironment noProxy;
-  TTempDir folder;
-  TServerProcess server({}, folder.File("data"));
-  std::vector<TClientFigures> figures(kClients);
-  std::vector<std::thread> threads;
-  const auto start = TClock::now();
-  const auto end =
-      start + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
-  for (int c = 0; c < kClients; ++c) {
-    threads.emplace_back([&, c] {
-      TServerClient client(server.Port(), c % 2 == 0 ? "kiosco" : "caja1");
-      long long round = 0;
-      while (TClock::now() < end) Round(client, c, round, figures[c]);
-    });
-  }
-  for (auto& thread : threads) thread.join();
-  const double elapsed = std::chrono::duration<double>(TClock::now() - start).count();
-  const int status = server.Stop();
+  bool ok = true;
 
-  std::vector<double> latencies;
-  long long failures = 0, uploaded = 0;
-  for (auto& f : figures) {
-    latencies.insert(latencies.end(), f.Latencies.begin(), f.Latencies.end());
-    failures += f.Failures;
-    uploaded += f.Uploaded;
-  }
-  std::sort(latencies.begin(), latencies.end());
-  const auto percentile = [&](double AP) {
-    return latencies.empty() ? 0.0
-                             : latencies[static_cast<std::size_t>(AP * (latencies.size() - 1))];
-  };
-
-  long long rows = -1, distinct = -1;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(server.DatabasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-      SQLITE_OK) {
-    sqlite3_stmt* query = nullptr;
-    sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT codigo) FROM asistencia", -1, &query,
-                       nullptr);
-    if (sqlite3_step(query) == SQLITE_ROW) {
-      rows = sqlite3_column_int64(query, 0);
-      distinct = sqlite3_column_int64(query, 1);
+  // SQLite: one server, the embedded default.
+  TRunFigures sqlite;
+  {
+    TTempDir folder;
+    TServerProcess server({}, folder.File("data"));
+    sqlite = Run(server.Port(), seconds);
+    const int status = server.Stop();
+    long long rows = -1, distinct = -1;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(server.DatabasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+      sqlite3_stmt* query = nullptr;
+      sqlite3_prepare_v2(db, "SELECT count(*), count(DISTINCT codigo) FROM asistencia", -1, &query,
+                         nullptr);
+      if (sqlite3_step(query) == SQLITE_ROW) {
+        rows = sqlite3_column_int64(query, 0);
+        distinct = sqlite3_column_int64(query, 1);
+      }
+      sqlite3_finalize(query);
     }
-    sqlite3_finalize(query);
+    sqlite3_close(db);
+    ok = Report("qvr-server load", sqlite, rows, distinct, status) && ok;
   }
-  sqlite3_close(db);
 
-  char text[160];
-  std::snprintf(text, sizeof text,
-                "%d clients, %.1f s, %zu requests, %.0f requests/s, p50 %.2f ms, p99 %.2f ms",
-                kClients, elapsed, latencies.size(),
-                static_cast<double>(latencies.size()) / elapsed, percentile(0.50) * 1000,
-                percentile(0.99) * 1000);
-  qvr::bench::ReportFigure("qvr-server load", text);
-  std::snprintf(text, sizeof text, "%lld uploaded, %lld stored, %lld distinct", uploaded, rows,
-                distinct);
-  qvr::bench::ReportFigure("qvr-server load records", text);
-  bool ok = qvr::bench::ReportTarget("qvr-server load: failed requests",
-                                     static_cast<double>(failures), "<=", 0, 0);
-  // Every record uploaded with success stored once, no record twice or lost.
-  const long long wrong = std::llabs(rows - uploaded) + (rows - distinct);
-  ok = qvr::bench::ReportTarget("qvr-server load: records lost or stored twice",
-                                static_cast<double>(wrong), "<=", 0, 0) &&
+  if (!TPostgresCluster::Installed() || !THaproxyBalancer::Installed()) {
+    std::fprintf(stderr, "%s\n%s\n", TPostgresCluster::kMissing, THaproxyBalancer::kMissing);
+    return 1;
+  }
+  TPostgresCluster cluster(std::getenv("QVR_BENCH_PG_NOSYNC") == nullptr);
+  const char* const kCount = "SELECT count(*) || '|' || count(DISTINCT codigo) FROM asistencia";
+
+  // PostgreSQL: one server.
+  TRunFigures postgres;
+  {
+    const std::string url = cluster.CreateDatabase();
+    TServerProcess server({"--database", url});
+    postgres = Run(server.Port(), seconds);
+    const int status = server.Stop();
+    long long rows = -1, distinct = -1;
+    ReadCounts(cluster.One(url, kCount), rows, distinct);
+    ok = Report("qvr-server load on PostgreSQL", postgres, rows, distinct, status) && ok;
+  }
+  ok = qvr::bench::ReportTarget("qvr-server load: requests/s on PostgreSQL / on SQLite",
+                                postgres.RequestsPerSecond() / sqlite.RequestsPerSecond(),
+                                ">=", 0.5) &&
        ok;
-  ok = ok && status == 0;
+
+  // Two PostgreSQL instances behind haproxy, on the same two cores: a
+  // report of what a second instance costs or brings, no target.
+  {
+    const std::string url = cluster.CreateDatabase();
+    TServerProcess first({"--database", url}), second({"--database", url});
+    TRunFigures both;
+    {
+      THaproxyBalancer balancer({first.Port(), second.Port()});
+      both = Run(balancer.Port(), seconds);
+    }
+    const int status = first.Stop() + second.Stop();
+    long long rows = -1, distinct = -1;
+    ReadCounts(cluster.One(url, kCount), rows, distinct);
+    ok = Report("qvr-server load, two instances on PostgreSQL behind haproxy", both, rows, distinct,
+                status) &&
+         ok;
+    qvr::bench::ReportFigure(
+        "qvr-server load: two instances / one, on PostgreSQL",
+        qvr::bench::Formatted("%.2f", both.RequestsPerSecond() / postgres.RequestsPerSecond()));
+  }
   return ok ? 0 : 1;
 }

@@ -139,12 +139,19 @@ bool TAdmission::AdmitFromMemory(const THttpRequest& ARequest, TRequestContext& 
   if (user.empty() ? !FRules.Anonymous : !FStore.UserRecentlyAllowed(user, password)) {
     return false;
   }
+  // The session as memory knows it; a refusal of it is given by Admit, which
+  // asks the store.
+  const std::string* pragma = ARequest.Field("Pragma");
+  const std::string id = pragma != nullptr ? rest::SessionIDFromPragma(*pragma) : std::string();
+  if (id.empty()) {
+    if (!FSessions.CreatesInMemory()) return false;
+    AContext.Session = FSessions.Create(user);
+  } else {
+    const auto found = FSessions.TouchFromMemory(id, user);
+    if (found != TSessionStore::TLookup::Found) return false;
+    AContext.Session = id;
+  }
   AContext.UserName = user;
-  // Opening or touching a session is in memory; a refusal of it is given
-  // by Admit, which runs the same steps again.
-  TRequestContext trial = AContext;
-  if (OpenSession(ARequest, trial)) return false;
-  AContext = std::move(trial);
   return true;
 }
 

@@ -6,12 +6,13 @@
 
 namespace qvr::server {
 
-TCacheArea::TCacheArea(std::size_t AMaxCommandsPerSession, std::size_t AMaxBytes)
+TMemoryCacheArea::TMemoryCacheArea(std::size_t AMaxCommandsPerSession, std::size_t AMaxBytes)
     : FMaxPerSession(AMaxCommandsPerSession == 0 ? 1 : AMaxCommandsPerSession),
       FMaxBytes(AMaxBytes) {}
 
-std::vector<std::string> TCacheArea::Store(const std::string& ASession, const std::string& AMethod,
-                                           std::string AParameters, TMethodAnswer AAnswer) {
+std::vector<std::string> TMemoryCacheArea::Store(const std::string& ASession,
+                                                 const std::string& AMethod,
+                                                 std::string AParameters, TMethodAnswer AAnswer) {
   std::size_t size = AParameters.size() + AMethod.size();
   for (auto element : AAnswer.Elements) size += element.size();
   if (size > FMaxBytes) {
@@ -42,7 +43,7 @@ std::vector<std::string> TCacheArea::Store(const std::string& ASession, const st
   return paths;
 }
 
-std::optional<std::uint64_t> TCacheArea::CommandNumber(std::string_view AText) const {
+std::optional<std::uint64_t> TCacheArea::CommandNumber(std::string_view AText) {
   if (AText.empty() || AText.size() > 19) return std::nullopt;
   std::uint64_t value = 0;
   for (char c : AText) {
@@ -52,13 +53,26 @@ std::optional<std::uint64_t> TCacheArea::CommandNumber(std::string_view AText) c
   return value;
 }
 
-TCacheArea::TCommand* TCacheArea::FindLocked(const std::string& ASession, std::uint64_t ANumber) {
+std::string TCacheArea::CommandText(std::uint64_t ANumber, const std::string& AMethod,
+                                    const std::string& AParameters, std::size_t AItems) {
+  rest::TJSONArray items;
+  for (std::size_t i = 0; i < AItems; ++i) {
+    items.Add(
+        std::make_unique<rest::TJSONString>(std::to_string(ANumber) + "/" + std::to_string(i)));
+  }
+  // The parameters are kept as JSON text already.
+  return "{\"command\":" + rest::WriteJSON(rest::TJSONString(AMethod)) +
+         ",\"parameters\":" + AParameters + ",\"items\":" + rest::WriteJSON(items) + "}";
+}
+
+TMemoryCacheArea::TCommand* TMemoryCacheArea::FindLocked(const std::string& ASession,
+                                                         std::uint64_t ANumber) {
   const auto found = FByNumber.find(ANumber);
   if (found == FByNumber.end() || found->second->Session != ASession) return nullptr;
   return &*found->second;
 }
 
-void TCacheArea::EraseLocked(TList::iterator AIt) {
+void TMemoryCacheArea::EraseLocked(TList::iterator AIt) {
   const auto session = FBySession.find(AIt->Session);
   if (session != FBySession.end()) {
     session->second.remove(AIt);
@@ -69,8 +83,8 @@ void TCacheArea::EraseLocked(TList::iterator AIt) {
   FCommands.erase(AIt);
 }
 
-std::optional<TCacheArea::TValue> TCacheArea::Value(const std::string& ASession,
-                                                    std::string_view AItemPath) {
+std::optional<TCacheArea::TValue> TMemoryCacheArea::Value(const std::string& ASession,
+                                                          std::string_view AItemPath) {
   const auto slash = AItemPath.rfind('/');
   if (slash == std::string_view::npos) return std::nullopt;
   const auto number = CommandNumber(AItemPath.substr(0, slash));
@@ -82,26 +96,18 @@ std::optional<TCacheArea::TValue> TCacheArea::Value(const std::string& ASession,
   return TValue{command->Answer.Body, command->Answer.Elements[*index]};
 }
 
-std::optional<std::string> TCacheArea::Command(const std::string& ASession,
-                                               std::string_view ACommandPath) {
+std::optional<std::string> TMemoryCacheArea::Command(const std::string& ASession,
+                                                     std::string_view ACommandPath) {
   const auto number = CommandNumber(ACommandPath);
   if (!number) return std::nullopt;
   std::scoped_lock lock(FLock);
   const TCommand* command = FindLocked(ASession, *number);
   if (command == nullptr) return std::nullopt;
-  rest::TJSONArray items;
-  for (std::size_t i = 0; i < command->Answer.Elements.size(); ++i) {
-    items.Add(
-        std::make_unique<rest::TJSONString>(std::to_string(*number) + "/" + std::to_string(i)));
-  }
-  // The parameters are kept as JSON text already.
-  std::string text = "{\"command\":" + rest::WriteJSON(rest::TJSONString(command->Method)) +
-                     ",\"parameters\":" + command->Parameters +
-                     ",\"items\":" + rest::WriteJSON(items) + "}";
-  return text;
+  return CommandText(*number, command->Method, command->Parameters,
+                     command->Answer.Elements.size());
 }
 
-bool TCacheArea::Delete(const std::string& ASession, std::string_view ACommandPath) {
+bool TMemoryCacheArea::Delete(const std::string& ASession, std::string_view ACommandPath) {
   const auto number = CommandNumber(ACommandPath);
   if (!number) return false;
   std::scoped_lock lock(FLock);
@@ -110,7 +116,7 @@ bool TCacheArea::Delete(const std::string& ASession, std::string_view ACommandPa
   return true;
 }
 
-void TCacheArea::DropSessions(const std::vector<std::string>& AIds) {
+void TMemoryCacheArea::DropSessions(const std::vector<std::string>& AIds) {
   std::scoped_lock lock(FLock);
   for (const auto& id : AIds) {
     const auto session = FBySession.find(id);
@@ -120,12 +126,12 @@ void TCacheArea::DropSessions(const std::vector<std::string>& AIds) {
   }
 }
 
-std::size_t TCacheArea::Bytes() const {
+std::size_t TMemoryCacheArea::Bytes() const {
   std::scoped_lock lock(FLock);
   return FBytes;
 }
 
-std::size_t TCacheArea::CommandCount() const {
+std::size_t TMemoryCacheArea::CommandCount() const {
   std::scoped_lock lock(FLock);
   return FCommands.size();
 }

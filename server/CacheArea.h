@@ -7,6 +7,11 @@
 // they go with it. Bounded: at most AMaxCommandsPerSession commands per
 // session and AMaxBytes of values in all (counting each value's JSON text),
 // the oldest going first.
+//
+// TCacheArea is what the routes use; TMemoryCacheArea keeps the items in the
+// server's memory (one instance, the SQLite store), and PostgresCacheArea.h
+// in the database that several instances share, where a command's number is
+// unique across them.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +27,18 @@
 
 namespace qvr::server {
 
+// Abstract rather than an I... interface by name only: the routes hold it
+// by this name.
 class TCacheArea {
  public:
-  TCacheArea(std::size_t AMaxCommandsPerSession, std::size_t AMaxBytes);
+  virtual ~TCacheArea() = default;
 
   // Keeps the answer of the call AMethod (its in-parameters as the JSON
   // array text AParameters) for ASession and returns the item path of every
   // element of the answer's "result", in order. Raises EHttpError 507 when
   // the values alone exceed the area's size.
-  std::vector<std::string> Store(const std::string& ASession, const std::string& AMethod,
-                                 std::string AParameters, TMethodAnswer AAnswer);
+  virtual std::vector<std::string> Store(const std::string& ASession, const std::string& AMethod,
+                                         std::string AParameters, TMethodAnswer AAnswer) = 0;
 
   // The value at AItemPath of ASession, as JSON text kept alive by the
   // returned holder; nothing when there is none.
@@ -39,18 +46,41 @@ class TCacheArea {
     std::shared_ptr<const std::string> Holder;
     std::string_view Text;
   };
-  std::optional<TValue> Value(const std::string& ASession, std::string_view AItemPath);
+  virtual std::optional<TValue> Value(const std::string& ASession, std::string_view AItemPath) = 0;
   // The cached command at ACommandPath of ASession as a JSON object text:
   // {"command":"<method>","parameters":[...],"items":["<item path>",...]}.
-  std::optional<std::string> Command(const std::string& ASession, std::string_view ACommandPath);
+  virtual std::optional<std::string> Command(const std::string& ASession,
+                                             std::string_view ACommandPath) = 0;
   // Removes the command at ACommandPath with its values; false when ASession
   // has none there.
-  bool Delete(const std::string& ASession, std::string_view ACommandPath);
+  virtual bool Delete(const std::string& ASession, std::string_view ACommandPath) = 0;
   // Removes everything of the sessions AIds.
-  void DropSessions(const std::vector<std::string>& AIds);
+  virtual void DropSessions(const std::vector<std::string>& AIds) = 0;
 
-  std::size_t Bytes() const;
-  std::size_t CommandCount() const;
+  virtual std::size_t Bytes() const = 0;
+  virtual std::size_t CommandCount() const = 0;
+
+  // The number of the command path AText ("12"): decimal digits, at most 19;
+  // nothing for anything else.
+  static std::optional<std::uint64_t> CommandNumber(std::string_view AText);
+  // The JSON object text Command answers.
+  static std::string CommandText(std::uint64_t ANumber, const std::string& AMethod,
+                                 const std::string& AParameters, std::size_t AItems);
+};
+
+class TMemoryCacheArea : public TCacheArea {
+ public:
+  TMemoryCacheArea(std::size_t AMaxCommandsPerSession, std::size_t AMaxBytes);
+
+  std::vector<std::string> Store(const std::string& ASession, const std::string& AMethod,
+                                 std::string AParameters, TMethodAnswer AAnswer) override;
+  std::optional<TValue> Value(const std::string& ASession, std::string_view AItemPath) override;
+  std::optional<std::string> Command(const std::string& ASession,
+                                     std::string_view ACommandPath) override;
+  bool Delete(const std::string& ASession, std::string_view ACommandPath) override;
+  void DropSessions(const std::vector<std::string>& AIds) override;
+  std::size_t Bytes() const override;
+  std::size_t CommandCount() const override;
 
  private:
   struct TCommand {
@@ -63,7 +93,6 @@ class TCacheArea {
   };
   using TList = std::list<TCommand>;
 
-  std::optional<std::uint64_t> CommandNumber(std::string_view AText) const;
   TCommand* FindLocked(const std::string& ASession, std::uint64_t ANumber);
   void EraseLocked(TList::iterator AIt);
 

@@ -27,6 +27,7 @@
 #include "server/AccessLog.h"
 #include "server/Answers.h"
 #include "server/RequestParser.h"
+#include "server/ServerErrors.h"
 
 namespace qvr::server {
 
@@ -49,6 +50,21 @@ constexpr std::chrono::milliseconds kMemoryWait{2000};
 constexpr std::chrono::milliseconds kMemoryRetry{20};
 // A request body from this size on is followed by a trim of the heap.
 constexpr std::size_t kTrimAfter = 1 << 20;
+
+// Admission of ARequest on a worker thread. It may wait for the store,
+// which may fail (a database away): that is a refusal like any other (503
+// for a store that cannot be reached), never an exception out of a worker.
+std::optional<THttpAnswer> Admit(TFrontServices& AServices, const THttpRequest& ARequest,
+                                 TRequestContext& AContext) {
+  try {
+    return AServices.Admission.Admit(ARequest, AContext);
+  } catch (const EHttpError& AError) {
+    return ErrorAnswer(AError.Status(), AError.Message());
+  } catch (const std::exception& AError) {
+    std::fprintf(stderr, "qvr-server: internal error: %s\n", AError.what());
+    return ErrorAnswer(500, std::string("Internal error: ") + AError.what());
+  }
+}
 
 tcp::socket& Socket(tcp::socket& AStream) { return AStream; }
 tcp::socket& Socket(ssl::stream<tcp::socket>& AStream) { return AStream.next_layer(); }
@@ -265,13 +281,12 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     // The I/O threads must not run out of work while a worker holds the request.
     auto work = net::make_work_guard(Socket(FStream).get_executor());
     const bool queued = FServices.Workers.TryEnqueue([self, work] {
-      auto refused = self->FServices.Admission.Admit(self->FParser->Request(), self->FContext);
-      net::post(Socket(self->FStream).get_executor(),
-                [self, refused = std::move(refused)]() mutable {
-                  if (refused) return self->Answer(std::move(*refused), true);
-                  self->FAdmitted = true;
-                  self->StartBody();
-                });
+      auto refused = Admit(self->FServices, self->FParser->Request(), self->FContext);
+      net::post(Socket(self->FStream).get_executor(), [self, refused = std::move(refused)]() mutable {
+        if (refused) return self->Answer(std::move(*refused), true);
+        self->FAdmitted = true;
+        self->StartBody();
+      });
     });
     if (!queued) Refuse({503, "The server is busy; try again shortly"});
   }
@@ -310,8 +325,9 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     const bool queued = FServices.Workers.TryEnqueue([self, work] {
       THttpAnswer answer;
       std::optional<THttpAnswer> refused;
-      if (!self->FAdmitted)
-        refused = self->FServices.Admission.Admit(self->FRequest, self->FContext);
+      if (!self->FAdmitted && TRoutes::NeedsAdmission(self->FRequest)) {
+        refused = Admit(self->FServices, self->FRequest, self->FContext);
+      }
       answer = refused ? std::move(*refused)
                        : self->FServices.Routes.Serve(self->FRequest, self->FContext);
       net::post(Socket(self->FStream).get_executor(),

@@ -27,11 +27,14 @@ std::unique_ptr<rest::TDataSetList> BuildDataSetList(TListKind AKind, TAttendanc
 
 TMethodAnswer TListAnswerCache::Get(TListKind AKind) {
   TEntry& entry = FEntries[static_cast<std::size_t>(AKind)];
-  std::scoped_lock lock(entry.Lock);
   // Read before building: a change that lands while the list is being built
-  // leaves the entry stale, so the next call builds again.
+  // leaves the entry stale, so the next call builds again. Read before the
+  // lock too: in a shared database it is a round trip, which callers of a
+  // list that is up to date need not take one after another. An entry built
+  // at a later version than the one read is as good.
   const std::uint64_t version = FStore.DataVersion();
-  if (entry.Answer.Body && entry.Version == version) return entry.Answer;
+  std::scoped_lock lock(entry.Lock);
+  if (entry.Answer.Body && entry.Version >= version) return entry.Answer;
   const auto list = BuildDataSetList(AKind, FStore);
   const auto document = rest::TJSONConverters::GetJSONMarshaler()->Marshal(list.get());
   entry.Answer = MakeAnswer(*document);

@@ -71,13 +71,16 @@ class TAttendanceServer::TImpl {
         FLists(AStore),
         FMemory(AOptions.Limits.MaxMemoryBytes),
         FMethods(AStore, FLists, AOptions.MaxInflatedUploadBytes, FMemory),
-        FCache(AOptions.CacheCommandsPerSession, AOptions.CacheBytes),
-        FSessions(std::chrono::milliseconds(AOptions.SessionTimeoutMs), AOptions.MaxSessions,
-                  [this](const std::vector<std::string>& AIds) { FCache.DropSessions(AIds); }),
+        // The store says where sessions and cached items live: in this
+        // process, or in the database several instances share.
+        FCache(AStore.MakeCacheArea(AOptions.CacheCommandsPerSession, AOptions.CacheBytes)),
+        FSessions(AStore.MakeSessionStore(
+            std::chrono::milliseconds(AOptions.SessionTimeoutMs), AOptions.MaxSessions,
+            [this](const std::vector<std::string>& AIds) { FCache->DropSessions(AIds); })),
         FWorkers(static_cast<std::size_t>(AOptions.Threads),
                  static_cast<std::size_t>(AOptions.Threads) * 16),
         FConnections(AOptions.Limits.MaxConnections, AOptions.Limits.MaxConnectionsPerClient),
-        FRoutes(FMethods, FCache, FMemory),
+        FRoutes(FMethods, *FCache, FMemory, FStore),
         FAcceptor(FIo),
         FRetry(FIo) {
     if (!AOptions.TlsCertFile.empty()) FTls = MakeTlsContext(AOptions);
@@ -100,7 +103,7 @@ class TAttendanceServer::TImpl {
     const int port = FAcceptor.local_endpoint().port();
     TAdmissionRules rules{FOptions.ListenHost, port, FTls != nullptr, FOptions.AllowedHosts,
                           FOptions.Anonymous};
-    FAdmission.emplace(std::move(rules), FStore, FSessions);
+    FAdmission.emplace(std::move(rules), FStore, *FSessions);
     FServices.emplace(TFrontServices{FOptions.Limits, *FAdmission, FRoutes, FMemory, FWorkers,
                                      FConnections, FStopping});
     return port;
@@ -151,8 +154,8 @@ class TAttendanceServer::TImpl {
   TListAnswerCache FLists;
   TMemoryBudget FMemory;
   TQVRServerMethods FMethods;
-  TCacheArea FCache;
-  TSessionStore FSessions;
+  std::unique_ptr<TCacheArea> FCache;
+  std::unique_ptr<TSessionStore> FSessions;
   TBoundedThreadPool FWorkers;
   TConnectionTable FConnections;
   TRoutes FRoutes;

@@ -53,11 +53,33 @@ const std::string& CacheBase() {
   return base;
 }
 
-TRoutes::TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory)
-    : FMethods(AMethods), FCache(ACache), FMemory(AMemory) {}
+const std::string& HealthPath() {
+  static const std::string path = "/health";
+  return path;
+}
+
+TRoutes::TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory,
+                 TAttendanceStore& AStore)
+    : FMethods(AMethods), FCache(ACache), FMemory(AMemory), FStore(AStore) {}
 
 bool TRoutes::Serves(std::string_view APath) {
-  return APath.starts_with(RestBase()) || APath.starts_with(CacheBase());
+  return APath.starts_with(RestBase()) || APath.starts_with(CacheBase()) || APath == HealthPath();
+}
+
+bool TRoutes::NeedsAdmission(const THttpRequest& ARequest) {
+  return ARequest.Path() != HealthPath();
+}
+
+THttpAnswer TRoutes::Health(const THttpRequest& ARequest) {
+  if (ARequest.Method != "GET" && ARequest.Method != "HEAD") {
+    return ErrorAnswer(405, "The health check takes GET, not " + LogText(ARequest.Method));
+  }
+  try {
+    FStore.CheckReachable();
+  } catch (const std::exception& AError) {
+    return ErrorAnswer(503, AError.what());
+  }
+  return JSONAnswer(std::make_shared<std::string>(R"({"status":"ok"})"));
 }
 
 bool TRoutes::IsQuick(const THttpRequest& ARequest) const {
@@ -74,6 +96,8 @@ bool TRoutes::IsQuick(const THttpRequest& ARequest) const {
 
 THttpAnswer TRoutes::Serve(const THttpRequest& ARequest, TRequestContext& AContext) {
   const std::string_view path = ARequest.Path();
+  // No session: the health check opens none.
+  if (path == HealthPath()) return Health(ARequest);
   THttpAnswer answer;
   try {
     if (path.starts_with(RestBase())) {

@@ -2,12 +2,16 @@
 // base (/rpc/rest/Class/Method/segments.../), run by the remote methods and,
 // in cache mode (Accept "application/rest"), kept in the cache area; or a
 // request about cached results under the cache base (/rpc/cache/...).
-// Every answer carries the session in its Pragma field.
+// Every answer carries the session in its Pragma field. Besides, the health
+// check GET /health, answered without credentials or session: 200 while the
+// store answers, 503 while it does not (what a load balancer in front of
+// several instances asks).
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "server/AttendanceStore.h"
 #include "server/CacheArea.h"
 #include "server/HttpMessage.h"
 #include "server/MemoryBudget.h"
@@ -18,14 +22,20 @@ namespace qvr::server {
 // The REST and cache bases as a client with the default contexts names them.
 const std::string& RestBase();
 const std::string& CacheBase();
+// The health check's path, "/health".
+const std::string& HealthPath();
 
 class TRoutes {
  public:
-  TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory);
+  TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory,
+          TAttendanceStore& AStore);
 
-  // Whether APath is under one of the two bases (anything else is 404
-  // before admission).
+  // Whether APath is under one of the two bases or the health check
+  // (anything else is 404 before admission).
   static bool Serves(std::string_view APath);
+  // Whether ARequest must pass admission (credentials, session) before
+  // Serve: everything but the health check.
+  static bool NeedsAdmission(const THttpRequest& ARequest);
   // Whether ARequest is a remote call of a quick method (see
   // TQVRServerMethods::Quick) without a body, which the front may answer on
   // its I/O thread.
@@ -41,10 +51,12 @@ class TRoutes {
                          std::string_view ARaw);
   THttpAnswer CacheRequest(const THttpRequest& ARequest, TRequestContext& AContext,
                            std::string_view ARaw);
+  THttpAnswer Health(const THttpRequest& ARequest);
 
   TQVRServerMethods& FMethods;
   TCacheArea& FCache;
   TMemoryBudget& FMemory;
+  TAttendanceStore& FStore;
 };
 
 }  // namespace qvr::server

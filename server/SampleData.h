@@ -1,32 +1,72 @@
-// The schema of the server's database, its upgrade from earlier versions,
-// and the sample data a new database is seeded with: companies, time clocks,
-// statuses, the users allowed to call (caja1 and kiosco, empty passwords),
-// the options row and AEmployees employees with Spanish names, DNI numbers
-// with their check letter, badge numbers, e-mail addresses and phone
-// numbers. The data is the same on every machine for a given count (a fixed
+// The sample data a new database is seeded with, whichever store holds it:
+// companies, time clocks, statuses, the users allowed to call (caja1 and
+// kiosco, empty passwords), the default status of the options row and
+// AEmployees employees with Spanish names, DNI numbers with their check
+// letter, badge numbers, e-mail addresses and phone numbers. The data is the
+// same on every machine and in every store for a given count (a fixed
 // pseudo-random sequence); the password hashes are not (each has its salt).
 #pragma once
 
-#include <cstddef>
+#include <array>
+#include <functional>
 #include <string>
-
-#include "server/Database.h"
 
 namespace qvr::server {
 
-// The schema version CreateSchema writes. 1 kept passwords as text; 2 keeps
+// The schema version a new database gets. 1 kept passwords as text; 2 keeps
 // them as Argon2id hashes.
 inline constexpr int kSchemaVersion = 2;
 
-// Creates the tables (the database must be empty) and fills them, inside the
-// caller's transaction.
-void CreateSchema(TSqliteConnection& AConnection);
-void SeedSampleData(TSqliteConnection& AConnection, int AEmployees);
-// Brings the existing database APath to kSchemaVersion inside the caller's
-// transaction: hashes every password kept as text (all of them in a version
-// 1 database; in a version 2 one, rows added by hand since) and records the
-// version. Returns the number of passwords hashed. Raises ESqliteError for a
-// database that is no qvr-server's or has a schema this server does not know.
-std::size_t UpgradeSchema(TSqliteConnection& AConnection, const std::string& APath);
+struct TSampleCompany {
+  int Id;
+  const char* Nombre;
+  const char* CIF;
+};
+
+struct TSampleClock {
+  int Id;
+  const char* Nombre;
+  const char* Ubicacion;
+  int Empresa;
+};
+
+struct TSampleStatus {
+  int Id;
+  const char* Descripcion;
+};
+
+struct TSampleUser {
+  const char* UID;
+  const char* Nombre;
+};
+
+struct TSampleEmployee {
+  int Codigo = 0;
+  std::string Nombre;
+  std::string Apellido1;
+  std::string Apellido2;
+  std::string DNI;
+  std::string Tarjeta;
+  std::string Email;
+  std::string Telefono;
+  int IDEmpresa = 0;
+  int IDReloj = 0;
+  int IDStatus = 0;
+  // YYYY-MM-DD
+  std::string FechaAlta;
+};
+
+const std::array<TSampleCompany, 4>& SampleCompanies();
+const std::array<TSampleClock, 7>& SampleClocks();
+const std::array<TSampleStatus, 5>& SampleStatuses();
+// The suite's programs send these UIDs with an empty password.
+const std::array<TSampleUser, 2>& SampleUsers();
+// IDStatusDefault of the options row.
+inline constexpr int kSampleStatusDefault = 1;
+
+// Calls AEach with the employees of a database seeded with AEmployees, in
+// the order of their codes (1001 on).
+void ForEachSampleEmployee(int AEmployees,
+                           const std::function<void(const TSampleEmployee&)>& AEach);
 
 }  // namespace qvr::server

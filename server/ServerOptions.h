@@ -23,6 +23,9 @@ struct TServerOptions {
   int ListenPort = 8080;
   // The data folder; empty: DefaultDataFolder().
   std::string DataFolder;
+  // A PostgreSQL URL (--database): the store, shared with other instances;
+  // empty: SQLite in the data folder.
+  std::string Database;
   // Employees of a newly created database.
   int SeedEmployees = 300;
   bool SeedEmployeesGiven = false;
@@ -64,6 +67,8 @@ struct TUserCommand {
   std::string PasswordFile;
   // The data folder; empty: DefaultDataFolder().
   std::string DataFolder;
+  // A PostgreSQL URL (--database) instead of the data folder's database.
+  std::string Database;
   bool Help = false;
 };
 
@@ -78,6 +83,11 @@ bool IsUserCommand(const std::vector<std::string>& AArgs);
 // quotes a surplus argument or an unknown option's value, which may be one.
 TUserCommand ParseUserCommand(const std::vector<std::string>& AArgs);
 std::string ServerUsage();
+// Raises EServerOptionsError unless AURL is a PostgreSQL URL
+// (postgresql://... or postgres://...) without a password: the command line
+// shows in the process list to every user of the machine, so the password
+// goes in a password file (~/.pgpass, PGPASSFILE or passfile=...).
+void CheckDatabaseUrl(const std::string& AURL);
 // qvr-server/ under the user's data home ($XDG_DATA_HOME when set and
 // absolute, else ~/.local/share).
 std::string DefaultDataFolder();

@@ -31,13 +31,13 @@ std::string RandomId() {
   return id;
 }
 
-TSessionStore::TSessionStore(std::chrono::milliseconds AIdleTimeout, std::size_t AMaxSessions,
-                             TDropEvent AOnDrop)
+TMemorySessionStore::TMemorySessionStore(std::chrono::milliseconds AIdleTimeout,
+                                         std::size_t AMaxSessions, TDropEvent AOnDrop)
     : FTimeout(AIdleTimeout),
       FMax(AMaxSessions == 0 ? 1 : AMaxSessions),
       FOnDrop(std::move(AOnDrop)) {}
 
-std::string TSessionStore::Create(const std::string& AUserName) {
+std::string TMemorySessionStore::Create(const std::string& AUserName) {
   std::vector<std::string> gone;
   std::string id;
   {
@@ -53,7 +53,8 @@ std::string TSessionStore::Create(const std::string& AUserName) {
   return id;
 }
 
-TSessionStore::TLookup TSessionStore::Touch(const std::string& AId, const std::string& AUserName) {
+TSessionStore::TLookup TMemorySessionStore::Touch(const std::string& AId,
+                                                  const std::string& AUserName) {
   std::vector<std::string> gone;
   TLookup result = TLookup::Unknown;
   {
@@ -75,7 +76,7 @@ TSessionStore::TLookup TSessionStore::Touch(const std::string& AId, const std::s
   return result;
 }
 
-void TSessionStore::Sweep() {
+void TMemorySessionStore::Sweep() {
   std::vector<std::string> gone;
   {
     std::scoped_lock lock(FLock);
@@ -84,12 +85,12 @@ void TSessionStore::Sweep() {
   Notify(gone);
 }
 
-std::size_t TSessionStore::Count() const {
+std::size_t TMemorySessionStore::Count() const {
   std::scoped_lock lock(FLock);
   return FSessions.size();
 }
 
-void TSessionStore::CollectLocked(TClock::time_point ANow, std::vector<std::string>& AGone) {
+void TMemorySessionStore::CollectLocked(TClock::time_point ANow, std::vector<std::string>& AGone) {
   while (!FSessions.empty() &&
          (FSessions.size() > FMax || ANow - FSessions.back().LastUse > FTimeout)) {
     AGone.push_back(std::move(FSessions.back().Id));
@@ -98,7 +99,7 @@ void TSessionStore::CollectLocked(TClock::time_point ANow, std::vector<std::stri
   }
 }
 
-void TSessionStore::Notify(const std::vector<std::string>& AGone) const {
+void TMemorySessionStore::Notify(const std::vector<std::string>& AGone) const {
   if (!AGone.empty() && FOnDrop) FOnDrop(AGone);
 }
 

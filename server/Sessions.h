@@ -5,6 +5,10 @@
 // goes. A session that expired or went is forgotten, so its id then reads as
 // unknown. Whoever keeps data per session (the cache area) hears of every
 // session that goes.
+//
+// TSessionStore is what admission uses; TMemorySessionStore keeps the
+// sessions in the server's memory (one instance, the SQLite store), and
+// PostgresSessions.h in the database that several instances share.
 #pragma once
 
 #include <chrono>
@@ -12,35 +16,61 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace qvr::server {
 
+// Abstract rather than an I... interface by name only: admission holds it
+// by this name.
 class TSessionStore {
  public:
-  using TClock = std::chrono::steady_clock;
-  // Called, outside the store's lock, with the ids of sessions that went.
+  // Called, outside any lock of the store, with the ids of sessions that
+  // went.
   using TDropEvent = std::function<void(const std::vector<std::string>& AIds)>;
 
-  TSessionStore(std::chrono::milliseconds AIdleTimeout, std::size_t AMaxSessions,
-                TDropEvent AOnDrop);
+  virtual ~TSessionStore() = default;
 
   // A new session of AUserName; returns its id (32 hexadecimal digits from
   // the kernel's random source).
-  std::string Create(const std::string& AUserName);
+  virtual std::string Create(const std::string& AUserName) = 0;
 
   enum class TLookup { Found, Unknown, OtherUser };
   // Finds the live session AId and marks it used now. Unknown covers ids
   // that never existed, expired and were dropped. OtherUser: the session
   // belongs to another user (it is left as it was).
-  TLookup Touch(const std::string& AId, const std::string& AUserName);
+  virtual TLookup Touch(const std::string& AId, const std::string& AUserName) = 0;
+  // Touch answered from memory alone, for a request the front answers on
+  // its I/O thread; none when only the database can tell.
+  virtual std::optional<TLookup> TouchFromMemory(const std::string& AId,
+                                                 const std::string& AUserName) = 0;
+  // Whether Create works in memory alone.
+  virtual bool CreatesInMemory() const = 0;
 
-  // Drops the sessions idle for longer than the time-out. Cheap when called
-  // often: it looks at the least recently used end only.
-  void Sweep();
-  std::size_t Count() const;
+  // Drops the sessions idle for longer than the time-out.
+  virtual void Sweep() = 0;
+  virtual std::size_t Count() const = 0;
+};
+
+class TMemorySessionStore : public TSessionStore {
+ public:
+  using TClock = std::chrono::steady_clock;
+
+  TMemorySessionStore(std::chrono::milliseconds AIdleTimeout, std::size_t AMaxSessions,
+                      TDropEvent AOnDrop);
+
+  std::string Create(const std::string& AUserName) override;
+  TLookup Touch(const std::string& AId, const std::string& AUserName) override;
+  std::optional<TLookup> TouchFromMemory(const std::string& AId,
+                                         const std::string& AUserName) override {
+    return Touch(AId, AUserName);
+  }
+  bool CreatesInMemory() const override { return true; }
+  // Cheap when called often: it looks at the least recently used end only.
+  void Sweep() override;
+  std::size_t Count() const override;
 
  private:
   struct TSession {

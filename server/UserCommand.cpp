@@ -14,8 +14,6 @@
 #include <string>
 
 #include "server/AttendanceStore.h"
-#include "server/Database.h"
-#include "server/SampleData.h"
 #include "server/UserAccounts.h"
 
 namespace qvr::server {
@@ -191,16 +189,20 @@ void NoteEmptyPassword(const std::string& AUserName, const std::string& APasswor
 
 void Run(const TUserCommand& ACommand) {
   using TAction = TUserCommand::TAction;
-  const std::string path = ACommand.DataFolder + "/" + TAttendanceStore::kFileName;
-  CheckDatabaseOwner(ACommand.DataFolder, path);
-  TSqliteConnection connection(path, TSqliteConnection::TOpenMode::ExistingOnly);
-  {
-    TTransaction transaction(connection);
-    const std::size_t hashed = UpgradeSchema(connection, path);
-    transaction.Commit();
-    if (hashed > 0) {
-      std::fprintf(stderr, "qvr-server: hashed %zu password(s) kept as text\n", hashed);
-    }
+  TStoreSettings settings;
+  settings.Database = ACommand.Database;
+  settings.DataFolder = ACommand.DataFolder;
+  settings.MaxConnections = 1;
+  settings.Mode = TStoreSettings::TOpenMode::ExistingOnly;
+  if (settings.Database.empty()) {
+    CheckDatabaseOwner(ACommand.DataFolder,
+                       ACommand.DataFolder + "/" + TAttendanceStore::kFileName);
+  }
+  // Upgrades the database first, as the server does.
+  const auto store = OpenAttendanceStore(settings);
+  if (store->HashedPasswords() > 0) {
+    std::fprintf(stderr, "qvr-server: hashed %zu password(s) kept as text\n",
+                 store->HashedPasswords());
   }
   const std::string& name = ACommand.UserName;
   switch (ACommand.Action) {
@@ -210,29 +212,29 @@ void Run(const TUserCommand& ACommand) {
       CheckUserName(name);
       const std::string nombre = ACommand.NombreGiven ? ACommand.Nombre : name;
       CheckUserNombre(nombre);
-      if (UserExists(connection, name)) {
+      if (store->UserExists(name)) {
         throw EUserError("The user " + name + " exists already (user passwd changes its password)");
       }
       const std::string password = ReadNewPassword(ACommand.PasswordFile, name);
-      AddUser(connection, name, nombre, password);
+      store->AddUser(name, nombre, password);
       std::printf("Added the user %s\n", name.c_str());
       NoteEmptyPassword(name, password);
       break;
     }
     case TAction::Passwd: {
-      if (!UserExists(connection, name)) throw EUserError("There is no user " + name);
+      if (!store->UserExists(name)) throw EUserError("There is no user " + name);
       const std::string password = ReadNewPassword(ACommand.PasswordFile, name);
-      SetUserPassword(connection, name, password);
+      store->SetUserPassword(name, password);
       std::printf("Changed the password of %s\n", name.c_str());
       NoteEmptyPassword(name, password);
       break;
     }
     case TAction::Remove:
-      RemoveUser(connection, name);
+      store->RemoveUser(name);
       std::printf("Removed the user %s\n", name.c_str());
       break;
     case TAction::List:
-      for (const auto& user : ListUsers(connection)) {
+      for (const auto& user : store->ListUsers()) {
         std::printf("%s\t%s\t%s\n", user.UID.c_str(), user.Nombre.c_str(),
                     user.EmptyPassword ? "empty password" : "password");
       }

@@ -1,9 +1,10 @@
 // qvr-server: the reference attendance server. Opens (creating and seeding
-// on first start, upgrading an older one) the database in the data folder,
-// listens, prints the address it listens on as one line on standard output,
-// and serves until SIGINT or SIGTERM; it then answers the requests in
-// flight, closes the database and exits 0. A second signal ends it at once.
-// `qvr-server user ...` manages the users instead (UserCommand.h).
+// on first start, upgrading an older one) the database in the data folder or
+// the PostgreSQL database of --database, listens, prints the address it
+// listens on as one line on standard output, and serves until SIGINT or
+// SIGTERM; it then answers the requests in flight, closes the database and
+// exits 0. A second signal ends it at once. `qvr-server user ...` manages
+// the users instead (UserCommand.h).
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
@@ -34,7 +35,9 @@ int UserCommand(const std::vector<std::string>& AArgs) {
       std::fputs(ServerUsage().c_str(), stdout);
       return 0;
     }
-    if (command.DataFolder.empty()) command.DataFolder = DefaultDataFolder();
+    if (command.DataFolder.empty() && command.Database.empty()) {
+      command.DataFolder = DefaultDataFolder();
+    }
   } catch (const std::exception& AError) {
     std::fprintf(stderr, "qvr-server: %s\n(qvr-server --help describes the user commands)\n",
                  AError.what());
@@ -55,7 +58,9 @@ int main(int argc, char** argv) {
       std::fputs(ServerUsage().c_str(), stdout);
       return 0;
     }
-    if (options.DataFolder.empty()) options.DataFolder = DefaultDataFolder();
+    if (options.DataFolder.empty() && options.Database.empty()) {
+      options.DataFolder = DefaultDataFolder();
+    }
   } catch (const std::exception& AError) {
     std::fprintf(stderr, "qvr-server: %s\n\n%s", AError.what(), ServerUsage().c_str());
     return 2;
@@ -79,20 +84,24 @@ int main(int argc, char** argv) {
   mallopt(M_ARENA_MAX, 4);
 
   try {
-    TAttendanceStore store(options.DataFolder, options.SeedEmployees,
-                           static_cast<std::size_t>(options.Threads) + 2);
-    if (store.HashedPasswords() > 0) {
+    TStoreSettings settings;
+    settings.Database = options.Database;
+    settings.DataFolder = options.DataFolder;
+    settings.SeedEmployees = options.SeedEmployees;
+    settings.MaxConnections = static_cast<std::size_t>(options.Threads) + 2;
+    const auto store = OpenAttendanceStore(settings);
+    if (store->HashedPasswords() > 0) {
       std::fprintf(stderr, "qvr-server: hashed %zu password(s) kept as text in %s\n",
-                   store.HashedPasswords(), store.Path().c_str());
+                   store->HashedPasswords(), store->Location().c_str());
     }
-    if (store.Seeded()) {
-      std::fprintf(stderr, "qvr-server: created %s with %d employees\n", store.Path().c_str(),
+    if (store->Seeded()) {
+      std::fprintf(stderr, "qvr-server: created %s with %d employees\n", store->Location().c_str(),
                    options.SeedEmployees);
     } else if (options.SeedEmployeesGiven) {
       std::fprintf(stderr, "qvr-server: %s exists; --seed-employees applies to a new database\n",
-                   store.Path().c_str());
+                   store->Location().c_str());
     }
-    TAttendanceServer server(options, store);
+    TAttendanceServer server(options, *store);
     const int port = server.Bind();
     std::printf("Listening on %s:%d\n", options.ListenHost.c_str(), port);
     std::fflush(stdout);

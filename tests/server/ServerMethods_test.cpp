@@ -1,10 +1,15 @@
 // Every remote method of qvr-server, called as the client core forms the
-// requests, against the real program with a freshly seeded database.
+// requests, against the real program with a freshly seeded database: the
+// same cases on each store, SQLite and PostgreSQL.
 #include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
 
 #include "rest/RestExceptions.h"
 #include "rest/json/JSONText.h"
 #include "server/ServerCalls.h"
+#include "server/StoreUnderTest.h"
 #include "support/ServerProcess.h"
 
 namespace qvr::test {
@@ -12,15 +17,24 @@ namespace {
 
 using rest::TJSONValue;
 
-class ServerMethodsTest : public ::testing::Test {
+class ServerMethodsTest : public ::testing::TestWithParam<TStoreKind> {
  protected:
-  static void SetUpTestSuite() { GServer = new TServerProcess(); }
-  static void TearDownTestSuite() {
-    EXPECT_EQ(GServer->Stop(), 0);
-    delete GServer;
+  // One server per store, started by the first case that needs it.
+  static TServerProcess& Server(TStoreKind AKind) {
+    auto& server = GServers[AKind];
+    if (!server) server = std::make_unique<TServerProcess>(StoreArgs(AKind));
+    return *server;
   }
-  static TServerProcess* GServer;
-  TServerClient Client{GServer->Port()};
+  static int PortOf(TStoreKind AKind) { return StoreAvailable(AKind) ? Server(AKind).Port() : 0; }
+  static void TearDownTestSuite() {
+    for (auto& [kind, server] : GServers) EXPECT_EQ(server->Stop(), 0);
+    GServers.clear();
+  }
+  void SetUp() override {
+    if (!StoreAvailable(GetParam())) GTEST_SKIP() << StoreMissing(GetParam());
+  }
+  static std::map<TStoreKind, std::unique_ptr<TServerProcess>> GServers;
+  TServerClient Client{PortOf(GetParam())};
 
   std::string Member(const TJSONValue& AObject, const char* AName) {
     const auto* value = AObject.AsObject()->GetValue(AName);
@@ -37,9 +51,9 @@ class ServerMethodsTest : public ::testing::Test {
     }
   }
 };
-TServerProcess* ServerMethodsTest::GServer = nullptr;
+std::map<TStoreKind, std::unique_ptr<TServerProcess>> ServerMethodsTest::GServers;
 
-TEST_F(ServerMethodsTest, EchoAndReverseGiveTheTextBackAsEncodedByTheClient) {
+TEST_P(ServerMethodsTest, EchoAndReverseGiveTheTextBackAsEncodedByTheClient) {
   // Texts whose segments carry every escape of the client's encoding.
   const struct {
     std::string Text, Reversed;
@@ -60,12 +74,12 @@ TEST_F(ServerMethodsTest, EchoAndReverseGiveTheTextBackAsEncodedByTheClient) {
   }
 }
 
-TEST_F(ServerMethodsTest, OpcionesAnswersTheMarshalledOptionsRecord) {
+TEST_P(ServerMethodsTest, OpcionesAnswersTheMarshalledOptionsRecord) {
   EXPECT_EQ(Client.CallText(calls::Opciones()),
             R"({"result":[{"type":"uGral.TOpciones","id":1,"fields":{"IDStatusDefault":1}}]})");
 }
 
-TEST_F(ServerMethodsTest, TheListsCarryTheirDataSetsInTheClientsForm) {
+TEST_P(ServerMethodsTest, TheListsCarryTheirDataSetsInTheClientsForm) {
   const struct {
     TMethodRequest Request;
     std::vector<std::string> Names;
@@ -92,7 +106,7 @@ TEST_F(ServerMethodsTest, TheListsCarryTheirDataSetsInTheClientsForm) {
   }
 }
 
-TEST_F(ServerMethodsTest, TheFullStaffListHoldsEveryColumn) {
+TEST_P(ServerMethodsTest, TheFullStaffListHoldsEveryColumn) {
   const auto list = UnmarshalList(*Client.Result(calls::ListaPersonalCompleta()));
   auto& personal = list->DataSet(0);
   std::vector<std::string> columns;
@@ -107,7 +121,7 @@ TEST_F(ServerMethodsTest, TheFullStaffListHoldsEveryColumn) {
   EXPECT_GT(personal.FieldByName("FechaAlta").AsDateTime(), 38000.0);  // after 2004
 }
 
-TEST_F(ServerMethodsTest, ExisteEmpleadoAndInfoEmpleadoReadTheStaff) {
+TEST_P(ServerMethodsTest, ExisteEmpleadoAndInfoEmpleadoReadTheStaff) {
   const struct {
     int Codigo;
     bool Exists;
@@ -129,7 +143,7 @@ TEST_F(ServerMethodsTest, ExisteEmpleadoAndInfoEmpleadoReadTheStaff) {
   }
 }
 
-TEST_F(ServerMethodsTest, ActualizarEmpleadoChangesTheEmployeeAndTheLists) {
+TEST_P(ServerMethodsTest, ActualizarEmpleadoChangesTheEmployeeAndTheLists) {
   const auto changed = Client.Result(calls::ActualizarEmpleado(
       R"({"Codigo":1010,"Nombre":"Begoña","IDStatus":3,"IDReloj":"5","Empresa":"ignored"})"));
   ASSERT_TRUE(changed);
@@ -159,7 +173,7 @@ TEST_F(ServerMethodsTest, ActualizarEmpleadoChangesTheEmployeeAndTheLists) {
             TJSONValue::TKind::False);
 }
 
-TEST_F(ServerMethodsTest, ActualizarEmpleadoRefusesWhatItCannotStore) {
+TEST_P(ServerMethodsTest, ActualizarEmpleadoRefusesWhatItCannotStore) {
   const char* const kBodies[] = {
       R"({"Nombre":"sin codigo"})",
       R"({"Codigo":"uno","Nombre":"x"})",
@@ -182,7 +196,7 @@ TEST_F(ServerMethodsTest, ActualizarEmpleadoRefusesWhatItCannotStore) {
 
 // FechaAlta is a date of the calendar in exactly the form YYYY-MM-DD; what
 // is refused leaves the employee as it was.
-TEST_F(ServerMethodsTest, FechaAltaIsACalendarDateInItsOneForm) {
+TEST_P(ServerMethodsTest, FechaAltaIsACalendarDateInItsOneForm) {
   const struct {
     const char* Text;
     bool Accepted;
@@ -221,7 +235,7 @@ TEST_F(ServerMethodsTest, FechaAltaIsACalendarDateInItsOneForm) {
   }
 }
 
-TEST_F(ServerMethodsTest, ParameterPlacementFollowsTheClientsRules) {
+TEST_P(ServerMethodsTest, ParameterPlacementFollowsTheClientsRules) {
   // Both parameters of SubirAsistencia in the body, as {"_parameters":[...]}.
   const std::string list = MarshalList(*AttendanceList(1, 2, 500));
   TMethodRequest both{"POST", "TQVRServerMethods/%22SubirAsistencia%22/",
@@ -248,10 +262,12 @@ TEST_F(ServerMethodsTest, ParameterPlacementFollowsTheClientsRules) {
   EXPECT_EQ(Status({"GET", "TQVRServerMethods/", ""}), 404);
 }
 
-TEST_F(ServerMethodsTest, GetPlatformNameAnswersTheConnectionTest) {
+TEST_P(ServerMethodsTest, GetPlatformNameAnswersTheConnectionTest) {
   EXPECT_EQ(StringOf(Client.Result(calls::GetPlatformName()).get()), "Linux");
   EXPECT_NO_THROW(Client.Connection().TestConnection({}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, ServerMethodsTest, AllStores(), StoreName);
 
 }  // namespace
 }  // namespace qvr::test

@@ -199,7 +199,7 @@ TEST(VerifiedPasswordsTest, EntriesExpireAndTheirNumberIsBounded) {
 TMethodAnswer AnswerOf(const std::string& AValue) { return MakeAnswerFromText(AValue); }
 
 TEST(CacheAreaTest, BoundedPerSessionAndInTotal) {
-  TCacheArea area(2, 100);
+  TMemoryCacheArea area(2, 100);
   const auto a1 = area.Store("A", "m", "[]", AnswerOf("\"1\""));
   const auto a2 = area.Store("A", "m", "[]", AnswerOf("\"2\""));
   const auto b1 = area.Store("B", "m", "[]", AnswerOf("\"3\""));
@@ -228,10 +228,10 @@ TEST(CacheAreaTest, BoundedPerSessionAndInTotal) {
 
 TEST(SessionStoreTest, IdleSessionsExpireAndTheirDataGoes) {
   std::vector<std::string> dropped;
-  TSessionStore store(std::chrono::milliseconds(100), 100,
-                      [&](const std::vector<std::string>& AIds) {
-                        dropped.insert(dropped.end(), AIds.begin(), AIds.end());
-                      });
+  TMemorySessionStore store(std::chrono::milliseconds(100), 100,
+                            [&](const std::vector<std::string>& AIds) {
+                              dropped.insert(dropped.end(), AIds.begin(), AIds.end());
+                            });
   const std::string kept = store.Create("kiosco");
   const std::string idle = store.Create("kiosco");
   EXPECT_NE(kept, idle);
