@@ -127,6 +127,11 @@ bool TAttendanceStore::UserAllowed(const std::string& AUserName, const std::stri
   return true;
 }
 
+bool TAttendanceStore::UserExists(const std::string& AUserName) {
+  auto connection = FPool.Borrow();
+  return qvr::server::UserExists(*connection, AUserName);
+}
+
 int TAttendanceStore::IDStatusDefault() {
   auto connection = FPool.Borrow();
   return static_cast<int>(connection->QueryInt("SELECT id_status_default FROM opciones"));

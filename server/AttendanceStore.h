@@ -54,6 +54,9 @@ class TAttendanceStore {
   // (or did within kVerifiedLifetime, while that same hash is stored). An
   // unknown user takes the time of a verification too.
   bool UserAllowed(const std::string& AUserName, const std::string& APassword);
+  // Whether AUserName is in the table usuarios now (a caller whose Kerberos
+  // ticket proved the name, which takes no password).
+  bool UserExists(const std::string& AUserName);
   int IDStatusDefault();
 
   // The datasets of the list methods (names and columns in docs/server.md).
