@@ -124,7 +124,9 @@ void TKerberosRealm::AddPrincipal(const std::string& AName, const std::string& A
 
 void TKerberosRealm::ExportKeytab(const std::string& AFile,
                                   const std::vector<std::string>& APrincipals) {
-  std::string query = "ktadd -k " + AFile;
+  // The keys as they are: a new random key would outdate every keytab
+  // exported before.
+  std::string query = "ktadd -norandkey -k " + AFile;
   for (const std::string& principal : APrincipals) query += " " + principal;
   Run(Program("kadmin.local"), {"-q", query});
   // A daemon that drops root to nobody reads it.
