@@ -91,16 +91,7 @@ class THTTPAuthSchemes {
   }
   constexpr bool operator==(const THTTPAuthSchemes&) const = default;
   // The names in the order of preference, separated by ", "; "none" when empty.
-  std::string Text() const {
-    std::string text;
-    for (auto s : {THTTPAuthScheme::Negotiate, THTTPAuthScheme::NTLM, THTTPAuthScheme::Passport,
-                   THTTPAuthScheme::Digest, THTTPAuthScheme::Basic}) {
-      if (!Contains(s)) continue;
-      if (!text.empty()) text += ", ";
-      text += AuthSchemeName(s);
-    }
-    return text.empty() ? std::string("none") : text;
-  }
+  std::string Text() const;
 
  private:
   static constexpr std::uint8_t Bit(THTTPAuthScheme AItem) {
