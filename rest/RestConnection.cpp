@@ -367,6 +367,18 @@ std::int32_t TCustomRestConnection::ReadTimeout() const {
 void TCustomRestConnection::SetReadTimeout(std::int32_t AValue) {
   SetHTTPSetting(&THTTPSettings::ReadTimeout, AValue);
 }
+THTTPAuthSchemes TCustomRestConnection::IntegratedAuthentication() const {
+  return HTTPSetting(&THTTPSettings::IntegratedAuthentication);
+}
+void TCustomRestConnection::SetIntegratedAuthentication(THTTPAuthSchemes AValue) {
+  SetHTTPSetting(&THTTPSettings::IntegratedAuthentication, AValue);
+}
+THTTPDelegation TCustomRestConnection::DelegateCredentials() const {
+  return HTTPSetting(&THTTPSettings::DelegateCredentials);
+}
+void TCustomRestConnection::SetDelegateCredentials(THTTPDelegation AValue) {
+  SetHTTPSetting(&THTTPSettings::DelegateCredentials, AValue);
+}
 TValidateCertificateEvent TCustomRestConnection::OnValidateCertificate() const {
   return HTTPSetting(&THTTPSettings::OnValidateCertificate);
 }

@@ -72,8 +72,9 @@ class TCustomRestConnection : public TObject {
   // UrlPath, UserName, Password, Context, RESTContext, CacheContext, the
   // session id, PreserveSessionID, LoginPrompt, OnLogin, OnBeforeExecute,
   // OnAfterExecute and last the HTTP settings as one value (HTTPSettings:
-  // Connection, the proxy settings, SecureProtocols, both timeouts and the
-  // five certificate and authentication events) from another connection.
+  // Connection, the proxy settings, SecureProtocols, both timeouts, the
+  // integrated authentication and delegation, and the five certificate and
+  // authentication events) from another connection.
   // Raises EConvertError "Cannot assign a <source class> to a <this class>"
   // for any other kind of source.
   void Assign(const TObject& ASource);
@@ -144,6 +145,14 @@ class TCustomRestConnection : public TObject {
   void SetConnectTimeout(std::int32_t AValue);
   std::int32_t ReadTimeout() const;
   void SetReadTimeout(std::int32_t AValue);
+  // The schemes besides Basic that a 401 or 407 is answered with (Negotiate,
+  // NTLM and Digest by default); empty turns integrated authentication off.
+  THTTPAuthSchemes IntegratedAuthentication() const;
+  void SetIntegratedAuthentication(THTTPAuthSchemes AValue);
+  // To whom Negotiate may delegate the user's Kerberos credentials, and then
+  // only to a principal trusted for delegation; None by default.
+  THTTPDelegation DelegateCredentials() const;
+  void SetDelegateCredentials(THTTPDelegation AValue);
 
   // The server's session id; empty means none.
   std::string SessionID() const { return FSessionID; }

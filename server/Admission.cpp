@@ -45,16 +45,33 @@ bool SplitHost(std::string_view AValue, std::string& AName, int& APort, bool& AH
   return !AName.empty();
 }
 
-THttpAnswer Challenge(const std::string& AMessage) {
-  THttpAnswer answer = ErrorAnswer(401, AMessage);
-  answer.SetField("WWW-Authenticate", "Basic realm=\"qvr-server\"");
-  return answer;
+// The credentials of an Authorization value after its scheme AScheme
+// ("Basic "), compared without regard to case; none for another scheme.
+std::optional<std::string_view> SchemeCredentials(std::string_view AValue,
+                                                  std::string_view AScheme) {
+  if (AValue.size() < AScheme.size() || !SameText(AValue.substr(0, AScheme.size()), AScheme)) {
+    return std::nullopt;
+  }
+  return AValue.substr(AScheme.size());
 }
 
 }  // namespace
 
 TAdmission::TAdmission(TAdmissionRules ARules, TAttendanceStore& AStore, TSessionStore& ASessions)
-    : FRules(std::move(ARules)), FStore(AStore), FSessions(ASessions) {}
+    : FRules(std::move(ARules)), FStore(AStore), FSessions(ASessions) {
+  if (!FRules.KerberosKeytab.empty()) {
+    FNegotiate =
+        std::make_unique<TNegotiateAcceptor>(FRules.KerberosKeytab, FRules.KerberosPrincipal);
+  }
+}
+
+THttpAnswer TAdmission::Challenge(const std::string& AMessage) const {
+  THttpAnswer answer = ErrorAnswer(401, AMessage);
+  // Each scheme a challenge of its own, the preferred one first.
+  if (FNegotiate) answer.Fields.emplace_back("WWW-Authenticate", "Negotiate");
+  answer.Fields.emplace_back("WWW-Authenticate", "Basic realm=\"qvr-server\"");
+  return answer;
+}
 
 bool TAdmission::HostAllowed(const std::string& AHost) const {
   std::string name;
@@ -101,9 +118,9 @@ bool TAdmission::Credentials(const THttpRequest& ARequest, std::string& AUser,
                              std::string& APassword) {
   const std::string* authorization = ARequest.Field("Authorization");
   if (authorization == nullptr) return true;
-  const std::string_view value = Trim(*authorization);
-  if (value.size() < 6 || !SameText(value.substr(0, 6), "Basic ")) return false;
-  const std::string decoded = TBase64Encoding::Base64().Decode(value.substr(6));
+  const auto basic = SchemeCredentials(Trim(*authorization), "Basic ");
+  if (!basic) return false;
+  const std::string decoded = TBase64Encoding::Base64().Decode(*basic);
   const auto colon = decoded.find(':');
   // A credential is a user and a password: a user name alone says nothing
   // about who sends it.
@@ -119,8 +136,14 @@ std::optional<THttpAnswer> TAdmission::Authenticate(const THttpRequest& ARequest
   if (!Credentials(ARequest, user, password)) {
     const std::string* authorization = ARequest.Field("Authorization");
     const std::string_view value = Trim(*authorization);
-    if (value.size() < 6 || !SameText(value.substr(0, 6), "Basic ")) {
-      return Challenge("Only Basic authentication is accepted");
+    if (const auto token = SchemeCredentials(value, "Negotiate "); token && FNegotiate) {
+      if (auto refused = AcceptNegotiate(ARequest, *token, user, AContext)) return refused;
+      AContext.UserName = user;
+      return std::nullopt;
+    }
+    if (!SchemeCredentials(value, "Basic ")) {
+      return Challenge(FNegotiate ? "Only Negotiate and Basic authentication are accepted"
+                                  : "Only Basic authentication is accepted");
     }
     return Challenge("The credentials are not a user name and a password");
   }
@@ -153,6 +176,38 @@ bool TAdmission::AdmitFromMemory(const THttpRequest& ARequest, TRequestContext& 
   }
   AContext.UserName = user;
   return true;
+}
+
+std::optional<THttpAnswer> TAdmission::AcceptNegotiate(const THttpRequest& ARequest,
+                                                       std::string_view AToken, std::string& AUser,
+                                                       TRequestContext& AContext) {
+  // The service is the host as the client wrote it; an HTTP/1.0 request
+  // without Host names none that a ticket could be for.
+  std::string host;
+  int port = 0;
+  bool hasPort = false;
+  const std::string* field = ARequest.Field("Host");
+  if (field == nullptr || !SplitHost(*field, host, port, hasPort)) {
+    return Challenge("Negotiate needs the Host the client reached the server by");
+  }
+  const TNegotiateAcceptor::TResult result = FNegotiate->Accept(AToken, host);
+  if (!result.Accepted) return Challenge(result.Error);
+  // "ana@REALM" is the user named so; in the server's own realm it may also
+  // be the user "ana" (docs/server.md).
+  const std::string& principal = result.Client;
+  const auto at = principal.rfind('@');
+  if (FStore.UserExists(principal)) {
+    AUser = principal;
+  } else if (at != std::string::npos && principal.substr(at + 1) == result.ServiceRealm &&
+             FStore.UserExists(principal.substr(0, at))) {
+    AUser = principal.substr(0, at);
+  } else {
+    return Challenge("The user " + principal + " is not allowed");
+  }
+  if (!result.Token.empty()) {
+    AContext.AnswerFields.emplace_back("WWW-Authenticate", "Negotiate " + result.Token);
+  }
+  return std::nullopt;
 }
 
 std::optional<THttpAnswer> TAdmission::OpenSession(const THttpRequest& ARequest,

@@ -353,6 +353,8 @@ class TConnection : public std::enable_shared_from_this<TConnection<TStream>> {
     FLogPath = request.Target.empty() ? std::string("-") : std::string(request.Path());
     FStatus = AAnswer.Status;
     FAnswer = std::move(AAnswer);
+    // What admission adds to every answer (the server's Negotiate token).
+    for (const auto& field : FContext.AnswerFields) FAnswer.Fields.push_back(field);
     const std::size_t bodySize = FAnswer.Body ? FAnswer.Body->size() : 0;
     FHead =
         "HTTP/1.1 " + std::to_string(FAnswer.Status) + " " + ReasonPhrase(FAnswer.Status) + "\r\n";

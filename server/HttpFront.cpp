@@ -102,7 +102,7 @@ class TAttendanceServer::TImpl {
     }
     const int port = FAcceptor.local_endpoint().port();
     TAdmissionRules rules{FOptions.ListenHost, port, FTls != nullptr, FOptions.AllowedHosts,
-                          FOptions.Anonymous};
+                          FOptions.Anonymous, FOptions.KerberosKeytab, FOptions.KerberosPrincipal};
     FAdmission.emplace(std::move(rules), FStore, *FSessions);
     FServices.emplace(TFrontServices{FOptions.Limits, *FAdmission, FRoutes, FMemory, FWorkers,
                                      FConnections, FStopping});

@@ -58,6 +58,9 @@ struct TRequestContext {
   // request runs in, once admission settled them.
   std::string UserName;
   std::string Session;
+  // Fields that admission adds to every answer to the request (the server's
+  // Negotiate token, which authenticates it to the client).
+  std::vector<std::pair<std::string, std::string>> AnswerFields;
 };
 
 }  // namespace qvr::server

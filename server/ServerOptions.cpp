@@ -187,6 +187,16 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
         options.AllowedHosts.push_back(host);
         start = comma + 1;
       }
+    } else if (name == "--kerberos-keytab") {
+      options.KerberosKeytab = value();
+      if (options.KerberosKeytab.empty()) {
+        throw EServerOptionsError("--kerberos-keytab needs a file");
+      }
+    } else if (name == "--kerberos-principal") {
+      options.KerberosPrincipal = value();
+      if (options.KerberosPrincipal.empty()) {
+        throw EServerOptionsError("--kerberos-principal needs a principal");
+      }
     } else if (name == "--max-upload-inflated") {
       options.MaxInflatedUploadBytes = ParseSize(name, value());
     } else if (name == "--cache-commands") {
@@ -200,6 +210,9 @@ TServerOptions ParseServerOptions(const std::vector<std::string>& AArgs) {
   }
   if (options.TlsCertFile.empty() != options.TlsKeyFile.empty()) {
     throw EServerOptionsError("--tls-cert and --tls-key go together");
+  }
+  if (!options.KerberosPrincipal.empty() && options.KerberosKeytab.empty()) {
+    throw EServerOptionsError("--kerberos-principal needs --kerberos-keytab");
   }
   return options;
 }
@@ -307,6 +320,11 @@ the data folder or a PostgreSQL database shared by several instances.
   --tls-key FILE           and this private key (PEM); both or neither
   --allow-host NAME[,NAME] host names clients reach the server by (IP addresses
                            and localhost are always taken; any other Host is 421)
+  --kerberos-keytab FILE   also take Negotiate (Kerberos single sign-on) with the
+                           keys of FILE: HTTP/<host as clients write it>@REALM
+  --kerberos-principal NAME
+                           accept with this service principal of the keytab
+                           only (default: HTTP/<the host each request names>)
   --max-body SIZE          largest request body (default 32M; K, M, G suffixes)
   --request-timeout SECS   a request's head must arrive within SECS, its body
                            within SECS more at 16K a second (default 10; 408)

@@ -48,6 +48,11 @@ struct TServerOptions {
   // Host names clients may reach the server by, besides IP addresses and
   // "localhost" (--allow-host, repeatable).
   std::vector<std::string> AllowedHosts;
+  // The keytab whose keys let clients in with Negotiate (Kerberos); empty:
+  // Basic only. The service principal to accept with; empty: HTTP/<the
+  // host a request names> from the keytab.
+  std::string KerberosKeytab;
+  std::string KerberosPrincipal;
   std::size_t MaxInflatedUploadBytes = std::size_t{512} << 20;
   std::size_t CacheCommandsPerSession = 64;
   std::size_t CacheBytes = std::size_t{256} << 20;

@@ -1,5 +1,6 @@
 // The attempt loop of TRestHTTP (detail/AttemptLoop.h): one exchange as a
 // series of attempts until a final answer. Here a 401 or 407 is answered with
+// the offered schemes in the order Negotiate, NTLM, Digest, Basic, and with
 // the request's credentials, the credential store and OnAuthentication in
 // turn, redirects are followed, a refused server certificate is offered to
 // the certificate events, and the headers of each attempt are put together;
@@ -72,6 +73,75 @@ std::string ChallengeRealm(const THTTPResponse::THeaderList& AHeaders, std::stri
     return std::string(Trim(rest.substr(0, rest.find_first_of(", "))));
   }
   return {};
+}
+
+// The scheme a challenge names (without regard to case; "Passport1.4" is
+// Passport); None for a scheme the HTTP object does not know.
+THTTPAuthScheme SchemeNamed(std::string_view AName) {
+  for (auto scheme : {THTTPAuthScheme::Negotiate, THTTPAuthScheme::NTLM, THTTPAuthScheme::Digest,
+                      THTTPAuthScheme::Basic}) {
+    if (SameText(AName, AuthSchemeName(scheme))) return scheme;
+  }
+  if (AName.size() >= 8 && SameText(AName.substr(0, 8), "Passport")) {
+    return THTTPAuthScheme::Passport;
+  }
+  return THTTPAuthScheme::None;
+}
+
+// The schemes the challenges of the headers named AName offer. A header may
+// hold several challenges separated by commas, each a scheme followed by a
+// token or by parameters (name=value, separated by commas as well): an
+// element whose first word holds no "=" starts a challenge.
+THTTPAuthSchemes OfferedSchemes(const THTTPResponse::THeaderList& AHeaders,
+                                std::string_view AName) {
+  THTTPAuthSchemes offered;
+  for (const auto& [name, value] : AHeaders) {
+    if (!SameText(name, AName)) continue;
+    const std::string_view text = value;
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+      if (i < text.size()) {
+        if (quoted && text[i] == '\\') {
+          ++i;
+          continue;
+        }
+        if (text[i] == '"') quoted = !quoted;
+        if (quoted || text[i] != ',') continue;
+      }
+      const std::string_view element = Trim(text.substr(start, i - start));
+      start = i + 1;
+      const std::string_view word = element.substr(0, element.find_first_of(" \t"));
+      if (!word.empty() && word.find('=') == std::string_view::npos) {
+        offered.Include(SchemeNamed(word));
+      }
+    }
+  }
+  return offered;
+}
+
+// Schemes that answer with a user name and password, in the order tried.
+constexpr THTTPAuthScheme kPasswordSchemes[] = {THTTPAuthScheme::NTLM, THTTPAuthScheme::Digest,
+                                                THTTPAuthScheme::Basic};
+
+bool TakesPair(THTTPAuthScheme AScheme) {
+  return AScheme == THTTPAuthScheme::NTLM || AScheme == THTTPAuthScheme::Digest ||
+         AScheme == THTTPAuthScheme::Basic;
+}
+
+// The first scheme of AUsable that takes a pair and is not in ADone.
+THTTPAuthScheme NextPairScheme(THTTPAuthSchemes AUsable, THTTPAuthSchemes ADone) {
+  for (auto scheme : kPasswordSchemes) {
+    if (AUsable.Contains(scheme) && !ADone.Contains(scheme)) return scheme;
+  }
+  return THTTPAuthScheme::None;
+}
+
+// Schemes that authenticate the connection rather than each request: they
+// start on a connection of their own, which no earlier attempt left in
+// another scheme's state.
+bool BindsConnection(THTTPAuthScheme AScheme) {
+  return AScheme == THTTPAuthScheme::Negotiate || AScheme == THTTPAuthScheme::NTLM;
 }
 
 // A Pragma entry that carries a session id, which is a credential.
@@ -172,23 +242,56 @@ void TRestHTTP::TAttemptLoop::Run() {
 void TRestHTTP::TAttemptLoop::PrepareAttempt() {
   FAtOrigin = AtRequestOrigin(FSetup.URL);
   if (FOfferDue) OfferCredentials();
-  FSetup.ProxyCredentials = FProxy.Sent.has_value() && FSetup.Proxy != TProxyMode::None;
-  FSetup.ProxyUserName = FProxy.Sent ? FProxy.Sent->UserName : std::string();
-  FSetup.ProxyPassword = FProxy.Sent ? FProxy.Sent->Password : std::string();
+  SetUpAuthentication();
   FSetup.HeaderLines = HeaderLines();
   if (FSetup.Body != nullptr) FSetup.Body->SetPosition(0);
 }
 
 void TRestHTTP::TAttemptLoop::OfferCredentials() {
   FOfferDue = false;
+  // Ahead of a challenge only Basic goes out: any other scheme waits until
+  // the URL's own origin asked for it.
   FServer.Sent.reset();
   if (FOwner.FPreemptiveAuthentication && FAtOrigin) FServer.Sent = Offer(FServer);
-  // The proxy is the same whatever the URL, so the pair that answered its
-  // 407 stays across redirects; only a pair of the proxy settings is offered
-  // again.
+  FServer.Scheme = FServer.Sent ? THTTPAuthScheme::Basic : THTTPAuthScheme::None;
+  // The proxy is the same whatever the URL, so the scheme and pair that
+  // answered its 407 stay across redirects; only a pair of the proxy
+  // settings is offered again.
   if (FSetup.Proxy == TProxyMode::Named && !FProxy.Requested.UserName.empty()) {
     FProxy.Sent = Offer(FProxy);
+    FProxy.Scheme = FProxy.Sent ? THTTPAuthScheme::Basic : THTTPAuthScheme::None;
   }
+}
+
+void TRestHTTP::TAttemptLoop::SetUpAuthentication() {
+  // The server's schemes other than Basic (a header line) are curl's to
+  // answer, at the request's origin only.
+  const THTTPAuthScheme server = FAtOrigin && FServer.Scheme != THTTPAuthScheme::Basic
+                                     ? FServer.Scheme
+                                     : THTTPAuthScheme::None;
+  const bool serverPair = server != THTTPAuthScheme::None && TakesPair(server) && FServer.Sent;
+  FSetup.ServerScheme = server;
+  FSetup.ServerUserName = serverPair ? FServer.Sent->UserName : std::string();
+  FSetup.ServerPassword = serverPair ? FServer.Sent->Password : std::string();
+  const THTTPAuthScheme proxy = FSetup.Proxy != TProxyMode::None &&
+                                        (FProxy.Sent || FProxy.Scheme == THTTPAuthScheme::Negotiate)
+                                    ? FProxy.Scheme
+                                    : THTTPAuthScheme::None;
+  const bool proxyPair = TakesPair(proxy) && FProxy.Sent;
+  FSetup.ProxyScheme = proxy;
+  FSetup.ProxyUserName = proxyPair ? FProxy.Sent->UserName : std::string();
+  FSetup.ProxyPassword = proxyPair ? FProxy.Sent->Password : std::string();
+  // Delegation only where the settings allow it for every party that the
+  // attempt answers with Negotiate: curl has one switch for both.
+  bool delegate = false;
+  bool refused = false;
+  for (const auto& [scheme, target] :
+       {std::pair{server, TAuthTargetType::Server}, std::pair{proxy, TAuthTargetType::Proxy}}) {
+    if (scheme != THTTPAuthScheme::Negotiate) continue;
+    (DelegatesTo(FOwner.FDelegateCredentials, target) ? delegate : refused) = true;
+  }
+  FSetup.Delegate = delegate && !refused;
+  FSetup.FreshConnection = std::exchange(FFreshConnectionDue, false);
 }
 
 std::optional<TRestHTTP::TAttemptLoop::TPair> TRestHTTP::TAttemptLoop::Offer(
@@ -212,7 +315,7 @@ std::vector<std::string> TRestHTTP::TAttemptLoop::HeaderLines() const {
   std::vector<std::string> lines;
   const bool contentType = AddHeaderSetLines(lines);
   // An attempt to another origin than the request's carries no credentials.
-  if (FServer.Sent && FAtOrigin) {
+  if (FServer.Scheme == THTTPAuthScheme::Basic && FServer.Sent && FAtOrigin) {
     AddHeaderLine(lines, "Authorization",
                   BasicAuthorization(FServer.Sent->UserName, FServer.Sent->Password));
   }
@@ -232,8 +335,10 @@ bool TRestHTTP::TAttemptLoop::AddHeaderSetLines(std::vector<std::string>& ALines
   for (const auto& [name, value] : headers.CustomHeaders()) {
     if (FBodyDropped && SameText(name, "Content-Type")) continue;
     // Credentials go only to the origin of the request: the Authorization
-    // entry and the Pragma entry that carries the session id.
+    // entry and the Pragma entry that carries the session id. An attempt
+    // that answers a challenge carries only that scheme's Authorization.
     if (!FAtOrigin && (SameText(name, "Authorization") || IsSessionPragma(name, value))) continue;
+    if (FSetup.ServerScheme != THTTPAuthScheme::None && SameText(name, "Authorization")) continue;
     contentType = contentType || SameText(name, "Content-Type");
     AddHeaderLine(ALines, name, value);
   }
@@ -283,11 +388,43 @@ bool TRestHTTP::TAttemptLoop::AnswerChallenge(const TAttemptResult& AResult) {
   return false;
 }
 
+THTTPAuthSchemes TRestHTTP::TAttemptLoop::Answerable() const {
+  THTTPAuthSchemes schemes = FOwner.FIntegratedAuthentication & FTransfer.Schemes();
+  schemes.Include(THTTPAuthScheme::Basic);
+  return schemes;
+}
+
 bool TRestHTTP::TAttemptLoop::Answer(TAuthParty& AParty, const TAttemptResult& AResult) {
-  const std::string realm = ChallengeRealm(AResult.Headers, AParty.ChallengeHeader);
-  std::optional<TPair> next = NextPair(AParty, realm);
-  if (!next) return false;
-  AParty.Sent = std::move(next);
+  using enum THTTPAuthScheme;
+  TChallenge& challenge = AParty.Challenge;
+  // A refusal names the schemes it takes now, which may be fewer than the
+  // first challenge offered (a proxy repeats only the refused one); what was
+  // offered once is still tried.
+  challenge.Offered = challenge.Offered | OfferedSchemes(AResult.Headers, AParty.ChallengeHeader);
+  if (AParty.Scheme != None) {
+    challenge.Tried.Include(AParty.Scheme);
+    if (TakesPair(AParty.Scheme)) challenge.PairTried.Include(AParty.Scheme);
+  }
+  const THTTPAuthSchemes usable = challenge.Offered & Answerable();
+  // The user's tickets first, once: they need no pair.
+  if (usable.Contains(Negotiate) && !challenge.Tried.Contains(Negotiate)) {
+    AParty.Scheme = Negotiate;
+    FFreshConnectionDue = true;
+    return true;
+  }
+  THTTPAuthScheme scheme = AParty.Sent ? NextPairScheme(usable, challenge.PairTried) : None;
+  if (scheme == None) {
+    // The pair has had every scheme: the next pair, from the first one.
+    scheme = NextPairScheme(usable, {});
+    if (scheme == None) return false;
+    const std::string realm = ChallengeRealm(AResult.Headers, AParty.ChallengeHeader);
+    std::optional<TPair> next = NextPair(AParty, realm);
+    if (!next) return false;
+    AParty.Sent = std::move(next);
+    challenge.PairTried = {};
+  }
+  AParty.Scheme = scheme;
+  FFreshConnectionDue = FFreshConnectionDue || BindsConnection(scheme);
   return true;
 }
 
@@ -404,16 +541,31 @@ bool TRestHTTP::TAttemptLoop::AtRequestOrigin(const std::string& AURL) {
 }
 
 void TRestHTTP::TAttemptLoop::KeepFinalAnswer(TAttemptResult& AResult) {
-  FOwner.FHTTPResponse = std::make_shared<const THTTPResponse>(
-      AResult.Status, AResult.StatusText, AResult.Version, std::move(AResult.Headers), FSetup.URL);
+  const THTTPAuthScheme server = FAtOrigin ? FServer.Scheme : THTTPAuthScheme::None;
+  const THTTPAuthScheme proxy = FSetup.ProxyScheme;
+  FOwner.FHTTPResponse =
+      std::make_shared<const THTTPResponse>(AResult.Status, AResult.StatusText, AResult.Version,
+                                            std::move(AResult.Headers), FSetup.URL, server, proxy);
   if (AResult.Status < 300) return;
   if (FResponse != nullptr) FResponse->Write(AResult.ErrorBody);
   const std::string charset = FOwner.FHTTPResponse->ContentCharSet();
   std::string text =
       charset.empty() ? SanitizeUtf8(AResult.ErrorBody) : DecodeCharset(AResult.ErrorBody, charset);
-  throw EHTTPProtocolException(
-      AResult.Status, std::move(text),
-      VersionPrefix(AResult.Version) + Format("%d %s", AResult.Status, AResult.StatusText));
+  std::string message =
+      VersionPrefix(AResult.Version) + Format("%d %s", AResult.Status, AResult.StatusText);
+  // A refusal after schemes beyond Basic were offered says which were
+  // offered and which tried: without a ticket, with integrated
+  // authentication off or with a scheme this client cannot answer, the
+  // status alone would not tell the user what to change.
+  const TChallenge* challenge = AResult.Status == 401   ? &FServer.Challenge
+                                : AResult.Status == 407 ? &FProxy.Challenge
+                                                        : nullptr;
+  if (challenge != nullptr && !challenge->Offered.Empty() &&
+      challenge->Offered != THTTPAuthSchemes{THTTPAuthScheme::Basic}) {
+    message +=
+        " (offered: " + challenge->Offered.Text() + "; tried: " + challenge->Tried.Text() + ")";
+  }
+  throw EHTTPProtocolException(AResult.Status, std::move(text), std::move(message));
 }
 
 }  // namespace qvr::rest

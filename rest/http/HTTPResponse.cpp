@@ -10,12 +10,15 @@
 namespace qvr::rest {
 
 THTTPResponse::THTTPResponse(std::int32_t AStatusCode, std::string AStatusText,
-                             THTTPProtocolVersion AVersion, THeaderList AHeaders, std::string AURL)
+                             THTTPProtocolVersion AVersion, THeaderList AHeaders, std::string AURL,
+                             THTTPAuthScheme AAuthScheme, THTTPAuthScheme AProxyAuthScheme)
     : FStatusCode(AStatusCode),
       FStatusText(std::move(AStatusText)),
       FVersion(AVersion),
       FHeaders(std::move(AHeaders)),
-      FURL(std::move(AURL)) {}
+      FURL(std::move(AURL)),
+      FAuthScheme(AAuthScheme),
+      FProxyAuthScheme(AProxyAuthScheme) {}
 
 bool THTTPResponse::SameOriginAs(const std::string& AURL) const {
   const std::string origin = detail::OriginOf(FURL);

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "rest/http/HTTPTypes.h"
+
 namespace qvr::rest {
 
 enum class THTTPProtocolVersion { UNKNOWN_HTTP, HTTP_1_0, HTTP_1_1, HTTP_2_0 };
@@ -19,7 +21,9 @@ class THTTPResponse {
   using THeaderList = std::vector<std::pair<std::string, std::string>>;
 
   THTTPResponse(std::int32_t AStatusCode, std::string AStatusText, THTTPProtocolVersion AVersion,
-                THeaderList AHeaders, std::string AURL);
+                THeaderList AHeaders, std::string AURL,
+                THTTPAuthScheme AAuthScheme = THTTPAuthScheme::None,
+                THTTPAuthScheme AProxyAuthScheme = THTTPAuthScheme::None);
 
   std::int32_t StatusCode() const { return FStatusCode; }
   const std::string& StatusText() const { return FStatusText; }
@@ -38,6 +42,10 @@ class THTTPResponse {
   const std::string& URL() const { return FURL; }
   // Whether the final attempt went to the scheme, host and port of AURL.
   bool SameOriginAs(const std::string& AURL) const;
+  // The scheme of the credentials the final attempt carried to the server
+  // and to the proxy; None when it carried none.
+  THTTPAuthScheme AuthScheme() const { return FAuthScheme; }
+  THTTPAuthScheme ProxyAuthScheme() const { return FProxyAuthScheme; }
 
  private:
   std::int32_t FStatusCode;
@@ -45,6 +53,8 @@ class THTTPResponse {
   THTTPProtocolVersion FVersion;
   THeaderList FHeaders;
   std::string FURL;
+  THTTPAuthScheme FAuthScheme;
+  THTTPAuthScheme FProxyAuthScheme;
 };
 
 }  // namespace qvr::rest

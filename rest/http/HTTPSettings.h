@@ -27,6 +27,12 @@ struct THTTPSettings {
   // Milliseconds.
   std::int32_t ConnectTimeout = 60000;
   std::int32_t ReadTimeout = 60000;
+  // The schemes besides Basic that a 401 or 407 is answered with: Negotiate
+  // with the user's Kerberos tickets, NTLM and Digest with a user name and
+  // password. Empty turns integrated authentication off (Basic only).
+  THTTPAuthSchemes IntegratedAuthentication = kIntegratedAuthSchemes;
+  // Whether Negotiate may delegate the user's credentials (none by default).
+  THTTPDelegation DelegateCredentials = THTTPDelegation::None;
   TValidateCertificateEvent OnValidateCertificate;
   TValidatePeerCertificateEvent OnValidatePeerCertificate;
   TValidatePeerCertificateErrEvent OnValidatePeerCertificateErr;

@@ -101,6 +101,12 @@ struct TRestHTTP::TSettingPlaces {
                               [](H& A, const std::int32_t& V) { A.SetConnectTimeout(V); }});
     AVisit(TRow<std::int32_t>{&S::ReadTimeout, [](const H& A) { return A.ReadTimeout(); },
                               [](H& A, const std::int32_t& V) { A.SetReadTimeout(V); }});
+    AVisit(TRow<THTTPAuthSchemes>{
+        &S::IntegratedAuthentication, [](const H& A) { return A.IntegratedAuthentication(); },
+        [](H& A, const THTTPAuthSchemes& V) { A.SetIntegratedAuthentication(V); }});
+    AVisit(TRow<THTTPDelegation>{
+        &S::DelegateCredentials, [](const H& A) { return A.DelegateCredentials(); },
+        [](H& A, const THTTPDelegation& V) { A.SetDelegateCredentials(V); }});
     AVisit(TRow<TValidateCertificateEvent>{
         &S::OnValidateCertificate, [](const H& A) { return A.OnValidateCertificate(); },
         [](H& A, const TValidateCertificateEvent& V) { A.SetOnValidateCertificate(V); }});
@@ -156,6 +162,8 @@ void TRestHTTP::ApplyHTTPSetting(T THTTPSettings::*AMember, const T& AValue) {
 template std::string TRestHTTP::HTTPSetting(std::string THTTPSettings::*) const;
 template std::int32_t TRestHTTP::HTTPSetting(std::int32_t THTTPSettings::*) const;
 template THTTPSecureProtocols TRestHTTP::HTTPSetting(THTTPSecureProtocols THTTPSettings::*) const;
+template THTTPAuthSchemes TRestHTTP::HTTPSetting(THTTPAuthSchemes THTTPSettings::*) const;
+template THTTPDelegation TRestHTTP::HTTPSetting(THTTPDelegation THTTPSettings::*) const;
 template TValidateCertificateEvent TRestHTTP::HTTPSetting(
     TValidateCertificateEvent THTTPSettings::*) const;
 template TValidatePeerCertificateEvent TRestHTTP::HTTPSetting(
@@ -169,6 +177,9 @@ template void TRestHTTP::ApplyHTTPSetting(std::string THTTPSettings::*, const st
 template void TRestHTTP::ApplyHTTPSetting(std::int32_t THTTPSettings::*, const std::int32_t&);
 template void TRestHTTP::ApplyHTTPSetting(THTTPSecureProtocols THTTPSettings::*,
                                           const THTTPSecureProtocols&);
+template void TRestHTTP::ApplyHTTPSetting(THTTPAuthSchemes THTTPSettings::*,
+                                          const THTTPAuthSchemes&);
+template void TRestHTTP::ApplyHTTPSetting(THTTPDelegation THTTPSettings::*, const THTTPDelegation&);
 template void TRestHTTP::ApplyHTTPSetting(TValidateCertificateEvent THTTPSettings::*,
                                           const TValidateCertificateEvent&);
 template void TRestHTTP::ApplyHTTPSetting(TValidatePeerCertificateEvent THTTPSettings::*,

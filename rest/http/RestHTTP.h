@@ -99,6 +99,14 @@ class TRestHTTP : public TObject {
   // Milliseconds; the longest time sending may stall.
   std::int32_t SendTimeout() const { return FSendTimeout; }
 
+  // The schemes besides Basic that a 401 or 407 is answered with
+  // (HTTPSettings.h); empty: Basic only.
+  THTTPAuthSchemes IntegratedAuthentication() const { return FIntegratedAuthentication; }
+  void SetIntegratedAuthentication(THTTPAuthSchemes AValue) { FIntegratedAuthentication = AValue; }
+  // To whom Negotiate may delegate the user's credentials (HTTPSettings.h).
+  THTTPDelegation DelegateCredentials() const { return FDelegateCredentials; }
+  void SetDelegateCredentials(THTTPDelegation AValue) { FDelegateCredentials = AValue; }
+
   // The most bytes of a response body the object lets a server put into
   // memory: an answer's body written into a TMemoryStream (as every exchange
   // of a REST connection receives it), and the body of every answer of 300 or
@@ -145,7 +153,8 @@ class TRestHTTP : public TObject {
   // The settings a REST connection keeps for this object (HTTPSettings.h), as
   // the object has them now: the header-set entry "Connection", the proxy
   // information's host, port and credentials, SecureProtocols, the two
-  // time-outs and the five events above.
+  // time-outs, the integrated authentication and delegation, and the five
+  // events above.
   THTTPSettings HTTPSettings() const;
   // Writes every member of AValue into this object; the proxy scheme and all
   // else stay as they are.
@@ -222,6 +231,8 @@ class TRestHTTP : public TObject {
   std::int32_t FSendTimeout = 60000;
   std::int32_t FMaxRedirects = 5;
   std::int64_t FMaxHeldBodySize = std::int64_t{256} * 1024 * 1024;
+  THTTPAuthSchemes FIntegratedAuthentication = kIntegratedAuthSchemes;
+  THTTPDelegation FDelegateCredentials = THTTPDelegation::None;
   bool FAllowCookies = true;
   bool FPreemptiveAuthentication = false;
 };

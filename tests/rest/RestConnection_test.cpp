@@ -353,6 +353,10 @@ T ValueFor(int AMark) {
     return 1000 + AMark;
   } else if constexpr (std::is_same_v<T, THTTPSecureProtocols>) {
     return {AMark == 1 ? THTTPSecureProtocol::TLS12 : THTTPSecureProtocol::TLS13};
+  } else if constexpr (std::is_same_v<T, THTTPAuthSchemes>) {
+    return {AMark == 1 ? THTTPAuthScheme::Negotiate : THTTPAuthScheme::NTLM};
+  } else if constexpr (std::is_same_v<T, THTTPDelegation>) {
+    return AMark == 1 ? THTTPDelegation::Server : THTTPDelegation::Proxy;
   } else {
     return T([AMark](auto&&...) { GEventMark = AMark; });
   }
@@ -367,6 +371,16 @@ int MarkOf(std::int32_t AValue) { return AValue == 1001 || AValue == 1002 ? AVal
 int MarkOf(const THTTPSecureProtocols& AValue) {
   if (AValue == THTTPSecureProtocols{THTTPSecureProtocol::TLS12}) return 1;
   if (AValue == THTTPSecureProtocols{THTTPSecureProtocol::TLS13}) return 2;
+  return 0;
+}
+int MarkOf(const THTTPAuthSchemes& AValue) {
+  if (AValue == THTTPAuthSchemes{THTTPAuthScheme::Negotiate}) return 1;
+  if (AValue == THTTPAuthSchemes{THTTPAuthScheme::NTLM}) return 2;
+  return 0;
+}
+int MarkOf(THTTPDelegation AValue) {
+  if (AValue == THTTPDelegation::Server) return 1;
+  if (AValue == THTTPDelegation::Proxy) return 2;
   return 0;
 }
 void Fire(const TValidateCertificateEvent& AEvent) {
@@ -454,6 +468,11 @@ const std::vector<THTTPSettingCase>& HTTPSettingCases() {
                       &H::SetConnectTimeout, &H::ConnectTimeout),
       HTTPSettingCase("ReadTimeout", &C::SetReadTimeout, &C::ReadTimeout, &H::SetReadTimeout,
                       &H::ReadTimeout),
+      HTTPSettingCase("IntegratedAuthentication", &C::SetIntegratedAuthentication,
+                      &C::IntegratedAuthentication, &H::SetIntegratedAuthentication,
+                      &H::IntegratedAuthentication),
+      HTTPSettingCase("DelegateCredentials", &C::SetDelegateCredentials, &C::DelegateCredentials,
+                      &H::SetDelegateCredentials, &H::DelegateCredentials),
       HTTPSettingCase("OnValidateCertificate", &C::SetOnValidateCertificate,
                       &C::OnValidateCertificate, &H::SetOnValidateCertificate,
                       &H::OnValidateCertificate),
@@ -477,10 +496,11 @@ TEST(RestConnectionHTTPSettings, TheTableHasARowForEachOne) {
   // needs its row in the table.
   THTTPSettings settings;
   [[maybe_unused]] auto& [connection, proxyHost, proxyPort, proxyUsername, proxyPassword,
-                          secureProtocols, connectTimeout, readTimeout, onValidateCertificate,
-                          onValidatePeerCertificate, onValidatePeerCertificateErr, onAuthentication,
+                          secureProtocols, connectTimeout, readTimeout, integratedAuthentication,
+                          delegateCredentials, onValidateCertificate, onValidatePeerCertificate,
+                          onValidatePeerCertificateErr, onAuthentication,
                           onSelectClientCertificate] = settings;
-  EXPECT_EQ(HTTPSettingCases().size(), 13u);
+  EXPECT_EQ(HTTPSettingCases().size(), 15u);
 }
 
 TEST(RestConnectionHTTPSettings, SetBeforeTheHTTPObjectExistsReachEveryNewObject) {

@@ -88,7 +88,16 @@ std::string ReadInput(TCommandRun& ARun, const std::string& AName) {
 void RunTest(TCommandRun& ARun) {
   auto& connection = ARun.Context.dm().rest();
   connection.TestConnection({});
-  ARun.Out.Text("Connected to " + connection.RestBaseURL());
+  std::string line = "Connected to " + connection.RestBaseURL();
+  // Which scheme answered the server's challenge; a UID goes as Basic ahead
+  // of any challenge, which the line leaves unsaid as it always has.
+  if (connection.HasHTTP() && connection.HTTP().HasResponse()) {
+    const rest::THTTPAuthScheme scheme = connection.HTTP().Response().AuthScheme();
+    if (scheme != rest::THTTPAuthScheme::None && scheme != rest::THTTPAuthScheme::Basic) {
+      line += " (authenticated with " + std::string(rest::AuthSchemeName(scheme)) + ")";
+    }
+  }
+  ARun.Out.Text(line);
 }
 
 void RunEcho(TCommandRun& ARun) {

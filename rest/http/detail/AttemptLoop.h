@@ -50,14 +50,23 @@ class TRestHTTP::TAttemptLoop {
     bool operator==(const TPair&) const = default;
   };
 
-  // How far the answer to one 401 or 407 sequence has gone through the
-  // sources of credentials, which are tried in this order.
+  // How far the answer to one 401 or 407 sequence has gone: through the
+  // schemes the challenges offer, tried in the order of THTTPAuthScheme
+  // (Negotiate once, then each pair with NTLM, Digest and Basic in turn),
+  // and through the sources of pairs, which are tried in this order.
   struct TChallenge {
     enum class TStage { RequestCredentials, Store, Handler } Stage = TStage::RequestCredentials;
     // The stored credentials that match the challenge, looked up at the
     // sequence's first turn of the store, and the next one to try.
     std::optional<std::vector<TCredential>> Stored;
     std::size_t NextStored = 0;
+    // Every scheme the sequence's challenges offered, and every scheme its
+    // attempts carried (the preemptive Basic included): what a final
+    // refusal reports.
+    THTTPAuthSchemes Offered;
+    THTTPAuthSchemes Tried;
+    // The schemes the current pair (TAuthParty::Sent) was refused with.
+    THTTPAuthSchemes PairTried;
   };
 
   // One party that may ask for credentials: the server with a 401, the proxy
@@ -75,9 +84,12 @@ class TRestHTTP::TAttemptLoop {
     // server, the proxy settings' for the proxy): offered before any
     // challenge and tried first when one comes.
     TPair Requested;
-    // The pair the next attempt carries; none: no credentials. It stays from
-    // attempt to attempt, which is how a pair just refused is known.
+    // The pair the next attempt carries with a scheme that takes one; none:
+    // no pair. It stays from attempt to attempt (an attempt with Negotiate
+    // included), which is how a pair just refused is known.
     std::optional<TPair> Sent;
+    // The scheme the next attempt answers with; None: no credentials.
+    THTTPAuthScheme Scheme = THTTPAuthScheme::None;
     TChallenge Challenge;
   };
 
@@ -108,9 +120,16 @@ class TRestHTTP::TAttemptLoop {
   // Raises when the certificate cannot be held to or no event accepts it.
   void AcceptServerCertificate(const detail::TAttemptResult& AResult);
 
-  // Answering a challenge of AParty: the next pair from the request's
-  // credentials, the store, then OnAuthentication; none ends the sequence.
+  // Answering a challenge of AParty: Negotiate when offered and not yet
+  // tried, else the current pair with the next scheme it was not refused
+  // with, else the next pair from the request's credentials, the store, then
+  // OnAuthentication with the first scheme; none ends the sequence.
   bool Answer(TAuthParty& AParty, const detail::TAttemptResult& AResult);
+  // The schemes AParty's challenges are answered with: Basic, and those of
+  // the integrated authentication that the transfer can do.
+  THTTPAuthSchemes Answerable() const;
+  // How the next attempt authenticates to both parties, as FSetup carries it.
+  void SetUpAuthentication();
   std::optional<TPair> NextPair(TAuthParty& AParty, const std::string& ARealm);
   std::optional<TPair> NextStoredPair(TAuthParty& AParty, const std::string& ARealm);
   std::optional<TPair> PairFromHandler(TAuthParty& AParty, const std::string& ARealm);
@@ -138,6 +157,8 @@ class TRestHTTP::TAttemptLoop {
   bool FBodyDropped = false;
   // The next attempt is the first to its URL.
   bool FOfferDue = true;
+  // The next attempt starts a scheme that authenticates its connection.
+  bool FFreshConnectionDue = false;
   // Redirects followed so far, against MaxRedirects.
   std::int32_t FRedirects = 0;
   TAuthParty FServer;

@@ -27,6 +27,24 @@ constexpr long kBlockSize = 64 * 1024;
 // bounds the delay with which an idle limit is noticed.
 constexpr int kMaxPollMs = 1000;
 
+// curl's bit for one scheme.
+unsigned long CurlAuthBit(THTTPAuthScheme AScheme) {
+  switch (AScheme) {
+    case THTTPAuthScheme::Negotiate:
+      return CURLAUTH_NEGOTIATE;
+    case THTTPAuthScheme::NTLM:
+      return CURLAUTH_NTLM;
+    case THTTPAuthScheme::Digest:
+      return CURLAUTH_DIGEST;
+    case THTTPAuthScheme::Basic:
+      return CURLAUTH_BASIC;
+    case THTTPAuthScheme::Passport:
+    case THTTPAuthScheme::None:
+      break;
+  }
+  return CURLAUTH_NONE;
+}
+
 int SslExDataIndex() {
   static std::once_flag once;
   static int index = -1;
@@ -64,6 +82,13 @@ TRestHTTP::TImpl::TImpl(TRestHTTP& AOwner) : FOwner(AOwner) {
   SetOption(CURLOPT_SSL_CTX_FUNCTION, &TImpl::OnSslContext);
   SetOption(CURLOPT_SSL_CTX_DATA, this);
   SetOption(CURLOPT_USERAGENT, kUserAgent, TCurlOptionKind::Header);
+  // Digest is part of every curl build that has TLS; Negotiate and NTLM
+  // depend on how curl was built.
+  FSchemes.Include(THTTPAuthScheme::Digest);
+  if (const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW)) {
+    if ((info->features & CURL_VERSION_SPNEGO) != 0) FSchemes.Include(THTTPAuthScheme::Negotiate);
+    if ((info->features & CURL_VERSION_NTLM) != 0) FSchemes.Include(THTTPAuthScheme::NTLM);
+  }
 }
 
 size_t TRestHTTP::TImpl::OnHeader(char* ABuffer, size_t ASize, size_t ACount, void* AUser) {
@@ -353,8 +378,19 @@ void TRestHTTP::TImpl::Configure(const TAttemptSetup& ASetup) {
       SetOption(CURLOPT_NOPROXY, "");
       break;
   }
-  if (ASetup.ProxyCredentials) {
-    SetOption(CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+  ConfigureAuthentication(ASetup);
+  ConfigureTls(ASetup);
+  SetOption(CURLOPT_CONNECTTIMEOUT_MS,
+            static_cast<long>(std::max<std::int32_t>(ASetup.ConnectTimeout, 0)),
+            TCurlOptionKind::Timeout);
+}
+
+void TRestHTTP::TImpl::ConfigureAuthentication(const TAttemptSetup& ASetup) {
+  // One scheme per attempt, chosen by the attempt loop: given several, curl
+  // would pick by its own ranking and not fall back when Negotiate fails.
+  if (ASetup.ProxyScheme != THTTPAuthScheme::None) {
+    SetOption(CURLOPT_PROXYAUTH, static_cast<long>(CurlAuthBit(ASetup.ProxyScheme)));
+    // Negotiate takes no pair, but curl answers nothing without a user name.
     SetOption(CURLOPT_PROXYUSERNAME, ASetup.ProxyUserName.c_str(), TCurlOptionKind::Header);
     SetOption(CURLOPT_PROXYPASSWORD, ASetup.ProxyPassword.c_str(), TCurlOptionKind::Header);
   } else {
@@ -362,10 +398,37 @@ void TRestHTTP::TImpl::Configure(const TAttemptSetup& ASetup) {
     SetOption(CURLOPT_PROXYPASSWORD, nullptr, TCurlOptionKind::Header);
   }
 
-  ConfigureTls(ASetup);
-  SetOption(CURLOPT_CONNECTTIMEOUT_MS,
-            static_cast<long>(std::max<std::int32_t>(ASetup.ConnectTimeout, 0)),
-            TCurlOptionKind::Timeout);
+  // The server's options change only around an answer to a challenge, so
+  // an exchange with Basic alone (a header line) or none sets nothing here.
+  TServerAuth server{ASetup.ServerScheme, ASetup.ServerUserName, ASetup.ServerPassword};
+  if (server != FServerAuth) {
+    if (server.Scheme == THTTPAuthScheme::None) {
+      // Without a user name curl sends no credentials of its own: nothing
+      // of an earlier answer reaches another attempt (another origin above
+      // all), which a scheme left set alone would not ensure.
+      SetOption(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+      SetOption(CURLOPT_USERNAME, nullptr, TCurlOptionKind::Header);
+      SetOption(CURLOPT_PASSWORD, nullptr, TCurlOptionKind::Header);
+    } else {
+      // A single bit: Negotiate then sends its token with the request
+      // itself, which is why the loop chooses it only after a challenge.
+      SetOption(CURLOPT_HTTPAUTH, static_cast<long>(CurlAuthBit(server.Scheme)));
+      SetOption(CURLOPT_USERNAME, server.UserName.c_str(), TCurlOptionKind::Header);
+      SetOption(CURLOPT_PASSWORD, server.Password.c_str(), TCurlOptionKind::Header);
+    }
+    FServerAuth = std::move(server);
+  }
+  if (ASetup.Delegate != FDelegate) {
+    // The policy flag delegates only to a principal the realm marks
+    // ok-as-delegate; curl's plain flag would delegate to any.
+    SetOption(CURLOPT_GSSAPI_DELEGATION, ASetup.Delegate ? long{CURLGSSAPI_DELEGATION_POLICY_FLAG}
+                                                         : long{CURLGSSAPI_DELEGATION_NONE});
+    FDelegate = ASetup.Delegate;
+  }
+  if (ASetup.FreshConnection != FFreshConnection) {
+    SetOption(CURLOPT_FRESH_CONNECT, ASetup.FreshConnection ? 1L : 0L);
+    FFreshConnection = ASetup.FreshConnection;
+  }
 }
 
 void TRestHTTP::TImpl::RunLoop(const TAttemptSetup& ASetup) {

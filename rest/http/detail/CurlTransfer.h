@@ -45,6 +45,7 @@ class TRestHTTP::TImpl final : public detail::ITransfer {
   // Failures of the transfer come back in the result; only refused options
   // and exceptions of the caller's stream or events raise.
   detail::TAttemptResult Perform(const detail::TAttemptSetup& ASetup, TStream* ASink) override;
+  THTTPAuthSchemes Schemes() const override { return FSchemes; }
 
   void AddCookieLine(const std::string& ALine) {
     curl_easy_setopt(FEasy.Get(), CURLOPT_COOKIELIST, ALine.c_str());
@@ -72,6 +73,7 @@ class TRestHTTP::TImpl final : public detail::ITransfer {
   void Configure(const detail::TAttemptSetup& ASetup);
   void ConfigureMethod(const detail::TAttemptSetup& ASetup);
   void ConfigureTls(const detail::TAttemptSetup& ASetup);
+  void ConfigureAuthentication(const detail::TAttemptSetup& ASetup);
   void RunLoop(const detail::TAttemptSetup& ASetup);
 
   static size_t OnHeader(char* ABuffer, size_t ASize, size_t ACount, void* AUser);
@@ -92,6 +94,18 @@ class TRestHTTP::TImpl final : public detail::ITransfer {
   // The lines FHeaders was built from.
   std::vector<std::string> FHeaderLines;
   char FErrorBuffer[CURL_ERROR_SIZE] = {};
+  // What curl can answer besides Basic (its build's features).
+  THTTPAuthSchemes FSchemes;
+  // The server's scheme and pair as the easy handle holds them, so that an
+  // exchange that answers no challenge sets nothing.
+  struct TServerAuth {
+    THTTPAuthScheme Scheme = THTTPAuthScheme::None;
+    std::string UserName;
+    std::string Password;
+    bool operator==(const TServerAuth&) const = default;
+  } FServerAuth;
+  bool FDelegate = false;
+  bool FFreshConnection = false;
 
   // State of the running attempt, reached from curl's callbacks.
   detail::TAttemptResult* FResult = nullptr;

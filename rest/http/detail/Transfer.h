@@ -30,9 +30,23 @@ struct TAttemptSetup {
   TProxyMode Proxy = TProxyMode::Environment;
   // The named proxy as curl reaches it (always plain HTTP).
   std::string ProxyName;
-  bool ProxyCredentials = false;
+  // How the attempt answers the server's challenge beyond its header lines:
+  // Negotiate (the user's Kerberos tickets, no pair), NTLM or Digest with
+  // the pair; None for everything else, Basic included, which the header
+  // lines carry themselves.
+  THTTPAuthScheme ServerScheme = THTTPAuthScheme::None;
+  std::string ServerUserName;
+  std::string ServerPassword;
+  // The proxy's scheme (Basic included) and pair; None: no credentials.
+  THTTPAuthScheme ProxyScheme = THTTPAuthScheme::None;
   std::string ProxyUserName;
   std::string ProxyPassword;
+  // Negotiate may hand the user's ticket-granting ticket to a principal
+  // trusted for delegation (and to no other).
+  bool Delegate = false;
+  // The attempt opens a new connection instead of reusing a kept-alive one:
+  // it starts a scheme that authenticates the connection itself.
+  bool FreshConnection = false;
   bool VerifyPeer = true;
   // With verification off: the one server public key accepted (a pin as
   // detail::PublicKeyPin makes it); empty when verification is on.
@@ -106,6 +120,8 @@ class ITransfer {
   // when null). Failures of the transfer come back in the result; only
   // refused options and exceptions of the caller's streams or events raise.
   virtual TAttemptResult Perform(const TAttemptSetup& ASetup, TStream* ASink) = 0;
+  // The schemes besides Basic that the transfer can answer a challenge with.
+  virtual THTTPAuthSchemes Schemes() const = 0;
 
  protected:
   // Never deleted through this face: the HTTP object owns its transfer.
