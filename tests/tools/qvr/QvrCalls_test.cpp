@@ -4,6 +4,7 @@
 // the one-run overrides, and the error lines and exit statuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "rest/json/JSONText.h"
 #include "server/DatabaseReader.h"
@@ -23,6 +24,13 @@ using rest::WriteJSON;
 std::string PrintedJSON(const TProgramResult& AResult) {
   const auto value = ParseJSON(AResult.Out);
   return value ? WriteJSON(*value) : "<no JSON: " + AResult.Out + ">";
+}
+
+// The permission bits of APath.
+mode_t ModeOf(const std::string& APath) {
+  struct stat st {};
+  if (::stat(APath.c_str(), &st) != 0) return 07777;
+  return st.st_mode & 07777;
 }
 
 // "TQVRServerMethods.InfoEmpleado" for the request of that method.
@@ -265,14 +273,50 @@ TEST_F(QvrCallsTest, CachedResultsAcrossRunsOfOneSession) {
   // The session id is kept for the user alone.
   const std::string id = ReadFileBytes(session);
   EXPECT_TRUE(id.size() == 33 && Like(id, "%\n")) << id;
-  struct stat st {};
-  ASSERT_EQ(::stat(session.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ModeOf(session), 0600u);
   // The list of a cached table reads as tables too.
   const std::string item =
       Lines(Folder.Run({"relojes", "--cache", "--session-file", session}).Out)[0];
   EXPECT_EQ(Lines(Folder.Run({"--session-file", session, "cache", "get", item}).Out)[0],
             "Relojes: 7 rows");
+}
+
+TEST_F(QvrCallsTest, ASessionFileIsMadePrivateAndNoLinkIsFollowed) {
+  // A file that was there already, readable by everyone (a touch under the
+  // usual umask), holds a live session id once the run is over: it becomes
+  // the user's alone, whatever its mode was.
+  const std::string session = Folder.File("sesion");
+  for (const mode_t mode : {0644u, 0666u, 0640u, 0600u}) {
+    WriteFileBytes(session, "");
+    ASSERT_EQ(::chmod(session.c_str(), mode), 0);
+    const TProgramResult r = Folder.Run({"--session-file", session, "echo", "x"});
+    EXPECT_TRUE(Succeeded(r)) << std::oct << mode;
+    EXPECT_EQ(ModeOf(session), 0600u) << std::oct << mode;
+    EXPECT_TRUE(Like(ReadFileBytes(session), "%\n")) << std::oct << mode;
+  }
+
+  // A link in the session file's place is neither read nor written through:
+  // whoever could put it there would otherwise have qvr send the file it
+  // names to the server, or write over it.
+  const std::string target = Folder.File("destino");
+  WriteFileBytes(target, "abc\n");
+  ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+  const std::string link = Folder.File("enlace");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  const std::string logBefore = Server.Log();
+  EXPECT_TRUE(FailedWith(Folder.Run({"--session-file", link, "echo", "x"}), 2,
+                         link + " is a symbolic link; a session file must be a file of its own"));
+  EXPECT_EQ(Server.Log(), logBefore) << "nothing was sent";
+  EXPECT_EQ(ReadFileBytes(target), "abc\n");
+  EXPECT_EQ(ModeOf(target), 0644u);
+  // A dangling link is no better: it would create the file it names.
+  const std::string dangling = Folder.File("colgante");
+  ASSERT_EQ(::symlink(Folder.File("nadie").c_str(), dangling.c_str()), 0);
+  EXPECT_TRUE(
+      FailedWith(Folder.Run({"--session-file", dangling, "echo", "x"}), 2,
+                 dangling + " is a symbolic link; a session file must be a file of its own"));
+  struct stat st {};
+  EXPECT_NE(::lstat(Folder.File("nadie").c_str(), &st), 0);
 }
 
 TEST_F(QvrCallsTest, OverridesApplyToOneRunAndAreNotWritten) {
