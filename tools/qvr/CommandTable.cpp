@@ -128,8 +128,9 @@ const std::vector<TCommand> kCommands = {
     {"empleado",
      "CODIGO",
      "the record of the employee CODIGO (InfoEmpleado)",
-     "Prints the object that the server's InfoEmpleado answers for the code CODIGO\n"
-     "(the reference server answers an empty one when no employee has it).",
+     "Prints the object that the server's InfoEmpleado answers for the code CODIGO.\n"
+     "A code no employee has (the server answers an empty object) is said so on\n"
+     "standard error, with exit status 1.",
      coFilter | coCache,
      1,
      1,

@@ -149,8 +149,12 @@ TEST_F(QvrCallsTest, OneDatasetOfAList) {
   EXPECT_EQ(Lines(r.Out)[0], "Status: 5 rows");
   EXPECT_EQ(Lines(r.Out)[1], "IDStatus  Descripcion");
   EXPECT_EQ(Lines(r.Out).size(), 3u + 5u);
-  EXPECT_TRUE(FailedWith(Folder.Run({"relojes", "--dataset", "Nada"}), 2,
+  // The line was right and the call was made: what the answer lacks is a
+  // failed call, not a usage error.
+  EXPECT_TRUE(FailedWith(Folder.Run({"relojes", "--dataset", "Nada"}), 1,
                          "the list holds no dataset named 'Nada'"));
+  EXPECT_TRUE(FailedWith(Folder.Run({"empresas", "--format", "json", "--dataset", "Relojes"}), 1,
+                         "the list holds no dataset named 'Relojes'"));
 }
 
 TEST_F(QvrCallsTest, EmployeesAreLookedUpAndChanged) {
@@ -186,6 +190,14 @@ TEST_F(QvrCallsTest, EmployeesAreLookedUpAndChanged) {
   EXPECT_NE(Folder.Run({"empleado", "1003"}).Out.find("Telefono   600000000\n"), std::string::npos);
   r = Folder.Run({"actualizar-empleado", "-"}, WithInput(R"({"Codigo":99999})"));
   EXPECT_EQ(r.Out, "false\n");
+
+  // A code no employee has is said so, in every format, and a script sees
+  // it in the exit status (the server answers an empty object).
+  for (const char* format : {"table", "csv", "json"}) {
+    EXPECT_TRUE(FailedWith(Folder.Run({"empleado", "99999", "--format", format}), 1,
+                           "no employee has the code 99999"))
+        << format;
+  }
 }
 
 TEST_F(QvrCallsTest, AnUploadIsReadBackFromTheDatabase) {
@@ -408,6 +420,37 @@ TEST(QvrStandInTest, FiltersAndStatusesReachTheLine) {
   // An answer the list cannot be read from.
   server.Enqueue(ResultAnswer("null"));
   EXPECT_TRUE(FailedWith(folder.Run({"empresas"}), 1, "The input value is not a valid Object"));
+}
+
+TEST(QvrStandInTest, AnAnswerWithoutAJSONResultIsAFailedCall) {
+  // The command layer reads a 200 whose body holds no "result" as no result
+  // at all, which is no error there; a script must not take it for an empty
+  // list or a missing employee.
+  TStandInServer server;
+  TQvrFolder folder;
+  folder.PointAt(server.Port(), "");
+  const std::vector<std::string> kLines[] = {
+      {"empleado", "1001"},
+      {"empleado", "1001", "--format", "json"},
+      {"relojes"},
+      {"empresas", "--format", "csv"},
+      {"personal"},
+      {"personal", "--completo", "--format", "json"},
+      {"cache", "get", "5/0"},
+      {"cache", "command", "5/0"},
+  };
+  const TStandInAnswer kAnswers[] = {
+      BytesAnswer(200, "<html>proxy login</html>", "text/html"),
+      JsonAnswer(200, R"({"resultado":[]})"),
+      JsonAnswer(200, R"({"result":[)"),
+  };
+  for (const auto& line : kLines) {
+    for (const auto& answer : kAnswers) {
+      server.Enqueue(answer);
+      EXPECT_TRUE(FailedWith(folder.Run(line), 1, "the server's answer is not a JSON result"))
+          << line[0] << " " << answer.Body;
+    }
+  }
 }
 
 TEST(QvrLargeTransferTest, NoProgressWhenStandardErrorIsNoTerminal) {
