@@ -53,8 +53,9 @@ const std::string& CacheBase() {
   return base;
 }
 
-TRoutes::TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory)
-    : FMethods(AMethods), FCache(ACache), FMemory(AMemory) {}
+TRoutes::TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory,
+                 TSessionStore& ASessions)
+    : FMethods(AMethods), FCache(ACache), FMemory(AMemory), FSessions(ASessions) {}
 
 bool TRoutes::Serves(std::string_view APath) {
   return APath.starts_with(RestBase()) || APath.starts_with(CacheBase());
@@ -75,7 +76,8 @@ THttpAnswer TRoutes::Serve(const THttpRequest& ARequest, TRequestContext& AConte
     std::fprintf(stderr, "qvr-server: internal error: %s\n", AError.what());
     answer = ErrorAnswer(500, std::string("Internal error: ") + AError.what());
   }
-  answer.SetField("Pragma", rest::SessionPragma(AContext.Session));
+  // A session that the call ended is named no more.
+  if (!AContext.Session.empty()) answer.SetField("Pragma", rest::SessionPragma(AContext.Session));
   return answer;
 }
 
@@ -93,8 +95,8 @@ THttpAnswer TRoutes::RemoteCall(const THttpRequest& ARequest, TRequestContext& A
   }
   const rest::TRemoteMethod* method = FMethods.Find(segments[0], segments[1]);
   if (method == nullptr) {
-    throw EHttpError(404, "There is no method " + SanitizeUtf8(segments[0]) + "." +
-                              SanitizeUtf8(segments[1]));
+    throw EHttpError(
+        404, "There is no method " + SanitizeUtf8(segments[0]) + "." + SanitizeUtf8(segments[1]));
   }
   // Parsing the body is the one step whose memory grows with it.
   TMemoryBudget::TReservation parsing = FMemory.Open();
@@ -105,8 +107,9 @@ THttpAnswer TRoutes::RemoteCall(const THttpRequest& ARequest, TRequestContext& A
   const std::string* accept = ARequest.Field("Accept");
   const bool cacheMode = accept != nullptr && ContainsText(*accept, rest::kCacheModeAccept);
   std::string parameters;
+  TCaller caller{AContext.UserName, AContext.Session};
   TMethodAnswer answer =
-      FMethods.Invoke(*method, arguments, AContext.UserName, cacheMode ? &parameters : nullptr);
+      FMethods.Invoke(*method, arguments, caller, cacheMode ? &parameters : nullptr);
   parsing.Release();
   if (cacheMode) {
     const auto paths = FCache.Store(AContext.Session, method->QualifiedName(),
@@ -116,6 +119,12 @@ THttpAnswer TRoutes::RemoteCall(const THttpRequest& ARequest, TRequestContext& A
     rest::TJSONObject body;
     body.AddPair(std::string(rest::kResultMember), result.Clone());
     answer.Body = std::make_shared<std::string>(rest::WriteJSON(body));
+  }
+  if (caller.EndSession) {
+    // Once the answer is made, so that nothing of the call is kept for the
+    // session after it went (its cached items go with it).
+    FSessions.End(AContext.Session);
+    AContext.Session.clear();
   }
   return JSONAnswer(std::move(answer.Body));
 }

@@ -2,7 +2,8 @@
 // base (/rpc/rest/Class/Method/segments.../), run by the remote methods and,
 // in cache mode (Accept "application/rest"), kept in the cache area; or a
 // request about cached results under the cache base (/rpc/cache/...).
-// Every answer carries the session in its Pragma field.
+// Every answer carries the session in its Pragma field, but that of a call
+// that ended its session (Admin.ClearSession), which carries none.
 #pragma once
 
 #include <string>
@@ -12,6 +13,7 @@
 #include "server/HttpMessage.h"
 #include "server/MemoryBudget.h"
 #include "server/ServerMethods.h"
+#include "server/Sessions.h"
 
 namespace qvr::server {
 
@@ -21,7 +23,8 @@ const std::string& CacheBase();
 
 class TRoutes {
  public:
-  TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory);
+  TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory,
+          TSessionStore& ASessions);
 
   // Whether APath is under one of the two bases (anything else is 404
   // before admission).
@@ -41,6 +44,7 @@ class TRoutes {
   TQVRServerMethods& FMethods;
   TCacheArea& FCache;
   TMemoryBudget& FMemory;
+  TSessionStore& FSessions;
 };
 
 }  // namespace qvr::server

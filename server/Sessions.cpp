@@ -75,6 +75,19 @@ TSessionStore::TLookup TSessionStore::Touch(const std::string& AId, const std::s
   return result;
 }
 
+void TSessionStore::End(const std::string& AId) {
+  std::vector<std::string> gone;
+  {
+    std::scoped_lock lock(FLock);
+    const auto found = FById.find(AId);
+    if (found == FById.end()) return;
+    FSessions.erase(found->second);
+    FById.erase(found);
+    gone.push_back(AId);
+  }
+  Notify(gone);
+}
+
 void TSessionStore::Sweep() {
   std::vector<std::string> gone;
   {

@@ -37,6 +37,11 @@ class TSessionStore {
   // belongs to another user (it is left as it was).
   TLookup Touch(const std::string& AId, const std::string& AUserName);
 
+  // Ends the session AId at its holder's request: from now on its id reads
+  // as unknown, and whoever keeps data for it hears that it went. Nothing
+  // for an id the store does not hold.
+  void End(const std::string& AId);
+
   // Drops the sessions idle for longer than the time-out. Cheap when called
   // often: it looks at the least recently used end only.
   void Sweep();
