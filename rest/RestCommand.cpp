@@ -242,16 +242,19 @@ TRestCommandRequest TRestCommand::BuildRequest(const std::string& ARequestFilter
 
 void TRestCommand::Execute(const std::string& ARequestFilter) {
   FFreeOnExecuteList.clear();
+  // Whatever ends this execution (a refused login included), what an
+  // earlier one stored is not this one's result.
+  FResultStored = false;
   FConnection->ExecuteInFrame([&]() { ExecuteCommand(ARequestFilter, {}); });
 }
 
 void TRestCommand::ExecuteCache(const std::string& ARequestFilter) {
+  FResultStored = false;
   FConnection->ExecuteInFrame(
       [&]() { ExecuteCommand(ARequestFilter, std::string(kCacheModeAccept)); });
 }
 
 void TRestCommand::ExecuteCommand(const std::string& ARequestFilter, const std::string& AAccept) {
-  FResultStored = false;
   const TRestCommandRequest request = BuildRequest(ARequestFilter);
   const std::unique_ptr<TRestRequestResponse> response = FConnection->SessionExchange(
       FRequestType, request.URL, AAccept.empty() ? std::string(kResultAccept) : AAccept,

@@ -553,14 +553,17 @@ TEST_F(RestCommandTest, PreparingFromTheServersCatalogueKeepsTheSession) {
 // -------------------------------------------------------------- failures
 
 TEST_F(RestCommandTest, ARefusedLoginSendsNothingAndRunsTheAfterStep) {
+  auto command = Command("GET", "TQVRServerMethods.EchoString", kEchoString);
+  command->Execute();
+  ASSERT_TRUE(command->ResultStored());
   int after = 0;
   Conn.SetOnAfterExecute([&](TObject*) { ++after; });
   Conn.SetLoginPrompt(true);
   Conn.SetOnLogin([](TObject*, TRestLoginProperties&, bool& ACancel) { ACancel = true; });
-  auto command = Command("GET", "TQVRServerMethods.EchoString", kEchoString);
   EXPECT_THROW(command->Execute(), EAbort);
-  EXPECT_EQ(Server.RequestCount(), 0u);
+  EXPECT_EQ(Server.RequestCount(), 1u) << "only the first execution sent";
   EXPECT_EQ(after, 1);
+  EXPECT_FALSE(command->ResultStored()) << "the earlier answer is not this execution's";
 }
 
 TEST_F(RestCommandTest, AFailedExchangeForgetsTheSessionAndTheCommandStaysUsable) {

@@ -1,7 +1,7 @@
 // qvr methods and qvr call: the server's method catalogue, and a call of any
 // method in it with the arguments of the line. call prepares its command
-// from the catalogue as the client core does (TRestCommand::Prepare with
-// the catalogue, CatalogueMethod for the look-up), so that it reaches every
+// from the catalogue by the client core's rule (CatalogueMethod, the look-up
+// of TRestCommand::Prepare with a catalogue), so that it reaches every
 // method the server answers, those this build of qvr has no command for
 // included; each argument is converted by the type code of its parameter
 // before anything of the call is sent.
@@ -252,9 +252,10 @@ void RunCall(TCommandRun& ARun) {
     throw EUsageError("the server has no method " + name + " ('qvr methods' lists them)");
   }
   const std::string qualified = ClassOf(catalogue, *method) + "." + method->Name;
+  // The table the look-up found (Prepare with the catalogue finds the same).
   // No verb is set: the table chooses it, POST when a parameter travels in
-  // the body, GET otherwise, as the catalogue's readers do.
-  command.Prepare(catalogue);
+  // the body, GET otherwise.
+  command.Prepare(method->Parameters);
 
   std::vector<TRestParameterMetaData> in;
   bool returnsList = false;
