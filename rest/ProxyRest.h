@@ -3,8 +3,10 @@
 // releases the objects the proxy's calls return: with it true (the default)
 // they stay with the proxy's commands and the caller borrows them; with it
 // false the caller owns them. TAdminRestClient adds the commands of the
-// server's administrative methods and the marshaller and unmarshaller fields
-// that a proxy fills for the duration of one call.
+// server's administrative methods (those the server answers: its platform
+// name, its method catalogue, the end of the caller's session) and the
+// marshaller and unmarshaller fields that a proxy fills for the duration of
+// one call.
 #pragma once
 
 #include <memory>
@@ -18,6 +20,15 @@
 #include "rest/wire/RemoteMethods.h"
 
 namespace qvr::rest {
+
+// The method catalogue in its JSON form (docs/server.md: an array of
+// classes {"name","methods":[{"name","parameters":[{"name","direction",
+// "type","typeName"}]}]}). Raises TRestException "The method catalogue is
+// not valid: <where and what>" for any other form; members it does not know
+// are ignored.
+TRestProxyMetaData ReadMethodCatalogue(const TJSONValue& AValue);
+// ACatalogue in that form, as the server answers it.
+std::unique_ptr<TJSONArray> MethodCatalogueJSON(const TRestProxyMetaData& ACatalogue);
 
 class TRestClient : public TObject {
  public:
@@ -44,6 +55,17 @@ class TAdminRestClient : public TRestClient {
 
   // The server's platform name: "Admin.GetPlatformName", GET, one text result.
   std::string GetPlatformName(const std::string& ARequestFilter = {});
+  // The server's method catalogue: "Admin.GetServerMethodParameters", GET.
+  // Raises what the command raises, TRestException "The server's answer
+  // holds no method catalogue" when the answer stored no result (which the
+  // command takes for no error), and ReadMethodCatalogue's TRestException
+  // for a result of another form.
+  TRestProxyMetaData GetServerMethodParameters(const std::string& ARequestFilter = {});
+  // Ends the session the connection holds: "Admin.ClearSession", GET, no
+  // result. The connection then holds no session id, so that its next call
+  // opens a new session rather than send the ended one. Raises what the
+  // command raises (a refusal empties the session id as well).
+  void ClearSession(const std::string& ARequestFilter = {});
 
  protected:
   // Fills FMarshal or FUnMarshal for the lifetime of the scope and empties
@@ -80,6 +102,8 @@ class TAdminRestClient : public TRestClient {
   std::unique_ptr<TJSONMarshal> FMarshal;
   std::unique_ptr<TJSONUnMarshal> FUnMarshal;
   std::unique_ptr<TRestCommand> FGetPlatformNameCommand;
+  std::unique_ptr<TRestCommand> FGetServerMethodParametersCommand;
+  std::unique_ptr<TRestCommand> FClearSessionCommand;
 };
 
 }  // namespace qvr::rest

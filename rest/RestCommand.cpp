@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/SysUtils.h"
+#include "rest/ProxyRest.h"
 #include "rest/RestExceptions.h"
 #include "rest/json/JSONText.h"
 #include "rest/wire/Envelope.h"
@@ -109,34 +110,91 @@ void TRestCommand::Prepare(std::span<const TRestParameterMetaData> AMetaData) {
   if (FRequestType.empty()) FRequestType = bodyIn ? "POST" : "GET";
 }
 
-void TRestCommand::Prepare(const TRestProxyMetaData& AProxyMetaData) {
-  std::string text = FText;
+const TRestProxyMethod* TRestProxyMetaData::FindMethod(std::string_view AClass,
+                                                       std::string_view AMethod) const {
+  for (const TRestProxyClass& proxyClass : Classes) {
+    if (!SameText(proxyClass.Name, AClass)) continue;
+    for (const TRestProxyMethod& method : proxyClass.Methods) {
+      if (SameText(method.Name, AMethod)) return &method;
+    }
+  }
+  return nullptr;
+}
+
+namespace {
+
+// The class and method names that Text gives for a look-up in a catalogue.
+struct TCatalogueName {
+  std::string Class;
+  std::string Method;
+};
+
+TCatalogueName CatalogueName(const std::string& AText, const std::string& ARequestType) {
+  std::string text = AText;
   const bool quoted = text.find('"') != std::string::npos;
   std::erase(text, '"');
   const auto dot = text.find('.');
-  if (dot == std::string::npos)
-    throw TRestException(Format("Invalid server method name: %s", FText));
-  const std::string className = text.substr(0, dot);
-  std::string methodName = text.substr(dot + 1);
+  if (dot == std::string::npos) {
+    throw TRestException(Format("Invalid server method name: %s", AText));
+  }
+  TCatalogueName name{text.substr(0, dot), text.substr(dot + 1)};
+  // A quoted name is taken as it stands; an unquoted one names, for these
+  // verbs, the method of the verb's prefix.
   if (!quoted) {
-    if (FRequestType == "PUT") {
-      methodName = "Accept" + methodName;
-    } else if (FRequestType == "POST") {
-      methodName = "Update" + methodName;
-    } else if (FRequestType == "DELETE") {
-      methodName = "Cancel" + methodName;
+    if (ARequestType == "PUT") {
+      name.Method.insert(0, "Accept");
+    } else if (ARequestType == "POST") {
+      name.Method.insert(0, "Update");
+    } else if (ARequestType == "DELETE") {
+      name.Method.insert(0, "Cancel");
     }
   }
-  for (const TRestProxyClass& proxyClass : AProxyMetaData.Classes) {
-    if (!SameText(proxyClass.Name, className)) continue;
-    for (const TRestProxyMethod& method : proxyClass.Methods) {
-      if (SameText(method.Name, methodName)) {
-        Prepare(method.Parameters);
-        return;
-      }
-    }
+  return name;
+}
+
+// Sets the connection's session id back to what it was when the scope
+// began, however the scope ends.
+class TSessionIDKept {
+ public:
+  explicit TSessionIDKept(TCustomRestConnection& AConnection)
+      : FConnection(AConnection), FSessionID(AConnection.SessionID()) {}
+  ~TSessionIDKept() { FConnection.SetSessionID(FSessionID); }
+  TSessionIDKept(const TSessionIDKept&) = delete;
+  TSessionIDKept& operator=(const TSessionIDKept&) = delete;
+
+ private:
+  TCustomRestConnection& FConnection;
+  const std::string FSessionID;
+};
+
+}  // namespace
+
+const TRestProxyMethod* TRestCommand::CatalogueMethod(
+    const TRestProxyMetaData& AProxyMetaData) const {
+  const TCatalogueName name = CatalogueName(FText, FRequestType);
+  return AProxyMetaData.FindMethod(name.Class, name.Method);
+}
+
+void TRestCommand::Prepare(const TRestProxyMetaData& AProxyMetaData) {
+  const TRestProxyMethod* method = CatalogueMethod(AProxyMetaData);
+  if (method != nullptr) {
+    Prepare(method->Parameters);
+  } else {
+    Prepare(std::span<const TRestParameterMetaData>{});
   }
-  Prepare(std::span<const TRestParameterMetaData>{});
+}
+
+void TRestCommand::Prepare() {
+  // A name that cannot be looked up is refused before the catalogue is
+  // asked for.
+  (void)CatalogueName(FText, FRequestType);
+  TRestProxyMetaData catalogue;
+  {
+    const TSessionIDKept kept(*FConnection);
+    TAdminRestClient admin(*FConnection);
+    catalogue = admin.GetServerMethodParameters();
+  }
+  Prepare(catalogue);
 }
 
 TRestCommandRequest TRestCommand::BuildRequest(const std::string& ARequestFilter) const {
@@ -184,10 +242,14 @@ TRestCommandRequest TRestCommand::BuildRequest(const std::string& ARequestFilter
 
 void TRestCommand::Execute(const std::string& ARequestFilter) {
   FFreeOnExecuteList.clear();
+  // Whatever ends this execution (a refused login included), what an
+  // earlier one stored is not this one's result.
+  FResultStored = false;
   FConnection->ExecuteInFrame([&]() { ExecuteCommand(ARequestFilter, {}); });
 }
 
 void TRestCommand::ExecuteCache(const std::string& ARequestFilter) {
+  FResultStored = false;
   FConnection->ExecuteInFrame(
       [&]() { ExecuteCommand(ARequestFilter, std::string(kCacheModeAccept)); });
 }
@@ -206,9 +268,12 @@ void TRestCommand::ExecuteCommand(const std::string& ARequestFilter, const std::
 
 void TRestCommand::StoreResults(std::unique_ptr<TJSONValue> AAnswer,
                                 TRestRequestResponse& AResponse) {
-  if (!FParameters) return;
   TJSONObject* object = AAnswer ? AAnswer->AsObject() : nullptr;
   TJSONValue* result = object ? object->GetValue(kResultMember) : nullptr;
+  if (!FParameters) {
+    FResultStored = result != nullptr && result->AsArray() != nullptr;
+    return;
+  }
   if (result == nullptr) {
     // No JSON object with a "result": a stream result parameter takes the
     // raw body; nothing else is stored.
@@ -224,6 +289,7 @@ void TRestCommand::StoreResults(std::unique_ptr<TJSONValue> AAnswer,
   }
   TJSONArray* array = result->AsArray();
   if (array == nullptr) return;
+  FResultStored = true;
 
   std::vector<TJSONValueRef> elements = array->TakeElements();
   const std::size_t count = elements.size();

@@ -22,6 +22,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Classes.h"
@@ -32,7 +33,9 @@
 namespace qvr::rest {
 
 // A catalogue of server classes with their methods and each method's
-// parameter table, from which Prepare(AProxyMetaData) derives a table.
+// parameter table, from which Prepare(AProxyMetaData) derives a table. The
+// server answers one (TAdminRestClient::GetServerMethodParameters, in the
+// JSON form of docs/server.md).
 struct TRestProxyMethod {
   std::string Name;
   std::vector<TRestParameterMetaData> Parameters;
@@ -43,6 +46,11 @@ struct TRestProxyClass {
 };
 struct TRestProxyMetaData {
   std::vector<TRestProxyClass> Classes;
+
+  // The method AMethod of the first class named AClass that has a method of
+  // that name (both compared without regard to letter case); null when
+  // there is none.
+  const TRestProxyMethod* FindMethod(std::string_view AClass, std::string_view AMethod) const;
 };
 
 // What one execution sends: the whole URL and the body text (empty, and
@@ -84,8 +92,18 @@ class TRestCommand : public TObject {
   // without double quotes in Text the method name gets the verb's prefix
   // ("Accept" for PUT, "Update" for POST, "Cancel" for DELETE). No match
   // gives an empty table. Raises TRestException "Invalid server method name:
-  // %s" when Text, without its quotes, holds no ".".
+  // %s" when Text, without its quotes, holds no ".". Text is sent as it
+  // stands: the prefix serves the look-up only.
   void Prepare(const TRestProxyMetaData& AProxyMetaData);
+  // The same with the catalogue the server answers, loaded through a
+  // TAdminRestClient on the command's connection. The load is a call of its
+  // own: the connection's SessionID is set back afterwards to what it was
+  // before, also when the load fails. Raises the name's TRestException
+  // before anything is sent, then what GetServerMethodParameters raises.
+  void Prepare();
+  // The method of AProxyMetaData that Prepare(AProxyMetaData) takes its
+  // table from, or null when none matches (the empty table); raises as it.
+  const TRestProxyMethod* CatalogueMethod(const TRestProxyMetaData& AProxyMetaData) const;
 
   // Performs one exchange; the results land in the out and return
   // parameters. First releases the objects on the release list; then runs
@@ -101,6 +119,13 @@ class TRestCommand : public TObject {
   // release list is left alone. The server answers the item path of the
   // result in the text return parameter.
   void ExecuteCache(const std::string& ARequestFilter = {});
+  // Whether the last execution's answer held a "result" array that the out
+  // and return parameters were filled from. False before the first
+  // execution, after a failed one, and after an answer that stored nothing
+  // (a body that is not JSON, no "result", a "result" that is no array):
+  // no error for the command, whose parameters then keep what they held,
+  // but a caller that must not show an empty result for it asks here.
+  bool ResultStored() const noexcept { return FResultStored; }
 
   // The URL and body an execution would send now, built from the connection
   // settings and the in-parameters. Raises TValueError "Cannot convert value
@@ -133,6 +158,7 @@ class TRestCommand : public TObject {
   std::unique_ptr<TParameterList> FParameters;
   std::string FRequestType;
   std::vector<std::unique_ptr<TObject>> FFreeOnExecuteList;
+  bool FResultStored = false;
 };
 
 }  // namespace qvr::rest

@@ -80,7 +80,7 @@ class TAttendanceServer::TImpl {
         FWorkers(static_cast<std::size_t>(AOptions.Threads),
                  static_cast<std::size_t>(AOptions.Threads) * 16),
         FConnections(AOptions.Limits.MaxConnections, AOptions.Limits.MaxConnectionsPerClient),
-        FRoutes(FMethods, *FCache, FMemory, FStore),
+        FRoutes(FMethods, *FCache, FMemory, FStore, *FSessions),
         FAcceptor(FIo),
         FRetry(FIo) {
     if (!AOptions.TlsCertFile.empty()) FTls = MakeTlsContext(AOptions);

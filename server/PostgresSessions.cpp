@@ -102,6 +102,22 @@ TSessionStore::TLookup TPostgresSessionStore::TouchDatabase(const std::string& A
   return found.Text(0, 0) == AUserName ? TLookup::Found : TLookup::OtherUser;
 }
 
+void TPostgresSessionStore::End(const std::string& AId) {
+  {
+    std::scoped_lock lock(FSeenLock);
+    FSeen.erase(AId);
+  }
+  if (!LooksLikeId(AId)) return;
+  std::vector<std::string> gone;
+  {
+    auto connection = FPool.Borrow();
+    const auto ended =
+        connection->Exec("DELETE FROM sesiones WHERE id = $1 RETURNING id", TPgParams().Add(AId));
+    for (int row = 0; row < ended.Rows(); ++row) gone.emplace_back(ended.Text(row, 0));
+  }
+  Notify(gone);
+}
+
 void TPostgresSessionStore::Sweep() {
   std::vector<std::string> gone;
   {

@@ -37,6 +37,9 @@ class TPostgresSessionStore : public TSessionStore {
   std::optional<TLookup> TouchFromMemory(const std::string& AId,
                                          const std::string& AUserName) override;
   bool CreatesInMemory() const override { return false; }
+  // The end reaches the other instances' memory of the session within the
+  // renewal period.
+  void End(const std::string& AId) override;
   void Sweep() override;
   // The live sessions of every instance.
   std::size_t Count() const override;

@@ -59,8 +59,8 @@ const std::string& HealthPath() {
 }
 
 TRoutes::TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory,
-                 TAttendanceStore& AStore)
-    : FMethods(AMethods), FCache(ACache), FMemory(AMemory), FStore(AStore) {}
+                 TAttendanceStore& AStore, TSessionStore& ASessions)
+    : FMethods(AMethods), FCache(ACache), FMemory(AMemory), FStore(AStore), FSessions(ASessions) {}
 
 bool TRoutes::Serves(std::string_view APath) {
   return APath.starts_with(RestBase()) || APath.starts_with(CacheBase()) || APath == HealthPath();
@@ -111,7 +111,8 @@ THttpAnswer TRoutes::Serve(const THttpRequest& ARequest, TRequestContext& AConte
     std::fprintf(stderr, "qvr-server: internal error: %s\n", AError.what());
     answer = ErrorAnswer(500, std::string("Internal error: ") + AError.what());
   }
-  answer.SetField("Pragma", rest::SessionPragma(AContext.Session));
+  // A session that the call ended is named no more.
+  if (!AContext.Session.empty()) answer.SetField("Pragma", rest::SessionPragma(AContext.Session));
   return answer;
 }
 
@@ -141,8 +142,9 @@ THttpAnswer TRoutes::RemoteCall(const THttpRequest& ARequest, TRequestContext& A
   const std::string* accept = ARequest.Field("Accept");
   const bool cacheMode = accept != nullptr && ContainsText(*accept, rest::kCacheModeAccept);
   std::string parameters;
+  TCaller caller{AContext.UserName, AContext.Session};
   TMethodAnswer answer =
-      FMethods.Invoke(*method, arguments, AContext.UserName, cacheMode ? &parameters : nullptr);
+      FMethods.Invoke(*method, arguments, caller, cacheMode ? &parameters : nullptr);
   parsing.Release();
   if (cacheMode) {
     const auto paths = FCache.Store(AContext.Session, method->QualifiedName(),
@@ -152,6 +154,12 @@ THttpAnswer TRoutes::RemoteCall(const THttpRequest& ARequest, TRequestContext& A
     rest::TJSONObject body;
     body.AddPair(std::string(rest::kResultMember), result.Clone());
     answer.Body = std::make_shared<std::string>(rest::WriteJSON(body));
+  }
+  if (caller.EndSession) {
+    // Once the answer is made, so that nothing of the call is kept for the
+    // session after it went (its cached items go with it).
+    FSessions.End(AContext.Session);
+    AContext.Session.clear();
   }
   return JSONAnswer(std::move(answer.Body));
 }

@@ -2,10 +2,11 @@
 // base (/rpc/rest/Class/Method/segments.../), run by the remote methods and,
 // in cache mode (Accept "application/rest"), kept in the cache area; or a
 // request about cached results under the cache base (/rpc/cache/...).
-// Every answer carries the session in its Pragma field. Besides, the health
-// check GET /health, answered without credentials or session: 200 while the
-// store answers, 503 while it does not (what a load balancer in front of
-// several instances asks).
+// Every answer carries the session in its Pragma field, but that of a call
+// that ended its session (Admin.ClearSession), which carries none. Besides,
+// the health check GET /health, answered without credentials or session: 200
+// while the store answers, 503 while it does not (what a load balancer in
+// front of several instances asks).
 #pragma once
 
 #include <string>
@@ -16,6 +17,7 @@
 #include "server/HttpMessage.h"
 #include "server/MemoryBudget.h"
 #include "server/ServerMethods.h"
+#include "server/Sessions.h"
 
 namespace qvr::server {
 
@@ -28,7 +30,7 @@ const std::string& HealthPath();
 class TRoutes {
  public:
   TRoutes(TQVRServerMethods& AMethods, TCacheArea& ACache, TMemoryBudget& AMemory,
-          TAttendanceStore& AStore);
+          TAttendanceStore& AStore, TSessionStore& ASessions);
 
   // Whether APath is under one of the two bases or the health check
   // (anything else is 404 before admission).
@@ -57,6 +59,7 @@ class TRoutes {
   TCacheArea& FCache;
   TMemoryBudget& FMemory;
   TAttendanceStore& FStore;
+  TSessionStore& FSessions;
 };
 
 }  // namespace qvr::server

@@ -213,6 +213,8 @@ enum class THandler {
   ActualizarEmpleado,
   SubirAsistencia,
   GetPlatformName,
+  GetServerMethodParameters,
+  ClearSession,
 };
 
 struct THandlerRow {
@@ -236,6 +238,8 @@ constexpr THandlerRow kHandlers[] = {
     {&rest::remote::ActualizarEmpleado, THandler::ActualizarEmpleado},
     {&rest::remote::SubirAsistencia, THandler::SubirAsistencia},
     {&rest::remote::GetPlatformName, THandler::GetPlatformName, true},
+    {&rest::remote::GetServerMethodParameters, THandler::GetServerMethodParameters},
+    {&rest::remote::ClearSession, THandler::ClearSession},
 };
 
 const THandlerRow* HandlerOf(const TRemoteMethod& AMethod) {
@@ -245,7 +249,54 @@ const THandlerRow* HandlerOf(const TRemoteMethod& AMethod) {
   return nullptr;
 }
 
+std::unique_ptr<rest::TJSONObject> ParameterJSON(const TWireParameter& AParameter) {
+  namespace catalogue = rest::remote::catalogue;
+  auto parameter = std::make_unique<rest::TJSONObject>();
+  parameter->AddPair(std::string(catalogue::kName), std::string(AParameter.Name));
+  parameter->AddPair(std::string(catalogue::kDirection),
+                     std::make_unique<rest::TJSONNumber>(AParameter.Direction));
+  parameter->AddPair(std::string(catalogue::kType),
+                     std::make_unique<rest::TJSONNumber>(AParameter.ValueType));
+  parameter->AddPair(std::string(catalogue::kTypeName), std::string(AParameter.TypeName));
+  return parameter;
+}
+
+std::string BuildMethodCatalogue() {
+  namespace catalogue = rest::remote::catalogue;
+  rest::TJSONArray classes;
+  // The methods of a class stand together, in the description's order, and
+  // the classes in the order of their first method.
+  std::vector<std::string_view> done;
+  for (const TRemoteMethod* first : rest::RemoteMethods()) {
+    if (std::find(done.begin(), done.end(), first->ClassName) != done.end()) continue;
+    done.push_back(first->ClassName);
+    auto methods = std::make_unique<rest::TJSONArray>();
+    for (const TRemoteMethod* method : rest::RemoteMethods()) {
+      if (method->ClassName != first->ClassName || !TQVRServerMethods::Answers(*method)) continue;
+      auto parameters = std::make_unique<rest::TJSONArray>();
+      for (const TWireParameter& parameter : method->Parameters) {
+        parameters->Add(ParameterJSON(parameter));
+      }
+      auto entry = std::make_unique<rest::TJSONObject>();
+      entry->AddPair(std::string(catalogue::kName), std::string(method->MethodName));
+      entry->AddPair(std::string(catalogue::kParameters), std::move(parameters));
+      methods->Add(std::move(entry));
+    }
+    auto entry = std::make_unique<rest::TJSONObject>();
+    entry->AddPair(std::string(catalogue::kName), std::string(first->ClassName));
+    entry->AddPair(std::string(catalogue::kMethods), std::move(methods));
+    classes.Add(std::move(entry));
+  }
+  return rest::WriteJSON(classes);
+}
+
 }  // namespace
+
+const std::string& MethodCatalogueJSON() {
+  // The description is constant: the text is made once.
+  static const std::string text = BuildMethodCatalogue();
+  return text;
+}
 
 TQVRServerMethods::TQVRServerMethods(TAttendanceStore& AStore, TListAnswerCache& ALists,
                                      std::size_t AMaxInflatedUpload, TMemoryBudget& AMemory)
@@ -278,8 +329,7 @@ bool TQVRServerMethods::Quick(const TRemoteMethod& AMethod) {
 }
 
 TMethodAnswer TQVRServerMethods::Invoke(const TRemoteMethod& AMethod,
-                                        const TCallArguments& AArguments,
-                                        const std::string& AUserName,
+                                        const TCallArguments& AArguments, TCaller& ACaller,
                                         std::string* AParametersJSON) {
   const THandlerRow* row = HandlerOf(AMethod);
   if (row == nullptr) throw EHttpError(501, "Method without an implementation");
@@ -330,11 +380,20 @@ TMethodAnswer TQVRServerMethods::Invoke(const TRemoteMethod& AMethod,
       }
       const auto* list = dynamic_cast<const rest::TDataSetList*>(object.get());
       if (list == nullptr) throw BadRequest("SubirAsistencia: ALista is not a dataset list");
-      FStore.AppendAttendance(arguments[0].Text, *list, AUserName);
+      FStore.AppendAttendance(arguments[0].Text, *list, ACaller.UserName);
       return BooleanAnswer(true);
     }
     case THandler::GetPlatformName:
       return MakeAnswer(rest::TJSONString("Linux"));
+    case THandler::GetServerMethodParameters:
+      return MakeAnswerFromText(MethodCatalogueJSON());
+    case THandler::ClearSession: {
+      ACaller.EndSession = true;
+      // No result: {"result":[]}, with no element for the cache area.
+      TMethodAnswer answer;
+      answer.Body = std::make_shared<std::string>(rest::ResultEnvelope({}));
+      return answer;
+    }
   }
   throw EHttpError(500, "Method without an implementation");
 }

@@ -1,7 +1,8 @@
 // The remote methods the server offers: every method of the remote interface
 // (rest/wire/RemoteMethods.h: the class TQVRServerMethods with echo,
 // options, the four dataset lists, employee look-up and change, attendance
-// upload, and the administrative Admin.GetPlatformName), each with the
+// upload, and the administrative methods of Admin: the platform name, the
+// method catalogue and the end of the caller's session), each with the
 // handler that answers it. Each call arrives as its in-parameters: URL path
 // segments first (text, decoded), then, for the rest, the request body (the
 // one remaining parameter's JSON alone, or {"_parameters":[...]} for two or
@@ -28,6 +29,21 @@ struct TCallArguments {
   std::string_view Body;
 };
 
+// Who makes a call, in which session, and what the call asks of that
+// session. The methods hold no sessions: a method that ends its caller's
+// session says so here, and whoever holds the sessions ends it once the
+// answer is made.
+struct TCaller {
+  std::string UserName;
+  std::string Session;
+  bool EndSession = false;
+};
+
+// The method catalogue as Admin.GetServerMethodParameters answers it (the
+// JSON text of element 0 of "result"): every method of the interface, in
+// its order, grouped by class (docs/server.md).
+const std::string& MethodCatalogueJSON();
+
 class TQVRServerMethods {
  public:
   // AMaxInflatedUpload bounds what the blobs of one upload may inflate to;
@@ -47,13 +63,14 @@ class TQVRServerMethods {
   // thread instead of handing it to a worker.
   static bool Quick(const rest::TRemoteMethod& AMethod);
 
-  // Runs AMethod for AUserName. Raises EHttpError 400 when the arguments do
-  // not match its parameters (count, kind, body form, JSON), 413 for an
-  // upload that inflates beyond the limit; ESqliteError for storage failures.
-  // AParametersJSON, when given, receives the in-parameters as a JSON array
-  // text (the cache area keeps it with a cached command).
+  // Runs AMethod for ACaller (Admin.ClearSession sets its EndSession).
+  // Raises EHttpError 400 when the arguments do not match its parameters
+  // (count, kind, body form, JSON), 413 for an upload that inflates beyond
+  // the limit; ESqliteError for storage failures. AParametersJSON, when
+  // given, receives the in-parameters as a JSON array text (the cache area
+  // keeps it with a cached command).
   TMethodAnswer Invoke(const rest::TRemoteMethod& AMethod, const TCallArguments& AArguments,
-                       const std::string& AUserName, std::string* AParametersJSON = nullptr);
+                       TCaller& ACaller, std::string* AParametersJSON = nullptr);
 
  private:
   // What an upload of ABodyBytes may inflate to (the least of the limit and

@@ -76,6 +76,19 @@ TSessionStore::TLookup TMemorySessionStore::Touch(const std::string& AId,
   return result;
 }
 
+void TMemorySessionStore::End(const std::string& AId) {
+  std::vector<std::string> gone;
+  {
+    std::scoped_lock lock(FLock);
+    const auto found = FById.find(AId);
+    if (found == FById.end()) return;
+    FSessions.erase(found->second);
+    FById.erase(found);
+    gone.push_back(AId);
+  }
+  Notify(gone);
+}
+
 void TMemorySessionStore::Sweep() {
   std::vector<std::string> gone;
   {

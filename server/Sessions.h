@@ -49,6 +49,10 @@ class TSessionStore {
   // Whether Create works in memory alone.
   virtual bool CreatesInMemory() const = 0;
 
+  // Ends the session AId at its holder's request: from now on its id reads
+  // as unknown, and whoever keeps data for it hears that it went. Nothing
+  // for an id the store does not hold.
+  virtual void End(const std::string& AId) = 0;
   // Drops the sessions idle for longer than the time-out.
   virtual void Sweep() = 0;
   virtual std::size_t Count() const = 0;
@@ -63,6 +67,7 @@ class TMemorySessionStore : public TSessionStore {
 
   std::string Create(const std::string& AUserName) override;
   TLookup Touch(const std::string& AId, const std::string& AUserName) override;
+  void End(const std::string& AId) override;
   std::optional<TLookup> TouchFromMemory(const std::string& AId,
                                          const std::string& AUserName) override {
     return Touch(AId, AUserName);

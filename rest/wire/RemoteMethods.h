@@ -58,6 +58,7 @@ inline constexpr TWireParameter kUploadParameters[] = {{"AArchivo", D::In, V::Wi
                                                        {"ALista", D::In, V::JSON, "TDataSetList"},
                                                        {"", D::Return, V::BOOL, "Boolean"}};
 inline constexpr TWireParameter kTextOut[] = {{"", D::Return, V::WideString, "string"}};
+inline constexpr TWireParameter kCatalogueOut[] = {{"", D::Return, V::JSON, "TJSONArray"}};
 
 inline constexpr TRemoteMethod EchoString{kServerClass, "EchoString", "GET",
                                           "TQVRServerMethods.EchoString", kTextInTextOut};
@@ -87,6 +88,15 @@ inline constexpr TRemoteMethod SubirAsistencia{kServerClass, "SubirAsistencia", 
                                                kUploadParameters};
 inline constexpr TRemoteMethod GetPlatformName{kAdminClass, "GetPlatformName", "GET",
                                                "Admin.GetPlatformName", kTextOut};
+// The catalogue of every class, method and parameter the server answers, in
+// the JSON form below.
+inline constexpr TRemoteMethod GetServerMethodParameters{kAdminClass, "GetServerMethodParameters",
+                                                         "GET", "Admin.GetServerMethodParameters",
+                                                         kCatalogueOut};
+// Ends the caller's session: its id reads as expired from then on, and
+// what the cache area kept for it goes. No parameters, no result.
+inline constexpr TRemoteMethod ClearSession{
+    kAdminClass, "ClearSession", "GET", "Admin.ClearSession", {}};
 
 // Every method, in the order of the catalogue: the server's class first, then
 // the administrative one.
@@ -101,7 +111,25 @@ inline constexpr const TRemoteMethod* kAll[] = {&EchoString,
                                                 &InfoEmpleado,
                                                 &ActualizarEmpleado,
                                                 &SubirAsistencia,
-                                                &GetPlatformName};
+                                                &GetPlatformName,
+                                                &GetServerMethodParameters,
+                                                &ClearSession};
+
+// The member names of the catalogue that GetServerMethodParameters answers:
+// an array of classes in the order of kAll (a class where its first method
+// stands), each {"name":"Admin","methods":[...]}; each method
+// {"name":"EchoString","parameters":[...]}; each parameter, in the order of
+// its table, {"name":"Value","direction":1,"type":26,"typeName":"string"}
+// (the return value unnamed; "type" the type code, "typeName" the type the
+// server declares).
+namespace catalogue {
+inline constexpr std::string_view kName = "name";
+inline constexpr std::string_view kMethods = "methods";
+inline constexpr std::string_view kParameters = "parameters";
+inline constexpr std::string_view kDirection = "direction";
+inline constexpr std::string_view kType = "type";
+inline constexpr std::string_view kTypeName = "typeName";
+}  // namespace catalogue
 
 }  // namespace remote
 

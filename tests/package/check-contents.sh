@@ -145,8 +145,11 @@ if [[ $has_cli == 1 ]]; then
   version_note /opt/qvr/bin/qvr
   expect lrwxrwxrwx /usr/bin/qvr /opt/qvr/bin/qvr
   expect -rw-r--r-- /usr/share/man/man1/qvr.1.gz
+  expect -rw-r--r-- /usr/share/bash-completion/completions/qvr
+  bash -n "$root/usr/share/bash-completion/completions/qvr" || fail "$package: the completion of qvr is not valid bash"
 else
   absent '^/(opt/qvr/bin|usr/bin)/qvr$'
+  absent '^/usr/share/bash-completion(/|$)'
 fi
 # Only the programs, config.ini and the packaging's own files.
 absent '^/(usr/lib|usr/include|var)(/|$)'

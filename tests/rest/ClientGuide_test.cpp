@@ -127,5 +127,52 @@ TEST_F(ClientGuide, ACachedCall) {
   EXPECT_EQ(Server.LastRequest().Method, "DELETE");
 }
 
+TEST_F(ClientGuide, AnyMethodFromTheCatalogue) {
+  const std::string kCatalogue =
+      R"([{"name":"TQVRServerMethods","methods":[{"name":"EchoString","parameters":[)"
+      R"({"name":"Value","direction":1,"type":26,"typeName":"string"},)"
+      R"({"name":"","direction":4,"type":26,"typeName":"string"}]}]},)"
+      R"({"name":"Admin","methods":[{"name":"ClearSession","parameters":[]}]}])";
+  Server.Enqueue(ResultAnswer(kCatalogue).WithSessionID("S9"));
+  Server.Enqueue(ResultAnswer("\"hola\"").WithSessionID("S1"));
+  Server.Enqueue(ResultAnswer(kCatalogue).WithSessionID("S1"));
+  Server.Enqueue(ResultAnswer());
+  client::TdmBaseCliente dm;
+  std::vector<std::string> names;
+  std::string echoedOut;
+  // example: any method from the catalogue
+  TRestCommand command(dm.rest());
+  command.SetText("TQVRServerMethods.EchoString");
+  command.Prepare();  // asks for the catalogue; the session id stays as it was
+  command.Parameters()->GetParameterByOrdinal(0).Value().SetWideString("hola");
+  command.Execute();
+  // An answer without a JSON result is no error for the command: ask.
+  if (command.ResultStored()) {
+    std::string echoed = command.Parameters()->GetParameterByOrdinal(1).Value().GetWideString();
+    echoedOut = echoed;
+  }
+
+  // The catalogue itself, and the end of the session.
+  TAdminRestClient admin(dm.rest());
+  TRestProxyMetaData catalogue = admin.GetServerMethodParameters();
+  for (const TRestProxyClass& serverClass : catalogue.Classes) {
+    for (const TRestProxyMethod& method : serverClass.Methods) {
+      // serverClass.Name + "." + method.Name; method.Parameters is its table
+      names.push_back(serverClass.Name + "." + method.Name);
+    }
+  }
+  admin.ClearSession();  // the server forgets the session; so does the connection
+  // end example
+  EXPECT_EQ(echoedOut, "hola");
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"TQVRServerMethods.EchoString", "Admin.ClearSession"}));
+  EXPECT_EQ(dm.rest().SessionID(), "");
+  const auto requests = Server.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[1].Target, "/rpc/rest/TQVRServerMethods/EchoString/hola/");
+  EXPECT_EQ(requests[1].Header("Pragma"), "") << "the catalogue's session was not kept";
+  EXPECT_EQ(requests[3].Header("Pragma"), "sessionid=S1");
+}
+
 }  // namespace
 }  // namespace qvr

@@ -243,18 +243,25 @@ TEST_F(RestCommandTest, PlainAndCacheModeAskForTheirForms) {
 TEST_F(RestCommandTest, ABooleanReturnParameterAcrossAnswers) {
   const std::vector<TRestParameterMetaData> table = {{"", Ret, TValueTypes::BOOL, "Boolean"}};
   auto command = Command("GET", "C.M", table);
+  EXPECT_FALSE(command->ResultStored()) << "before the first execution";
   Server.Enqueue(JsonAnswer(200, R"({"result":[true]})"));
   command->Execute();
   EXPECT_TRUE(Slot(*command, 0).GetBoolean());
   EXPECT_FALSE(Slot(*command, 0).IsNull());
+  EXPECT_TRUE(command->ResultStored());
 
-  // Answers that store nothing leave the previous result in place.
+  // Answers that store nothing leave the previous result in place, which a
+  // caller tells from a result of the answer by ResultStored.
   for (const char* body : {R"({"result":"false"})", R"({"other":[false]})", "no JSON", "",
                            R"([false])", R"({"result":[false]} x)"}) {
     Server.Enqueue(JsonAnswer(200, body));
     command->Execute();
     EXPECT_TRUE(Slot(*command, 0).GetBoolean()) << body;
+    EXPECT_FALSE(command->ResultStored()) << body;
   }
+  Server.Enqueue(ErrorAnswer(500, "no"));
+  EXPECT_THROW(command->Execute(), TRestProtocolException);
+  EXPECT_FALSE(command->ResultStored()) << "a failed execution";
 
   Server.Enqueue(JsonAnswer(200, R"({"result":[]})"));
   try {
@@ -466,17 +473,97 @@ TEST_F(RestCommandTest, PreparingFromACatalogue) {
   }
 }
 
+TEST_F(RestCommandTest, PreparingFromTheServersCatalogueKeepsTheSession) {
+  // What the server answers for Admin.GetServerMethodParameters
+  // (docs/server.md), with a session id of its own.
+  const std::string catalogue =
+      R"([{"name":"TQVRServerMethods","methods":[{"name":"EchoString","parameters":[)"
+      R"({"name":"Value","direction":1,"type":26,"typeName":"string"},)"
+      R"({"name":"","direction":4,"type":26,"typeName":"string"}]},)"
+      R"({"name":"UpdateFicha","parameters":[)"
+      R"({"name":"ADatos","direction":1,"type":37,"typeName":"TJSONObject"}]}]}])";
+  struct TCase {
+    const char* Text;
+    const char* Verb;
+    std::int32_t Count;
+    const char* PreparedVerb;
+  };
+  const TCase kCases[] = {
+      {"tqvrservermethods.echostring", "", 2, "GET"},
+      {"TQVRServerMethods.Ficha", "POST", 1, "POST"},
+      {"TQVRServerMethods.\"Ficha\"", "", 0, "GET"},
+  };
+  for (const TCase& k : kCases) {
+    Conn.SetSessionID("S1");
+    Server.Enqueue(ResultAnswer(catalogue).WithSessionID("S2"));
+    TRestCommand command(Conn);
+    command.SetText(k.Text);
+    command.SetRequestType(k.Verb);
+    command.Prepare();
+    ASSERT_EQ(command.Parameters()->Count(), k.Count) << k.Text;
+    EXPECT_EQ(command.RequestType(), k.PreparedVerb) << k.Text;
+    const auto request = Server.LastRequest();
+    EXPECT_EQ(request.Method, "GET");
+    EXPECT_EQ(request.Target, "/rpc/rest/Admin/GetServerMethodParameters/");
+    EXPECT_EQ(request.Header("Pragma"), "sessionid=S1") << "the load runs in the session";
+    EXPECT_EQ(Conn.SessionID(), "S1") << "the load's own session id is not kept";
+  }
+
+  // Also when the load fails: a refusal (which empties the session id of
+  // the call itself), no catalogue, or one of another form.
+  struct TFailure {
+    test::TStandInAnswer Answer;
+    const char* Message;
+  };
+  const TFailure kFailures[] = {
+      {ErrorAnswer(500, "no"), "HTTP/1.1 500 Internal Server Error"},
+      {JsonAnswer(200, "<html>"), "The server's answer holds no method catalogue"},
+      {ResultAnswer("{}"), "The method catalogue is not valid: it is not a JSON array"},
+      {ResultAnswer(R"([{"name":"C","methods":[{"name":"M"}]}])"),
+       "The method catalogue is not valid: C.M has no array \"parameters\""},
+  };
+  for (const TFailure& k : kFailures) {
+    Conn.SetSessionID("S1");
+    Server.Enqueue(test::TStandInAnswer(k.Answer).WithSessionID("S2"));
+    TRestCommand command(Conn);
+    command.SetText("C.M");
+    try {
+      command.Prepare();
+      ADD_FAILURE() << k.Message;
+    } catch (const TRestException& AError) {
+      EXPECT_TRUE(AError.Message().starts_with(k.Message)) << AError.Message();
+    }
+    EXPECT_EQ(command.Parameters(), nullptr) << k.Message;
+    EXPECT_EQ(Conn.SessionID(), "S1") << k.Message;
+  }
+
+  // A name without a dot is refused before the catalogue is asked for.
+  Server.ClearRequests();
+  TRestCommand command(Conn);
+  command.SetText("\"SinPunto\"");
+  try {
+    command.Prepare();
+    ADD_FAILURE() << "no exception";
+  } catch (const TRestException& AError) {
+    EXPECT_EQ(AError.Message(), "Invalid server method name: \"SinPunto\"");
+  }
+  EXPECT_EQ(Server.RequestCount(), 0u);
+}
+
 // -------------------------------------------------------------- failures
 
 TEST_F(RestCommandTest, ARefusedLoginSendsNothingAndRunsTheAfterStep) {
+  auto command = Command("GET", "TQVRServerMethods.EchoString", kEchoString);
+  command->Execute();
+  ASSERT_TRUE(command->ResultStored());
   int after = 0;
   Conn.SetOnAfterExecute([&](TObject*) { ++after; });
   Conn.SetLoginPrompt(true);
   Conn.SetOnLogin([](TObject*, TRestLoginProperties&, bool& ACancel) { ACancel = true; });
-  auto command = Command("GET", "TQVRServerMethods.EchoString", kEchoString);
   EXPECT_THROW(command->Execute(), EAbort);
-  EXPECT_EQ(Server.RequestCount(), 0u);
+  EXPECT_EQ(Server.RequestCount(), 1u) << "only the first execution sent";
   EXPECT_EQ(after, 1);
+  EXPECT_FALSE(command->ResultStored()) << "the earlier answer is not this execution's";
 }
 
 TEST_F(RestCommandTest, AFailedExchangeForgetsTheSessionAndTheCommandStaysUsable) {

@@ -267,6 +267,98 @@ TEST_P(ServerMethodsTest, GetPlatformNameAnswersTheConnectionTest) {
   EXPECT_NO_THROW(Client.Connection().TestConnection({}));
 }
 
+// The catalogue read back member by member: every method of the description,
+// grouped by class in the order of their first method, each parameter with
+// its name, direction, type code and type name.
+TEST_P(ServerMethodsTest, GetServerMethodParametersAnswersTheDescription) {
+  namespace catalogue = rest::remote::catalogue;
+  const auto answer = Client.Result(Request(rest::remote::GetServerMethodParameters, {}));
+  ASSERT_TRUE(answer && answer->AsArray()) << (answer ? rest::WriteJSON(*answer) : "none");
+  const auto text = [](const TJSONValue* AValue) { return StringOf(AValue); };
+  const auto number = [](const TJSONValue* AValue) {
+    return AValue != nullptr && AValue->Kind() == TJSONValue::TKind::Number
+               ? AValue->AsString()->Value()
+               : "<no number>";
+  };
+  // The description flattened, and the answer flattened the same way.
+  std::vector<std::string> described;
+  for (const rest::TRemoteMethod* method : rest::RemoteMethods()) {
+    std::string line = method->QualifiedName() + "(";
+    for (const rest::TWireParameter& parameter : method->Parameters) {
+      line += std::string(parameter.Name) + " " + std::to_string(parameter.Direction) + " " +
+              std::to_string(parameter.ValueType) + " " + std::string(parameter.TypeName) + ";";
+    }
+    described.push_back(line + ")");
+  }
+  std::vector<std::string> answered;
+  for (const auto& classEntry : answer->AsArray()->Elements()) {
+    const auto* object = classEntry.Get()->AsObject();
+    ASSERT_NE(object, nullptr);
+    const std::string className = text(object->GetValue(catalogue::kName));
+    const auto* methods = object->GetValue(catalogue::kMethods);
+    ASSERT_TRUE(methods && methods->AsArray()) << className;
+    for (const auto& methodEntry : methods->AsArray()->Elements()) {
+      const auto* method = methodEntry.Get()->AsObject();
+      ASSERT_NE(method, nullptr);
+      std::string line = className + "." + text(method->GetValue(catalogue::kName)) + "(";
+      const auto* parameters = method->GetValue(catalogue::kParameters);
+      ASSERT_TRUE(parameters && parameters->AsArray()) << line;
+      for (const auto& parameterEntry : parameters->AsArray()->Elements()) {
+        const auto* parameter = parameterEntry.Get()->AsObject();
+        ASSERT_NE(parameter, nullptr);
+        line += text(parameter->GetValue(catalogue::kName)) + " " +
+                number(parameter->GetValue(catalogue::kDirection)) + " " +
+                number(parameter->GetValue(catalogue::kType)) + " " +
+                text(parameter->GetValue(catalogue::kTypeName)) + ";";
+      }
+      answered.push_back(line + ")");
+    }
+  }
+  EXPECT_EQ(answered, described);
+  // The form itself, as docs/server.md shows it.
+  const std::string whole = rest::WriteJSON(*answer);
+  EXPECT_TRUE(whole.starts_with(
+      R"([{"name":"TQVRServerMethods","methods":[{"name":"EchoString","parameters":[)"
+      R"({"name":"Value","direction":1,"type":26,"typeName":"string"},)"
+      R"({"name":"","direction":4,"type":26,"typeName":"string"}]},)"))
+      << whole;
+  EXPECT_TRUE(whole.ends_with(R"({"name":"ClearSession","parameters":[]}]}])")) << whole;
+}
+
+TEST_P(ServerMethodsTest, ClearSessionEndsTheCallersSession) {
+  auto& connection = Client.Connection();
+  Client.Call(calls::EchoString("x"));
+  const std::string ended = connection.SessionID();
+  ASSERT_EQ(ended.size(), 32u);
+  // A cached result of the session, which goes with it.
+  Client.Call(calls::Opciones(), true);
+
+  EXPECT_EQ(Client.CallText(Request(rest::remote::ClearSession, {})), R"({"result":[]})");
+  // The answer names no session: the one it ran in is gone.
+  EXPECT_FALSE(connection.HTTP().Response().ContainsHeader("Pragma"));
+  ASSERT_EQ(connection.SessionID(), ended) << "an answer without a session id changes nothing";
+  try {
+    Client.Call(calls::EchoString("x"));
+    ADD_FAILURE() << "the ended session was still accepted";
+  } catch (const rest::TRestProtocolException& AError) {
+    EXPECT_EQ(AError.Status(), 403);
+    EXPECT_NE(AError.ResponseText().find("\"SessionExpired\""), std::string::npos);
+  }
+  // The client forgot the id with the refusal; its next call opens a new
+  // session, and that one may be ended too, also in cache mode.
+  Client.Call(calls::EchoString("x"));
+  const std::string next = connection.SessionID();
+  EXPECT_EQ(next.size(), 32u);
+  EXPECT_NE(next, ended);
+  EXPECT_EQ(rest::WriteJSON(*Client.Call(Request(rest::remote::ClearSession, {}), true)),
+            R"({"result":[]})");
+  EXPECT_THROW(Client.Call(calls::EchoString("x")), rest::TRestProtocolException);
+  // A call without a session id ends the session it opened.
+  EXPECT_EQ(connection.SessionID(), "");
+  EXPECT_EQ(Client.CallText(Request(rest::remote::ClearSession, {})), R"({"result":[]})");
+  EXPECT_EQ(connection.SessionID(), "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, ServerMethodsTest, AllStores(), StoreName);
 
 }  // namespace

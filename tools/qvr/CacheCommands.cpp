@@ -35,6 +35,9 @@ void RunCacheGet(TCommandRun& ARun) {
   command.SetParameterPath(ARun.Operands[0]);
   CacheRequest(ARun, [&] {
     const std::unique_ptr<rest::TJSONValue> value = command.GetParameter(ARun.Args.Filter);
+    // No value: the answer held no "result", which the cache command takes
+    // for no error.
+    if (!value) throw EResultError(kNoJSONResult);
     ARun.Out.Value(value.get());
   });
 }
@@ -44,6 +47,7 @@ void RunCacheCommand(TCommandRun& ARun) {
   command.SetParameterPath(ARun.Operands[0]);
   CacheRequest(ARun, [&] {
     const std::unique_ptr<rest::TJSONObject> cached = command.GetCommand(false);
+    if (!cached) throw EResultError(kNoJSONResult);
     ARun.Out.Value(cached.get());
   });
 }

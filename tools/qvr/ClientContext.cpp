@@ -2,6 +2,7 @@
 #include "tools/qvr/ClientContext.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,19 +27,33 @@ std::string ConfigPath(const std::string& AFile) {
   return error ? AFile : absolute.string();
 }
 
-void WriteAll(int AFile, const std::string& AText) {
+// False, with errno set, when a write failed.
+bool WriteAll(int AFile, const std::string& AText) {
   std::size_t done = 0;
   while (done < AText.size()) {
     const ssize_t n = ::write(AFile, AText.data() + done, AText.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
     done += static_cast<std::size_t>(n);
   }
+  return true;
+}
+
+std::string IsALink(const std::string& AFile) {
+  return AFile + " is a symbolic link; a session file must be a file of its own";
 }
 
 // The session id kept in AFile: empty when the file does not exist.
 std::string ReadSessionId(const std::string& AFile) {
-  const int file = ::open(AFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // A link is not followed: whoever could put one in the file's place would
+  // have qvr send the file it names to the server, or write over it later.
+  struct stat st {};
+  if (::lstat(AFile.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) throw EUsageError(IsALink(AFile));
+  const int file = ::open(AFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (file < 0) {
     if (errno == ENOENT) return {};
     throw EUsageError("Cannot read " + AFile + ": " + std::strerror(errno));
@@ -66,10 +81,31 @@ std::string ReadSessionId(const std::string& AFile) {
 }
 
 void WriteSessionId(const std::string& AFile, const std::string& AId) {
-  // Private to the user: the id lets its holder act in the session.
-  const int file = ::open(AFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (file < 0) throw Exception("Cannot write " + AFile + ": " + std::strerror(errno));
-  WriteAll(file, AId.empty() ? std::string() : AId + "\n");
+  const int file = ::open(AFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (file < 0) {
+    if (errno == ELOOP) throw Exception(IsALink(AFile));
+    throw Exception("Cannot write " + AFile + ": " + std::strerror(errno));
+  }
+  const auto fail = [&](const std::string& AMessage) {
+    const int error = errno;
+    ::close(file);
+    return Exception(AMessage + ": " + std::strerror(error));
+  };
+  // Private to the user, whatever mode a file that was there had: the id
+  // lets its holder act in the session. Made so before it holds the id.
+  struct stat st {};
+  if (::fstat(file, &st) != 0) throw fail("Cannot write " + AFile);
+  if (!S_ISREG(st.st_mode)) {
+    ::close(file);
+    throw Exception("Cannot write " + AFile + ": a session file must be a regular file");
+  }
+  if ((st.st_mode & 07777) != 0600 && ::fchmod(file, 0600) != 0) {
+    throw fail("Cannot make " + AFile + " private to its user");
+  }
+  if (::ftruncate(file, 0) != 0) throw fail("Cannot write " + AFile);
+  if (!WriteAll(file, AId.empty() ? std::string() : AId + "\n")) {
+    throw fail("Cannot write " + AFile);
+  }
   ::close(file);
 }
 

@@ -28,13 +28,14 @@ class TClientContext {
   // Before a remote call: the overrides on the connection (EUsageError "El
   // puerto debe ser numerico" for a --port that does not convert), the
   // session id kept in --session-file (EUsageError when the file holds
-  // something else), and the progress line when standard error is a
-  // terminal.
+  // something else or is a symbolic link, which is never followed), and the
+  // progress line when standard error is a terminal.
   void BeginCall();
   // After the call, also a failed one: ends the progress line and keeps the
-  // connection's session id in --session-file. A file that cannot be
-  // written raises Exception, unless AQuiet (the call's own failure is then
-  // what counts).
+  // connection's session id in --session-file, made private to the user
+  // (mode 0600) whatever its mode was. A file that cannot be written or
+  // made private raises Exception, unless AQuiet (the call's own failure is
+  // then what counts).
   void EndCall(bool AQuiet);
 
  private:

@@ -128,8 +128,9 @@ const std::vector<TCommand> kCommands = {
     {"empleado",
      "CODIGO",
      "the record of the employee CODIGO (InfoEmpleado)",
-     "Prints the object that the server's InfoEmpleado answers for the code CODIGO\n"
-     "(the reference server answers an empty one when no employee has it).",
+     "Prints the object that the server's InfoEmpleado answers for the code CODIGO.\n"
+     "A code no employee has (the server answers an empty object) is said so on\n"
+     "standard error, with exit status 1.",
      coFilter | coCache,
      1,
      1,
@@ -165,6 +166,40 @@ const std::vector<TCommand> kCommands = {
      true,
      RunSubirAsistencia,
      {&remote::SubirAsistencia}},
+    {"methods",
+     "",
+     "the server's methods and their parameters (GetServerMethodParameters)",
+     "Prints the server's method catalogue: a line per parameter of every method, in\n"
+     "order (the in-parameters, then the return value, which has no name), with its\n"
+     "direction (in, out, in/out, return), its type code and the type the method\n"
+     "declares; a method without parameters has one line of its own. With --format\n"
+     "json, the catalogue as the server sends it.",
+     0,
+     0,
+     0,
+     true,
+     RunMethods,
+     {&remote::GetServerMethodParameters}},
+    {"call",
+     "CLASS.METHOD [ARG...]",
+     "call any method of the server's catalogue with ARGs",
+     "Calls the method CLASS.METHOD (as 'qvr methods' names it; letter case does not\n"
+     "matter) with one ARG per in-parameter, in order. The command is prepared from the\n"
+     "server's catalogue, which is asked for first, and each ARG is converted by its\n"
+     "parameter's type before the call is sent: text as it stands, a whole number, true\n"
+     "or false, and a JSON value, object or dataset list from the file ARG names (- for\n"
+     "standard input; a list as --format json prints one). A wrong count or kind of\n"
+     "ARG, or a method the server lacks, is a usage error and the call is not sent.\n"
+     "The result is printed by its type, dataset lists as tables as the list commands\n"
+     "print them; a method without a result prints nothing. Admin.ClearSession ends\n"
+     "the session, and --session-file is emptied.",
+     coFilter | coDataSet,
+     1,
+     -1,
+     true,
+     RunCall,
+     {&remote::GetServerMethodParameters},
+     true},
     {"cache get",
      "ITEMPATH",
      "a result left in the server's cache",
@@ -239,8 +274,9 @@ std::string OptionLines(const TCommand* ACommand) {
 }
 
 constexpr std::string_view kExitStatus =
-    "Exit status: 0 success; 1 a call or a write failed; 2 the command line or the\n"
-    "input it names is wrong (nothing was sent or written).\n";
+    "Exit status: 0 success; 1 a call or a write failed, or its answer lacks what is\n"
+    "printed; 2 the command line or the input it names is wrong (nothing was sent or\n"
+    "written; call may have asked for the catalogue, which changes nothing).\n";
 
 }  // namespace
 

@@ -43,6 +43,9 @@ struct TCommand {
   // The remote methods it calls, as the interface describes them (a test
   // holds the table to the description).
   std::vector<const rest::TRemoteMethod*> Calls;
+  // Calls, besides those, whatever method its line names (call): any method
+  // of the server's catalogue, described or not.
+  bool CallsAny = false;
 };
 
 // Every command, in the order the help lists them.
@@ -68,7 +71,7 @@ std::string GroupHelp(std::string_view AGroup);
 std::string CommandHelp(const TCommand& ACommand);
 
 // The commands' functions (ConfigCommands.cpp, RemoteCommands.cpp,
-// CacheCommands.cpp).
+// CacheCommands.cpp, CatalogueCommands.cpp).
 void RunConfigShow(TCommandRun& ARun);
 void RunConfigSet(TCommandRun& ARun);
 void RunTest(TCommandRun& ARun);
@@ -85,6 +88,8 @@ void RunSubirAsistencia(TCommandRun& ARun);
 void RunCacheGet(TCommandRun& ARun);
 void RunCacheCommand(TCommandRun& ARun);
 void RunCacheDelete(TCommandRun& ARun);
+void RunMethods(TCommandRun& ARun);
+void RunCall(TCommandRun& ARun);
 
 // The whole text of a file, or of standard input for "-". Raises
 // EUsageError "Cannot read FILE: <reason>", and "FILE is larger than 512 MB"

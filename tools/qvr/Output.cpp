@@ -67,7 +67,7 @@ void TOutput::DataSetList(const TDataSetList* AList) {
     if (!FDataSet || names[static_cast<std::size_t>(i)] == *FDataSet) chosen.push_back(i);
   }
   if (FDataSet && chosen.empty()) {
-    throw EUsageError("the list holds no dataset named '" + *FDataSet + "'");
+    throw EResultError("the list holds no dataset named '" + *FDataSet + "'");
   }
   if (FFormat == TFormat::JSON) {
     const auto marshal = rest::TJSONConverters::GetJSONMarshaler();

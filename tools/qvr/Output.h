@@ -20,6 +20,19 @@
 
 namespace qvr::cli {
 
+// The call was made, but its answer does not hold what the command prints:
+// no JSON result, no dataset of the name --dataset gives, no employee of the
+// code. A failed call (exit status 1), not a usage error: something was sent.
+class EResultError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// "the server's answer is not a JSON result": a 200 whose body the command
+// layer read as no result at all (not JSON, no "result", a "result" that is
+// no array), which is no error there.
+inline constexpr const char* kNoJSONResult = "the server's answer is not a JSON result";
+
 class TOutput {
  public:
   // ADataSet (--dataset) limits dataset lists to the dataset of that name.
@@ -31,7 +44,7 @@ class TOutput {
   // "true" or "false".
   void Boolean(bool AValue);
   // A dataset list; nothing for an absent one ("null" in json). In json the
-  // list's marshalled form, as the server sends it. Raises EUsageError when
+  // list's marshalled form, as the server sends it. Raises EResultError when
   // --dataset names a dataset the list does not hold.
   void DataSetList(const rest::TDataSetList* AList);
   // An object of named values (an employee, the settings). Values that are

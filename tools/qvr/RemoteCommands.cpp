@@ -42,6 +42,17 @@ std::string InputName(const std::string& AName) {
   return AName == "-" ? std::string("standard input") : AName;
 }
 
+// What a proxy call returned, when it returned something. Each method is
+// called once in a run of qvr, so an empty handle means that the answer
+// stored no result of the method's kind, which the command layer takes for
+// no error: here it is a failed call, so that a script cannot mistake it
+// for an empty list or a missing employee.
+template <class T>
+const T& Returned(const TMaybeOwned<T>& AResult) {
+  if (!AResult) throw EResultError(kNoJSONResult);
+  return *AResult;
+}
+
 // The face that names the item path of a cached dataset list (the list
 // face itself offers GetValue alone).
 std::string ItemPathOf(const std::shared_ptr<rest::IRestCachedDataSetList>& AItem) {
@@ -135,7 +146,7 @@ void RunRelojes(TCommandRun& ARun) {
     ARun.Out.Text(ItemPathOf(Client(ARun).ListaRelojes_Cache(ARun.Args.Filter)));
     return;
   }
-  ARun.Out.DataSetList(Client(ARun).ListaRelojes(ARun.Args.Filter).get());
+  ARun.Out.DataSetList(&Returned(Client(ARun).ListaRelojes(ARun.Args.Filter)));
 }
 
 void RunEmpresas(TCommandRun& ARun) {
@@ -143,7 +154,7 @@ void RunEmpresas(TCommandRun& ARun) {
     ARun.Out.Text(ItemPathOf(Client(ARun).ListaEmpresas_Cache(ARun.Args.Filter)));
     return;
   }
-  ARun.Out.DataSetList(Client(ARun).ListaEmpresas(ARun.Args.Filter).get());
+  ARun.Out.DataSetList(&Returned(Client(ARun).ListaEmpresas(ARun.Args.Filter)));
 }
 
 void RunPersonal(TCommandRun& ARun) {
@@ -157,7 +168,7 @@ void RunPersonal(TCommandRun& ARun) {
   const TMaybeOwned<TDataSetList> list = ARun.Args.Completo
                                              ? client.ListaPersonalCompleta(ARun.Args.Filter)
                                              : client.ListaPersonalParcial(ARun.Args.Filter);
-  ARun.Out.DataSetList(list.get());
+  ARun.Out.DataSetList(&Returned(list));
 }
 
 void RunExiste(TCommandRun& ARun) {
@@ -171,8 +182,13 @@ void RunEmpleado(TCommandRun& ARun) {
     ARun.Out.Text(Client(ARun).InfoEmpleado_Cache(codigo, ARun.Args.Filter)->ItemPath());
     return;
   }
-  const TMaybeOwned<TJSONObject> employee = Client(ARun).InfoEmpleado(codigo, ARun.Args.Filter);
-  if (employee) ARun.Out.Object(*employee);
+  const TMaybeOwned<TJSONObject> answer = Client(ARun).InfoEmpleado(codigo, ARun.Args.Filter);
+  const TJSONObject& employee = Returned(answer);
+  // The server answers an empty object for a code no employee has.
+  if (employee.Count() == 0) {
+    throw EResultError("no employee has the code " + std::to_string(codigo));
+  }
+  ARun.Out.Object(employee);
 }
 
 void RunActualizarEmpleado(TCommandRun& ARun) {

@@ -98,9 +98,17 @@ TEST(OutputTest, DatasetPicksOneDatasetOfTheList) {
   const auto* part = dynamic_cast<const TDataSetList*>(back.get());
   ASSERT_NE(part, nullptr);
   EXPECT_EQ(part->Names(), std::vector<std::string>{"Status"});
-  EXPECT_THROW(Printed(
-                   TFormat::Table, [&](TOutput& AOut) { AOut.DataSetList(list.get()); }, "Nada"),
-               EUsageError);
+  // Known only once the answer is there, after the call: a failed call
+  // (exit status 1), never the usage error that says nothing was sent.
+  try {
+    Printed(
+        TFormat::Table, [&](TOutput& AOut) { AOut.DataSetList(list.get()); }, "Nada");
+    ADD_FAILURE() << "a dataset the list does not hold";
+  } catch (const EUsageError&) {
+    ADD_FAILURE() << "reported as a usage error";
+  } catch (const EResultError& AError) {
+    EXPECT_EQ(AError.Message(), "the list holds no dataset named 'Nada'");
+  }
 }
 
 TEST(OutputTest, AnAbsentListPrintsNothingButJsonNull) {

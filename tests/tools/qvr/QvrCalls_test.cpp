@@ -4,6 +4,7 @@
 // the one-run overrides, and the error lines and exit statuses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "rest/json/JSONText.h"
 #include "server/DatabaseReader.h"
@@ -23,6 +24,13 @@ using rest::WriteJSON;
 std::string PrintedJSON(const TProgramResult& AResult) {
   const auto value = ParseJSON(AResult.Out);
   return value ? WriteJSON(*value) : "<no JSON: " + AResult.Out + ">";
+}
+
+// The permission bits of APath.
+mode_t ModeOf(const std::string& APath) {
+  struct stat st {};
+  if (::stat(APath.c_str(), &st) != 0) return 07777;
+  return st.st_mode & 07777;
 }
 
 // "TQVRServerMethods.InfoEmpleado" for the request of that method.
@@ -141,8 +149,12 @@ TEST_F(QvrCallsTest, OneDatasetOfAList) {
   EXPECT_EQ(Lines(r.Out)[0], "Status: 5 rows");
   EXPECT_EQ(Lines(r.Out)[1], "IDStatus  Descripcion");
   EXPECT_EQ(Lines(r.Out).size(), 3u + 5u);
-  EXPECT_TRUE(FailedWith(Folder.Run({"relojes", "--dataset", "Nada"}), 2,
+  // The line was right and the call was made: what the answer lacks is a
+  // failed call, not a usage error.
+  EXPECT_TRUE(FailedWith(Folder.Run({"relojes", "--dataset", "Nada"}), 1,
                          "the list holds no dataset named 'Nada'"));
+  EXPECT_TRUE(FailedWith(Folder.Run({"empresas", "--format", "json", "--dataset", "Relojes"}), 1,
+                         "the list holds no dataset named 'Relojes'"));
 }
 
 TEST_F(QvrCallsTest, EmployeesAreLookedUpAndChanged) {
@@ -178,6 +190,14 @@ TEST_F(QvrCallsTest, EmployeesAreLookedUpAndChanged) {
   EXPECT_NE(Folder.Run({"empleado", "1003"}).Out.find("Telefono   600000000\n"), std::string::npos);
   r = Folder.Run({"actualizar-empleado", "-"}, WithInput(R"({"Codigo":99999})"));
   EXPECT_EQ(r.Out, "false\n");
+
+  // A code no employee has is said so, in every format, and a script sees
+  // it in the exit status (the server answers an empty object).
+  for (const char* format : {"table", "csv", "json"}) {
+    EXPECT_TRUE(FailedWith(Folder.Run({"empleado", "99999", "--format", format}), 1,
+                           "no employee has the code 99999"))
+        << format;
+  }
 }
 
 TEST_F(QvrCallsTest, AnUploadIsReadBackFromTheDatabase) {
@@ -265,14 +285,50 @@ TEST_F(QvrCallsTest, CachedResultsAcrossRunsOfOneSession) {
   // The session id is kept for the user alone.
   const std::string id = ReadFileBytes(session);
   EXPECT_TRUE(id.size() == 33 && Like(id, "%\n")) << id;
-  struct stat st {};
-  ASSERT_EQ(::stat(session.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(ModeOf(session), 0600u);
   // The list of a cached table reads as tables too.
   const std::string item =
       Lines(Folder.Run({"relojes", "--cache", "--session-file", session}).Out)[0];
   EXPECT_EQ(Lines(Folder.Run({"--session-file", session, "cache", "get", item}).Out)[0],
             "Relojes: 7 rows");
+}
+
+TEST_F(QvrCallsTest, ASessionFileIsMadePrivateAndNoLinkIsFollowed) {
+  // A file that was there already, readable by everyone (a touch under the
+  // usual umask), holds a live session id once the run is over: it becomes
+  // the user's alone, whatever its mode was.
+  const std::string session = Folder.File("sesion");
+  for (const mode_t mode : {0644u, 0666u, 0640u, 0600u}) {
+    WriteFileBytes(session, "");
+    ASSERT_EQ(::chmod(session.c_str(), mode), 0);
+    const TProgramResult r = Folder.Run({"--session-file", session, "echo", "x"});
+    EXPECT_TRUE(Succeeded(r)) << std::oct << mode;
+    EXPECT_EQ(ModeOf(session), 0600u) << std::oct << mode;
+    EXPECT_TRUE(Like(ReadFileBytes(session), "%\n")) << std::oct << mode;
+  }
+
+  // A link in the session file's place is neither read nor written through:
+  // whoever could put it there would otherwise have qvr send the file it
+  // names to the server, or write over it.
+  const std::string target = Folder.File("destino");
+  WriteFileBytes(target, "abc\n");
+  ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+  const std::string link = Folder.File("enlace");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  const std::string logBefore = Server.Log();
+  EXPECT_TRUE(FailedWith(Folder.Run({"--session-file", link, "echo", "x"}), 2,
+                         link + " is a symbolic link; a session file must be a file of its own"));
+  EXPECT_EQ(Server.Log(), logBefore) << "nothing was sent";
+  EXPECT_EQ(ReadFileBytes(target), "abc\n");
+  EXPECT_EQ(ModeOf(target), 0644u);
+  // A dangling link is no better: it would create the file it names.
+  const std::string dangling = Folder.File("colgante");
+  ASSERT_EQ(::symlink(Folder.File("nadie").c_str(), dangling.c_str()), 0);
+  EXPECT_TRUE(
+      FailedWith(Folder.Run({"--session-file", dangling, "echo", "x"}), 2,
+                 dangling + " is a symbolic link; a session file must be a file of its own"));
+  struct stat st {};
+  EXPECT_NE(::lstat(Folder.File("nadie").c_str(), &st), 0);
 }
 
 TEST_F(QvrCallsTest, OverridesApplyToOneRunAndAreNotWritten) {
@@ -364,6 +420,37 @@ TEST(QvrStandInTest, FiltersAndStatusesReachTheLine) {
   // An answer the list cannot be read from.
   server.Enqueue(ResultAnswer("null"));
   EXPECT_TRUE(FailedWith(folder.Run({"empresas"}), 1, "The input value is not a valid Object"));
+}
+
+TEST(QvrStandInTest, AnAnswerWithoutAJSONResultIsAFailedCall) {
+  // The command layer reads a 200 whose body holds no "result" as no result
+  // at all, which is no error there; a script must not take it for an empty
+  // list or a missing employee.
+  TStandInServer server;
+  TQvrFolder folder;
+  folder.PointAt(server.Port(), "");
+  const std::vector<std::string> kLines[] = {
+      {"empleado", "1001"},
+      {"empleado", "1001", "--format", "json"},
+      {"relojes"},
+      {"empresas", "--format", "csv"},
+      {"personal"},
+      {"personal", "--completo", "--format", "json"},
+      {"cache", "get", "5/0"},
+      {"cache", "command", "5/0"},
+  };
+  const TStandInAnswer kAnswers[] = {
+      BytesAnswer(200, "<html>proxy login</html>", "text/html"),
+      JsonAnswer(200, R"({"resultado":[]})"),
+      JsonAnswer(200, R"({"result":[)"),
+  };
+  for (const auto& line : kLines) {
+    for (const auto& answer : kAnswers) {
+      server.Enqueue(answer);
+      EXPECT_TRUE(FailedWith(folder.Run(line), 1, "the server's answer is not a JSON result"))
+          << line[0] << " " << answer.Body;
+    }
+  }
 }
 
 TEST(QvrLargeTransferTest, NoProgressWhenStandardErrorIsNoTerminal) {

@@ -230,6 +230,8 @@ Commands:
   empleado CODIGO                             the record of the employee CODIGO (InfoEmpleado)
   actualizar-empleado FILE|-                  change an employee from a JSON object (ActualizarEmpleado)
   subir-asistencia NOMBRE FILE.csv            upload attendance records from a CSV file (SubirAsistencia)
+  methods                                     the server's methods and their parameters (GetServerMethodParameters)
+  call CLASS.METHOD [ARG...]                  call any method of the server's catalogue with ARGs
   cache get ITEMPATH                          a result left in the server's cache
   cache command ITEMPATH                      the cached command that a result belongs to
   cache delete ITEMPATH                       delete from the server the cached command of a result
@@ -248,8 +250,9 @@ Options:
   -h, --help               this help
   --version                the program's version
 
-Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
-input it names is wrong (nothing was sent or written).
+Exit status: 0 success; 1 a call or a write failed, or its answer lacks what is
+printed; 2 the command line or the input it names is wrong (nothing was sent or
+written; call may have asked for the catalogue, which changes nothing).
 
 'qvr COMMAND --help' describes one command.
 )help"},
@@ -267,8 +270,9 @@ Options:
   --filter FILTER          send FILTER as the request filter
   -h, --help               this help
 
-Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
-input it names is wrong (nothing was sent or written).
+Exit status: 0 success; 1 a call or a write failed, or its answer lacks what is
+printed; 2 the command line or the input it names is wrong (nothing was sent or
+written; call may have asked for the catalogue, which changes nothing).
 )help"},
       {{"config", "set", "-h"},
        R"help(Usage: qvr [OPTIONS] config set [IP=...] [Puerto=...] [UID=...]
@@ -286,8 +290,9 @@ Options:
   --format table|json|csv  how results are printed (table by default)
   -h, --help               this help
 
-Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
-input it names is wrong (nothing was sent or written).
+Exit status: 0 success; 1 a call or a write failed, or its answer lacks what is
+printed; 2 the command line or the input it names is wrong (nothing was sent or
+written; call may have asked for the catalogue, which changes nothing).
 )help"},
       {{"--help", "personal"}, R"help(Usage: qvr [OPTIONS] personal [--completo]
 
@@ -307,8 +312,9 @@ Options:
   --dataset NAME           only the dataset NAME of a list (subir-asistencia: its name)
   -h, --help               this help
 
-Exit status: 0 success; 1 a call or a write failed; 2 the command line or the
-input it names is wrong (nothing was sent or written).
+Exit status: 0 success; 1 a call or a write failed, or its answer lacks what is
+printed; 2 the command line or the input it names is wrong (nothing was sent or
+written; call may have asked for the catalogue, which changes nothing).
 )help"},
   };
   for (const auto& c : kCases) {
