@@ -45,6 +45,13 @@ unsigned long CurlAuthBit(THTTPAuthScheme AScheme) {
   return CURLAUTH_NONE;
 }
 
+// Whether a request of AMethod may be sent twice without harm: the methods
+// that only read. A remote call by POST, PUT or PATCH may store data, and
+// DELETE ends something; none of them can be repeated blindly.
+bool Repeatable(std::string_view AMethod) {
+  return AMethod == "GET" || AMethod == "HEAD" || AMethod == "OPTIONS";
+}
+
 int SslExDataIndex() {
   static std::once_flag once;
   static int index = -1;
@@ -96,6 +103,7 @@ size_t TRestHTTP::TImpl::OnHeader(char* ABuffer, size_t ASize, size_t ACount, vo
   const size_t size = ASize * ACount;
   self->Touch();
   self->FRequestSent = true;
+  self->FUnanswered = false;
   TAttemptResult& result = *self->FResult;
   std::string_view line(ABuffer, size);
   if (line.starts_with("HTTP/")) {
@@ -190,6 +198,8 @@ size_t TRestHTTP::TImpl::OnRead(char* ABuffer, size_t ASize, size_t ACount, void
   try {
     const size_t n = self->FBody->Read(ABuffer, ASize * ACount);
     if (n == 0) self->FRequestSent = true;
+    // curl asks no further once it has the length it announced.
+    if (n == 0 || self->FBody->Position() >= self->FBody->Size()) self->FUnanswered = true;
     if (n > 0 && self->FOwner.FOnProgress) {
       self->FOwner.FOnProgress(TTransferDirection::Sending, self->FBody->Position(),
                                self->FBody->Size());
@@ -220,8 +230,18 @@ int TRestHTTP::TImpl::OnSeek(void* AUser, curl_off_t AOffset, int AOrigin) {
 
 int TRestHTTP::TImpl::OnPrereq(void* AUser, char*, char*, int, int) {
   auto* self = static_cast<TImpl*>(AUser);
+  // curl sends a request again by itself when the kept-alive connection it
+  // went out on closes before any answer (taking the close for a server that
+  // had dropped an idle connection). But the server may have read it and
+  // carried it out: an upload would be stored twice and acknowledged once.
+  if (self->FUnanswered && !Repeatable(self->FMethod)) {
+    self->FRepetitionRefused = true;
+    return CURL_PREREQFUNC_ABORT;
+  }
   self->FConnected = true;
   if (self->FBody == nullptr) self->FRequestSent = true;
+  // Without a body to read, the request is out once its head is.
+  if (self->FBody == nullptr || self->FBody->Size() == 0) self->FUnanswered = true;
   self->Touch();
   return CURL_PREREQFUNC_OK;
 }
@@ -502,6 +522,8 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
   FURL = ASetup.URL;
   FConnected = false;
   FRequestSent = false;
+  FUnanswered = false;
+  FRepetitionRefused = false;
   FErrorBuffer[0] = '\0';
   Touch();
   RunLoop(ASetup);
@@ -516,6 +538,12 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
     result.ResultCode = CURLE_RECV_ERROR;
     result.ErrorText =
         Format("Too large response header line: more than %d bytes", CURL_MAX_HTTP_HEADER);
+  }
+  if (FRepetitionRefused) {
+    result.ResultCode = CURLE_GOT_NOTHING;
+    result.ErrorText =
+        "The connection closed before the server answered; the request was not sent again, as "
+        "the server may have carried it out";
   }
   if (result.ResultCode != CURLE_OK && result.ErrorText.empty()) result.ErrorText = FErrorBuffer;
   curl_easy_getinfo(FEasy.Get(), CURLINFO_HTTP_CONNECTCODE, &result.ConnectCode);

@@ -123,6 +123,12 @@ class TRestHTTP::TImpl final : public detail::ITransfer {
   std::string FURL;
   bool FConnected = false;
   bool FRequestSent = false;
+  // A whole request went out and no byte of an answer has come back since;
+  // curl would send it again on a new connection if its connection closed
+  // now (see OnPrereq).
+  bool FUnanswered = false;
+  // OnPrereq stopped such a repetition.
+  bool FRepetitionRefused = false;
   std::chrono::steady_clock::time_point FLastActivity;
 };
 

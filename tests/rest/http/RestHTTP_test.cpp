@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -1215,6 +1216,51 @@ TEST(FailureTest, BodyCutShortIsAReadingError) {
   TMemoryStream body;
   const auto e = Raised<ENetHTTPResponseException>([&] { http.Get(server.Url("/"), body); });
   EXPECT_THAT(e.Message(), StartsWith("Error reading data: (18) "));
+}
+
+// A kept-alive connection that closes after a whole request went out and
+// before any answer: the server may have carried the request out. A request
+// that may be repeated goes again on a new connection; one whose repetition
+// could change data twice (an upload stored twice) is not sent again, and
+// the caller hears that no answer came.
+TEST(ConnectionReuseTest, AnUnansweredRequestIsSentAgainOnlyWhenRepeatable) {
+  const struct {
+    const char* Verb;
+    const char* Body;
+    bool SentAgain;
+  } kCases[] = {
+      {"GET", "", true},     {"POST", "{\"a\":1}", false}, {"POST", "", false},
+      {"PUT", "{}", false},  {"PATCH", "{}", false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.Verb) + " with the body \"" + c.Body + "\"");
+    std::atomic<int> seen{0};
+    // The first request is answered and its connection kept; the second is
+    // read whole and its connection closed without a byte; any later one is
+    // answered.
+    TRawHttpServer server([&](const TRawRequest&) {
+      return ++seen == 2 ? std::string() : Answer("HTTP/1.1 200 OK", "ok");
+    });
+    TRestHTTP http;
+    TMemoryStream first;
+    http.Get(server.Url("/first"), first);
+    TMemoryStream source, answer;
+    source.Write(std::string_view(c.Body));
+    source.SetPosition(0);
+    if (c.SentAgain) {
+      Send(http, c.Verb, server.Url("/second"), source, answer);
+      EXPECT_EQ(answer.Bytes(), "ok");
+      EXPECT_EQ(server.Requests().size(), 3u);
+    } else {
+      const auto e = Raised<ENetHTTPClientException>(
+          [&] { Send(http, c.Verb, server.Url("/second"), source, answer); });
+      EXPECT_THAT(e.Message(), StartsWith("Error receiving data: ("));
+      EXPECT_THAT(e.Message(), HasSubstr("not sent again"));
+      EXPECT_EQ(server.Requests().size(), 2u);
+      // The object goes on: the next request is sent as usual.
+      EXPECT_EQ(GetText(http, server.Url("/third")), "ok");
+    }
+  }
 }
 
 TEST(ConnectionReuseTest, OneConnectionServesManySequentialRequests) {
