@@ -17,6 +17,7 @@
 namespace qvr::server {
 
 using data::TFieldType;
+using data::TMemTable;
 using rest::TJSONObject;
 using rest::TJSONValue;
 
@@ -88,6 +89,57 @@ bool TAttendanceStore::UserAllowed(const std::string& AUserName, const std::stri
 bool TAttendanceStore::UserRecentlyAllowed(const std::string& AUserName,
                                            const std::string& APassword) {
   return FVerified.HoldsConfirmedWithin(AUserName, APassword, std::chrono::seconds(1));
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::Relojes() {
+  return Query("SELECT id_reloj, nombre, ubicacion, id_empresa FROM relojes ORDER BY id_reloj",
+               {{"IDReloj", TFieldType::ftInteger, true},
+                {"Nombre", TFieldType::ftString},
+                {"Ubicacion", TFieldType::ftString},
+                {"IDEmpresa", TFieldType::ftInteger}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::Empresas() {
+  return Query("SELECT id_empresa, nombre, cif FROM empresas ORDER BY id_empresa",
+               {{"IDEmpresa", TFieldType::ftInteger, true},
+                {"Nombre", TFieldType::ftString},
+                {"CIF", TFieldType::ftString}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::PersonalParcial() {
+  return Query(
+      "SELECT codigo, nombre, apellido1 || ' ' || apellido2, tarjeta, id_reloj, id_status "
+      "FROM empleados ORDER BY codigo",
+      {{"Codigo", TFieldType::ftInteger, true},
+       {"Nombre", TFieldType::ftString},
+       {"Apellidos", TFieldType::ftString},
+       {"Tarjeta", TFieldType::ftString},
+       {"IDReloj", TFieldType::ftInteger},
+       {"IDStatus", TFieldType::ftInteger}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::PersonalCompleta() {
+  return Query(
+      "SELECT codigo, nombre, apellido1, apellido2, dni, tarjeta, email, telefono, id_empresa, "
+      "id_reloj, id_status, fecha_alta, id_status <> 2 FROM empleados ORDER BY codigo",
+      {{"Codigo", TFieldType::ftInteger, true},
+       {"Nombre", TFieldType::ftString},
+       {"Apellido1", TFieldType::ftString},
+       {"Apellido2", TFieldType::ftString},
+       {"DNI", TFieldType::ftString},
+       {"Tarjeta", TFieldType::ftString},
+       {"Email", TFieldType::ftString},
+       {"Telefono", TFieldType::ftString},
+       {"IDEmpresa", TFieldType::ftInteger},
+       {"IDReloj", TFieldType::ftInteger},
+       {"IDStatus", TFieldType::ftInteger},
+       {"FechaAlta", TFieldType::ftDateTime},
+       {"Activo", TFieldType::ftBoolean}});
+}
+
+std::unique_ptr<TMemTable> TAttendanceStore::Status() {
+  return Query("SELECT id_status, descripcion FROM estados ORDER BY id_status",
+               {{"IDStatus", TFieldType::ftInteger, true}, {"Descripcion", TFieldType::ftString}});
 }
 
 EHttpError TAttendanceStore::MissingReference(const TEmployeeChange& AChange) {

@@ -100,11 +100,11 @@ class TAttendanceStore {
   virtual int IDStatusDefault() = 0;
 
   // The datasets of the list methods (names and columns in docs/server.md).
-  virtual std::unique_ptr<data::TMemTable> Relojes() = 0;
-  virtual std::unique_ptr<data::TMemTable> Empresas() = 0;
-  virtual std::unique_ptr<data::TMemTable> PersonalParcial() = 0;
-  virtual std::unique_ptr<data::TMemTable> PersonalCompleta() = 0;
-  virtual std::unique_ptr<data::TMemTable> Status() = 0;
+  std::unique_ptr<data::TMemTable> Relojes();
+  std::unique_ptr<data::TMemTable> Empresas();
+  std::unique_ptr<data::TMemTable> PersonalParcial();
+  std::unique_ptr<data::TMemTable> PersonalCompleta();
+  std::unique_ptr<data::TMemTable> Status();
 
   virtual bool EmployeeExists(std::int32_t ACodigo) = 0;
   // The employee's members, or an empty object when there is none.
@@ -153,6 +153,12 @@ class TAttendanceStore {
                                                     std::size_t AMaxBytes);
 
  protected:
+  // The rows of ASql as a table with the columns AColumns, in their order;
+  // each store reads its own engine's values into them. The list methods'
+  // statements are written once, in the SQL both engines speak.
+  virtual std::unique_ptr<data::TMemTable> Query(const std::string& ASql,
+                                                 const std::vector<data::TFieldDef>& AColumns) = 0;
+
   // One column ActualizarEmpleado changes, checked already.
   struct TEmployeeChange {
     const char* Member;

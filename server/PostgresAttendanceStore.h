@@ -24,11 +24,6 @@ class TPostgresAttendanceStore : public TAttendanceStore {
   void CheckReachable() override;
 
   int IDStatusDefault() override;
-  std::unique_ptr<data::TMemTable> Relojes() override;
-  std::unique_ptr<data::TMemTable> Empresas() override;
-  std::unique_ptr<data::TMemTable> PersonalParcial() override;
-  std::unique_ptr<data::TMemTable> PersonalCompleta() override;
-  std::unique_ptr<data::TMemTable> Status() override;
   bool EmployeeExists(std::int32_t ACodigo) override;
   std::unique_ptr<rest::TJSONObject> EmployeeInfo(std::int32_t ACodigo) override;
   std::int64_t AttendanceCount() override;
@@ -52,7 +47,7 @@ class TPostgresAttendanceStore : public TAttendanceStore {
 
  private:
   std::unique_ptr<data::TMemTable> Query(const std::string& ASql,
-                                         const std::vector<data::TFieldDef>& AColumns);
+                                         const std::vector<data::TFieldDef>& AColumns) override;
   // Creates or upgrades the schema (and seeds a new one) in one
   // transaction.
   void Prepare(const TStoreSettings& ASettings);

@@ -284,57 +284,6 @@ std::unique_ptr<TMemTable> TSqliteAttendanceStore::Query(const std::string& ASql
   return table;
 }
 
-std::unique_ptr<TMemTable> TSqliteAttendanceStore::Relojes() {
-  return Query("SELECT id_reloj, nombre, ubicacion, id_empresa FROM relojes ORDER BY id_reloj",
-               {{"IDReloj", TFieldType::ftInteger, true},
-                {"Nombre", TFieldType::ftString},
-                {"Ubicacion", TFieldType::ftString},
-                {"IDEmpresa", TFieldType::ftInteger}});
-}
-
-std::unique_ptr<TMemTable> TSqliteAttendanceStore::Empresas() {
-  return Query("SELECT id_empresa, nombre, cif FROM empresas ORDER BY id_empresa",
-               {{"IDEmpresa", TFieldType::ftInteger, true},
-                {"Nombre", TFieldType::ftString},
-                {"CIF", TFieldType::ftString}});
-}
-
-std::unique_ptr<TMemTable> TSqliteAttendanceStore::PersonalParcial() {
-  return Query(
-      "SELECT codigo, nombre, apellido1 || ' ' || apellido2, tarjeta, id_reloj, id_status "
-      "FROM empleados ORDER BY codigo",
-      {{"Codigo", TFieldType::ftInteger, true},
-       {"Nombre", TFieldType::ftString},
-       {"Apellidos", TFieldType::ftString},
-       {"Tarjeta", TFieldType::ftString},
-       {"IDReloj", TFieldType::ftInteger},
-       {"IDStatus", TFieldType::ftInteger}});
-}
-
-std::unique_ptr<TMemTable> TSqliteAttendanceStore::PersonalCompleta() {
-  return Query(
-      "SELECT codigo, nombre, apellido1, apellido2, dni, tarjeta, email, telefono, id_empresa, "
-      "id_reloj, id_status, fecha_alta, id_status <> 2 FROM empleados ORDER BY codigo",
-      {{"Codigo", TFieldType::ftInteger, true},
-       {"Nombre", TFieldType::ftString},
-       {"Apellido1", TFieldType::ftString},
-       {"Apellido2", TFieldType::ftString},
-       {"DNI", TFieldType::ftString},
-       {"Tarjeta", TFieldType::ftString},
-       {"Email", TFieldType::ftString},
-       {"Telefono", TFieldType::ftString},
-       {"IDEmpresa", TFieldType::ftInteger},
-       {"IDReloj", TFieldType::ftInteger},
-       {"IDStatus", TFieldType::ftInteger},
-       {"FechaAlta", TFieldType::ftDateTime},
-       {"Activo", TFieldType::ftBoolean}});
-}
-
-std::unique_ptr<TMemTable> TSqliteAttendanceStore::Status() {
-  return Query("SELECT id_status, descripcion FROM estados ORDER BY id_status",
-               {{"IDStatus", TFieldType::ftInteger, true}, {"Descripcion", TFieldType::ftString}});
-}
-
 bool TSqliteAttendanceStore::EmployeeExists(std::int32_t ACodigo) {
   auto connection = FPool.Borrow();
   auto query = connection->Prepare("SELECT 1 FROM empleados WHERE codigo = ?");
