@@ -29,6 +29,7 @@
 namespace {
 
 using namespace qvr::rest;
+using qvr::TBase64Encoding;
 using TClock = std::chrono::steady_clock;
 
 std::size_t CollectBody(char* AData, std::size_t ASize, std::size_t ACount, void* AUser) {

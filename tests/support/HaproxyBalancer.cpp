@@ -1,14 +1,8 @@
 // Debian's haproxy as the tests' load balancer; see HaproxyBalancer.h.
 #include "support/HaproxyBalancer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -16,10 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "support/ChildProcess.h"
 #include "support/HttpTestServers.h"
-
-extern char** environ;
 
 namespace qvr::test {
 
@@ -32,18 +23,6 @@ std::string ProgramPath() {
     if (::access(candidate, X_OK) == 0) return candidate;
   }
   return {};
-}
-
-bool Accepts(int APort) {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(static_cast<std::uint16_t>(APort));
-  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  ::close(s);
-  return ok;
 }
 
 // ACommand's answer on haproxy's statistics socket APath.
@@ -120,46 +99,19 @@ bool THaproxyBalancer::Start(const std::vector<int>& APorts) {
   }
   WriteFileBytes(FFolder->File("haproxy.cfg"), config);
 
-  std::string program = ProgramPath();
+  const std::string program = ProgramPath();
   if (program.empty()) throw std::runtime_error(kMissing);
-  std::string foreground = "-db";
-  std::string option = "-f";
-  std::string file = FFolder->File("haproxy.cfg");
-  char* argv[] = {program.data(), foreground.data(), option.data(), file.data(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  const std::string output = FFolder->File("output");
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  const int rc = posix_spawn(&FPid, argv[0], &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    FPid = -1;
-    throw std::runtime_error("Cannot start " + program);
+  if (!FDaemon.Start(program, {"-db", "-f", FFolder->File("haproxy.cfg")}, {},
+                     FFolder->File("output"), FPort, std::chrono::seconds(10))) {
+    return false;
   }
-  const auto deadline = TClock::now() + std::chrono::seconds(10);
-  while (TClock::now() < deadline) {
-    if (Accepts(FPort)) {
-      if (WaitUntilUp(static_cast<int>(APorts.size()))) return true;
-      break;
-    }
-    int status = 0;
-    if (::waitpid(FPid, &status, WNOHANG) == FPid) {
-      FPid = -1;  // ended: most likely the port was taken
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  if (WaitUntilUp(static_cast<int>(APorts.size()))) return true;
   Stop();
   return false;
 }
 
-void THaproxyBalancer::Stop() {
-  if (FPid <= 0) return;
-  // SIGUSR1 is haproxy's graceful stop; SIGTERM its immediate one.
-  StopChild(FPid, SIGTERM, std::chrono::seconds(10));
-  FPid = -1;
-}
+// SIGTERM is haproxy's immediate stop (SIGUSR1 its graceful one).
+void THaproxyBalancer::Stop() { FDaemon.Stop(); }
 
 int THaproxyBalancer::UpCount() const {
   // "show stat": CSV, a line per proxy and server; column 18 is the status.

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Daemon.h"
 #include "support/TempDir.h"
 
 namespace qvr::test {
@@ -54,7 +55,7 @@ class THaproxyBalancer {
   void Stop();
 
   std::unique_ptr<TTempDir> FFolder;
-  pid_t FPid = -1;
+  TDaemon FDaemon;
   int FPort = 0;
 };
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Daemon.h"
 #include "support/TempDir.h"
 
 namespace qvr::test {
@@ -48,7 +49,7 @@ class TTinyProxy {
   std::string FUserName;
   std::string FPassword;
   std::unique_ptr<TTempDir> FFolder;
-  pid_t FPid = -1;
+  TDaemon FDaemon;
   int FPort = 0;
 };
 
