@@ -51,7 +51,8 @@ struct TBenchSetup {
       std::fprintf(stderr, "%s\n", qvr::test::TPostgresCluster::kMissing);
       std::exit(1);
     }
-    Cluster = std::make_unique<qvr::test::TPostgresCluster>(true);
+    Cluster = std::make_unique<qvr::test::TPostgresCluster>(
+        qvr::test::TPostgresCluster::TDurability::AsSqlite);
     const auto t2 = TClock::now();
     Postgres = std::make_unique<qvr::test::TServerProcess>(std::vector<std::string>{
         "--seed-employees", "200000", "--database", Cluster->CreateDatabase()});

@@ -41,7 +41,7 @@ std::string BinFolder() {
 
 bool TPostgresCluster::Installed() { return !BinFolder().empty(); }
 
-TPostgresCluster::TPostgresCluster(bool ADurable) : FBin(BinFolder()) {
+TPostgresCluster::TPostgresCluster(TDurability ADurability) : FBin(BinFolder()) {
   if (FBin.empty()) throw std::runtime_error(kMissing);
   // Under /tmp as root: the folders above must let nobody through.
   const char* temp = std::getenv("TMPDIR");
@@ -63,7 +63,16 @@ TPostgresCluster::TPostgresCluster(bool ADurable) : FBin(BinFolder()) {
   // Two instances of 32 request threads each, and the tests' own.
   settings += "max_connections = 200\n";
   settings += "shared_buffers = 64MB\n";
-  if (!ADurable) settings += "fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n";
+  switch (ADurability) {
+    case TDurability::Throwaway:
+      settings += "fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n";
+      break;
+    case TDurability::AsSqlite:
+      settings += "synchronous_commit = off\n";
+      break;
+    case TDurability::Flushed:
+      break;
+  }
   // As the owner: the file is the cluster's.
   const std::string conf = FFolder + "/data/postgresql.conf";
   WriteFileBytes(conf, ReadFileBytes(conf) + settings);

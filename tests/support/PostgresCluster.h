@@ -26,10 +26,19 @@ class TPostgresCluster {
   // (/usr/lib/postgresql/<version>/bin).
   static bool Installed();
 
-  // Makes and starts the cluster; ADurable keeps PostgreSQL's defaults
-  // (every commit flushed to disk), otherwise fsync is off, as a throwaway
-  // cluster can afford. Raises std::runtime_error when it cannot.
-  explicit TPostgresCluster(bool ADurable = false);
+  // How much of what is committed survives a crash of the machine.
+  enum class TDurability {
+    // Nothing is flushed (fsync off), as a throwaway cluster can afford.
+    Throwaway,
+    // What the SQLite store keeps (WAL, synchronous NORMAL): the data files
+    // are flushed and never left torn, but a commit returns before it is
+    // flushed, so the last moment's commits may be lost.
+    AsSqlite,
+    // PostgreSQL's defaults: every commit flushed before it returns.
+    Flushed,
+  };
+  // Makes and starts the cluster. Raises std::runtime_error when it cannot.
+  explicit TPostgresCluster(TDurability ADurability = TDurability::Throwaway);
   // Stops the cluster at once and removes its folder.
   ~TPostgresCluster();
   TPostgresCluster(const TPostgresCluster&) = delete;
