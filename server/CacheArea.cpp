@@ -6,6 +6,17 @@
 
 namespace qvr::server {
 
+std::size_t TCacheArea::CountedBytes(const std::string& AMethod, const std::string& AParameters,
+                                     const TMethodAnswer& AAnswer, std::size_t AMaxBytes) {
+  std::size_t size = AParameters.size() + AMethod.size();
+  for (auto element : AAnswer.Elements) size += element.size();
+  if (size > AMaxBytes) {
+    throw EHttpError(
+        507, "The result is larger than the cache area (" + std::to_string(AMaxBytes) + " bytes)");
+  }
+  return size;
+}
+
 TMemoryCacheArea::TMemoryCacheArea(std::size_t AMaxCommandsPerSession, std::size_t AMaxBytes)
     : FMaxPerSession(AMaxCommandsPerSession == 0 ? 1 : AMaxCommandsPerSession),
       FMaxBytes(AMaxBytes) {}
@@ -13,12 +24,7 @@ TMemoryCacheArea::TMemoryCacheArea(std::size_t AMaxCommandsPerSession, std::size
 std::vector<std::string> TMemoryCacheArea::Store(const std::string& ASession,
                                                  const std::string& AMethod,
                                                  std::string AParameters, TMethodAnswer AAnswer) {
-  std::size_t size = AParameters.size() + AMethod.size();
-  for (auto element : AAnswer.Elements) size += element.size();
-  if (size > FMaxBytes) {
-    throw EHttpError(
-        507, "The result is larger than the cache area (" + std::to_string(FMaxBytes) + " bytes)");
-  }
+  const std::size_t size = CountedBytes(AMethod, AParameters, AAnswer, FMaxBytes);
   std::scoped_lock lock(FLock);
   const std::uint64_t number = FNextNumber++;
   for (;;) {

@@ -66,6 +66,12 @@ class TCacheArea {
   // The JSON object text Command answers.
   static std::string CommandText(std::uint64_t ANumber, const std::string& AMethod,
                                  const std::string& AParameters, std::size_t AItems);
+
+ protected:
+  // The bytes a stored command counts (its method, parameters and values);
+  // raises EHttpError 507 when they exceed AMaxBytes, the whole area.
+  static std::size_t CountedBytes(const std::string& AMethod, const std::string& AParameters,
+                                  const TMethodAnswer& AAnswer, std::size_t AMaxBytes);
 };
 
 class TMemoryCacheArea : public TCacheArea {

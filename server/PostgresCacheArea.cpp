@@ -45,12 +45,7 @@ TPostgresCacheArea::TPostgresCacheArea(TPgPool& APool, std::size_t AMaxCommandsP
 std::vector<std::string> TPostgresCacheArea::Store(const std::string& ASession,
                                                    const std::string& AMethod,
                                                    std::string AParameters, TMethodAnswer AAnswer) {
-  std::size_t size = AParameters.size() + AMethod.size();
-  for (auto element : AAnswer.Elements) size += element.size();
-  if (size > FMaxBytes) {
-    throw EHttpError(
-        507, "The result is larger than the cache area (" + std::to_string(FMaxBytes) + " bytes)");
-  }
+  const std::size_t size = CountedBytes(AMethod, AParameters, AAnswer, FMaxBytes);
   const auto bytes = static_cast<std::int64_t>(size);
   auto connection = FPool.Borrow();
   TPgTransaction transaction(*connection);

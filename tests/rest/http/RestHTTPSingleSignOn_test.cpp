@@ -13,12 +13,15 @@
 #include "rest/http/RestHTTP.h"
 #include "support/ApacheServer.h"
 #include "support/HttpTestServers.h"
+#include "support/Raised.h"
 #include "support/KerberosRealm.h"
 #include "support/ScopedEnv.h"
 #include "support/SquidProxy.h"
 
 namespace qvr::rest {
 namespace {
+
+using test::Raised;
 
 using test::TApacheServer;
 using test::TKerberosRealm;
@@ -32,20 +35,6 @@ using enum THTTPAuthScheme;
 const std::string kPrincipal = std::string(TKerberosRealm::kUser) + "@" + TKerberosRealm::kRealm;
 // The pair the recording server takes, and how it arrives.
 const std::string kBasicAna = "Basic YW5hOmNsYXZl";  // ana:clave
-
-template <typename E, typename F>
-E Raised(F&& AAction) {
-  try {
-    AAction();
-  } catch (const E& e) {
-    return e;
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "unexpected exception: " << e.what();
-    throw;
-  }
-  ADD_FAILURE() << "no exception raised";
-  throw std::runtime_error("no exception");
-}
 
 std::string GetText(TRestHTTP& AHTTP, const std::string& AURL) {
   TMemoryStream body;

@@ -14,11 +14,14 @@
 #include <thread>
 
 #include "support/HttpTestServers.h"
+#include "support/Raised.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
 namespace qvr::rest {
 namespace {
+
+using test::Raised;
 
 using test::THttpTestServer;
 using test::TRawHttpServer;
@@ -26,22 +29,6 @@ using test::TRawRequest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-// Runs AAction and returns the exception of class E it raised; fails the test
-// when it raised nothing or something else.
-template <typename E, typename F>
-E Raised(F&& AAction) {
-  try {
-    AAction();
-  } catch (const E& e) {
-    return e;
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "unexpected exception: " << e.what();
-    throw;
-  }
-  ADD_FAILURE() << "no exception raised";
-  throw std::runtime_error("no exception");
-}
 
 std::string Answer(const std::string& AStatusLine, const std::string& ABody = "",
                    const std::string& AHeaders = "") {
