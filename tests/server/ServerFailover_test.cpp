@@ -49,6 +49,7 @@ TEST(FailoverTest, KillingOneInstanceFailsOnlyTheRequestsInFlightOnIt) {
   THaproxyBalancer balancer({first->Port(), second.Port()});
 
   std::atomic<bool> killed{false}, done{false};
+  std::atomic<int> underWay{0};
   std::vector<TClientRun> runs(kClients);
   std::vector<std::thread> clients;
   for (int c = 0; c < kClients; ++c) {
@@ -70,6 +71,7 @@ TEST(FailoverTest, KillingOneInstanceFailsOnlyTheRequestsInFlightOnIt) {
           }
           run.Acknowledged.push_back(archivo);
           if (killed) ++run.AcknowledgedAfterKill;
+          ++underWay;
         } catch (const std::exception& AError) {
           run.Failed.push_back(archivo);
           run.Errors.push_back(AError.what());
@@ -78,8 +80,12 @@ TEST(FailoverTest, KillingOneInstanceFailsOnlyTheRequestsInFlightOnIt) {
     });
   }
   // Past the first verifications of the two users' passwords on each
-  // instance (Argon2id, some 170 ms of a core each), the run is under way.
-  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  // instance (Argon2id, some 170 ms of a core each, far more on a loaded or
+  // sanitized build), the run is under way.
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (underWay < 4 * kClients && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   killed = true;
   first->Stop(SIGKILL);
   // The run goes on through the other instance.
@@ -96,7 +102,9 @@ TEST(FailoverTest, KillingOneInstanceFailsOnlyTheRequestsInFlightOnIt) {
     failed += run.Failed.size();
     afterKill += run.AcknowledgedAfterKill;
     // One request at a time per client: at most the one in flight failed.
-    EXPECT_LE(run.Failed.size(), 1u) << "client " << c << ": " << run.Errors.front();
+    std::string errors;
+    for (const std::string& error : run.Errors) errors += "\n  " + error;
+    EXPECT_LE(run.Failed.size(), 1u) << "client " << c << ":" << errors;
   }
   EXPECT_GT(acknowledged - static_cast<std::size_t>(afterKill), std::size_t{kClients})
       << "the run was not under way when the instance was killed";

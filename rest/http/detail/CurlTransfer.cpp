@@ -445,9 +445,15 @@ void TRestHTTP::TImpl::ConfigureAuthentication(const TAttemptSetup& ASetup) {
                                                          : long{CURLGSSAPI_DELEGATION_NONE});
     FDelegate = ASetup.Delegate;
   }
-  if (ASetup.FreshConnection != FFreshConnection) {
-    SetOption(CURLOPT_FRESH_CONNECT, ASetup.FreshConnection ? 1L : 0L);
-    FFreshConnection = ASetup.FreshConnection;
+  // A gateway that could not reach the server behind it (502, 503, 504)
+  // may close the connection it answered on without saying so, and only
+  // when the next request arrives; that request would then fail unanswered
+  // and, if it may change data, not be sent again. The next request after
+  // such an answer goes on a new connection.
+  const bool fresh = ASetup.FreshConnection || std::exchange(FAfterGatewayFailure, false);
+  if (fresh != FFreshConnection) {
+    SetOption(CURLOPT_FRESH_CONNECT, fresh ? 1L : 0L);
+    FFreshConnection = fresh;
   }
 }
 
@@ -547,6 +553,7 @@ TAttemptResult TRestHTTP::TImpl::Perform(const TAttemptSetup& ASetup, TStream* A
   }
   if (result.ResultCode != CURLE_OK && result.ErrorText.empty()) result.ErrorText = FErrorBuffer;
   curl_easy_getinfo(FEasy.Get(), CURLINFO_HTTP_CONNECTCODE, &result.ConnectCode);
+  FAfterGatewayFailure = result.Status == 502 || result.Status == 503 || result.Status == 504;
   result.Outcome = detail::TransferOutcome(ASetup, result);
   return result;
 }

@@ -106,6 +106,8 @@ class TRestHTTP::TImpl final : public detail::ITransfer {
   } FServerAuth;
   bool FDelegate = false;
   bool FFreshConnection = false;
+  // The last answer was a gateway's failure (see Configure).
+  bool FAfterGatewayFailure = false;
 
   // State of the running attempt, reached from curl's callbacks.
   detail::TAttemptResult* FResult = nullptr;

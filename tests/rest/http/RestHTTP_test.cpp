@@ -1250,6 +1250,34 @@ TEST(ConnectionReuseTest, AnUnansweredRequestIsSentAgainOnlyWhenRepeatable) {
   }
 }
 
+// A gateway that could not reach its server may close the connection it
+// answered on only when the next request arrives (haproxy does after its
+// 502), which would fail that request unanswered: after a gateway's
+// failure the next request goes on a new connection; after a server's own
+// failure the connection is kept.
+TEST(ConnectionReuseTest, AGatewaysFailureEndsTheUseOfItsConnection) {
+  const struct {
+    int Status;
+    std::size_t Connections;
+  } kCases[] = {{502, 2}, {503, 2}, {504, 2}, {500, 1}, {404, 1}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.Status);
+    THttpTestServer server;
+    server.Server().Get(".*", [&](const httplib::Request& r, httplib::Response& a) {
+      server.NoteConnection(r);
+      if (r.path == "/fails") a.status = c.Status;
+      a.set_content("x", "text/plain");
+    });
+    server.Start();
+    TRestHTTP http;
+    TMemoryStream body;
+    Raised<EHTTPProtocolException>([&] { http.Get(server.Url("/fails"), body); });
+    EXPECT_EQ(GetText(http, server.Url("/then")), "x");
+    EXPECT_EQ(GetText(http, server.Url("/and")), "x");
+    EXPECT_EQ(server.ConnectionCount(), c.Connections);
+  }
+}
+
 TEST(ConnectionReuseTest, OneConnectionServesManySequentialRequests) {
   auto server = EchoServer();
   TRestHTTP http;
