@@ -2,7 +2,7 @@
 // balancer (a real haproxy) on one PostgreSQL database: one instance killed
 // during a 16-client upload run, which goes on through the other, with
 // every acknowledged upload stored exactly once and no client seeing more
-// than its request in flight on the killed instance fail; and the database
+// fail than what the killed instance had in flight; and the database
 // stopped and started again, while which the server answers 503 with a
 // JSON error, and after which it recovers by itself.
 #include <gtest/gtest.h>
@@ -101,10 +101,20 @@ TEST(FailoverTest, KillingOneInstanceFailsOnlyTheRequestsInFlightOnIt) {
     acknowledged += run.Acknowledged.size();
     failed += run.Failed.size();
     afterKill += run.AcknowledgedAfterKill;
-    // One request at a time per client: at most the one in flight failed.
+    // One request at a time per client: the one in flight on the instance
+    // when it was killed failed, and at most one more, sent to it while it
+    // was being torn down (it takes connections until its listening socket
+    // is closed). Each failed as a request that reached it does: the
+    // balancer's 502, or the connection closed unanswered, and not sent
+    // again.
     std::string errors;
-    for (const std::string& error : run.Errors) errors += "\n  " + error;
-    EXPECT_LE(run.Failed.size(), 1u) << "client " << c << ":" << errors;
+    for (const std::string& error : run.Errors) {
+      errors += "\n  " + error;
+      EXPECT_TRUE(error == "HTTP/1.1 502 Bad Gateway" ||
+                  error.find("not sent again") != std::string::npos)
+          << "client " << c << ": " << error;
+    }
+    EXPECT_LE(run.Failed.size(), 2u) << "client " << c << ":" << errors;
   }
   EXPECT_GT(acknowledged - static_cast<std::size_t>(afterKill), std::size_t{kClients})
       << "the run was not under way when the instance was killed";
