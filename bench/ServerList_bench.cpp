@@ -4,8 +4,8 @@
 // client each in the same run. The server keeps the encoded list until the
 // data changes, so after the first call it only sends. Target: ratio <= 1.5.
 // The same list from a server on PostgreSQL (a cluster the benchmark makes)
-// against the one on SQLite: each call also asks the database whether the
-// data changed. Target: ratio <= 1.5.
+// against the one on SQLite: the server knows whether the data changed from
+// the database's notifications. Target: ratio <= 1.5.
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 

@@ -1,6 +1,8 @@
 // The store on PostgreSQL; see PostgresAttendanceStore.h.
 #include "server/PostgresAttendanceStore.h"
 
+#include <charconv>
+
 #include "platform/Utf.h"
 #include "server/CalendarText.h"
 #include "server/PasswordHash.h"
@@ -20,6 +22,10 @@ namespace {
 // Any number: the instances of one database take turns at setting it up
 // under this advisory lock.
 constexpr std::int64_t kSchemaLock = 0x7176722d736368;
+
+// Where a change of the counter version_datos is notified, its new value
+// the payload.
+constexpr std::string_view kVersionChannel = "qvr_version_datos";
 
 // The tables of the data (as on SQLite, integers 64 bits wide) and those
 // the instances share: the counter of changes to the listed data, the
@@ -242,9 +248,40 @@ void TPostgresAttendanceStore::Prepare(const TStoreSettings& ASettings) {
 }
 
 std::uint64_t TPostgresAttendanceStore::DataVersion() {
+  std::call_once(FListenerStarted, [this] {
+    TPgListener::TEvents events;
+    events.OnSynchronise = [this](TPgConnection& AConnection) {
+      KnowVersion(static_cast<std::uint64_t>(
+          AConnection.Exec("SELECT valor FROM version_datos").Int64(0, 0)));
+      FVersionTrusted = true;
+    };
+    events.OnNotification = [this](const std::string& APayload) {
+      std::int64_t version = 0;
+      const char* end = APayload.data() + APayload.size();
+      const auto [stop, error] = std::from_chars(APayload.data(), end, version);
+      if (error == std::errc() && stop == end && version > 0) {
+        KnowVersion(static_cast<std::uint64_t>(version));
+      } else {
+        // Not a counter of ours: trust nothing until the next reading.
+        FVersionTrusted = false;
+      }
+    };
+    events.OnUnsure = [this] { FVersionTrusted = false; };
+    FVersionListener =
+        std::make_unique<TPgListener>(FPool.URL(), std::string(kVersionChannel), std::move(events));
+  });
+  if (FVersionTrusted) return FKnownVersion.load();
   auto connection = FPool.Borrow();
-  return static_cast<std::uint64_t>(
-      connection->Exec("SELECT valor FROM version_datos").Int64(0, 0));
+  const auto version =
+      static_cast<std::uint64_t>(connection->Exec("SELECT valor FROM version_datos").Int64(0, 0));
+  KnowVersion(version);
+  return version;
+}
+
+void TPostgresAttendanceStore::KnowVersion(std::uint64_t AVersion) {
+  std::uint64_t known = FKnownVersion.load();
+  while (known < AVersion && !FKnownVersion.compare_exchange_weak(known, AVersion)) {
+  }
 }
 
 void TPostgresAttendanceStore::CheckReachable() {
@@ -389,9 +426,17 @@ bool TPostgresAttendanceStore::ChangeEmployee(std::int64_t ACodigo,
         std::string("UPDATE empleados SET ") + change.Column + " = $1 WHERE codigo = $2",
         params.Add(ACodigo));
   }
-  // Every instance's list answers follow: they compare this counter.
-  if (!AChanges.empty()) connection->Exec("UPDATE version_datos SET valor = valor + 1");
+  // Every instance's list answers follow: they compare this counter, which
+  // the other instances hear of when the change commits.
+  std::int64_t version = 0;
+  if (!AChanges.empty()) {
+    version =
+        connection->Exec("UPDATE version_datos SET valor = valor + 1 RETURNING valor").Int64(0, 0);
+    connection->Exec("SELECT pg_notify($1, $2)",
+                     TPgParams().Add(kVersionChannel).Add(std::to_string(version)));
+  }
   transaction.Commit();
+  if (version > 0) KnowVersion(static_cast<std::uint64_t>(version));
   return true;
 }
 

@@ -6,11 +6,18 @@
 // transaction. Besides the data it holds what the instances share: the
 // sessions and the cache area (PostgresSessions.h, PostgresCacheArea.h)
 // and a counter of changes to the listed data, so that each instance's
-// encoded list answers follow a change made through another.
+// encoded list answers follow a change made through another. Each change
+// of the counter is also notified (channel qvr_version_datos) to every
+// instance, which so knows the counter without asking for it on each list.
 #pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
 
 #include "server/AttendanceStore.h"
 #include "server/PostgresDatabase.h"
+#include "server/PostgresNotifications.h"
 
 namespace qvr::server {
 
@@ -20,6 +27,10 @@ class TPostgresAttendanceStore : public TAttendanceStore {
   explicit TPostgresAttendanceStore(const TStoreSettings& ASettings);
 
   std::string Location() const override { return FPool.URL(); }
+  // The counter as the notifications tell it, without a round trip, while
+  // they can be trusted (a change through another instance shows once its
+  // notification arrived, within a moment of its commit); read from the
+  // database otherwise.
   std::uint64_t DataVersion() override;
   void CheckReachable() override;
 
@@ -51,8 +62,16 @@ class TPostgresAttendanceStore : public TAttendanceStore {
   // Creates or upgrades the schema (and seeds a new one) in one
   // transaction.
   void Prepare(const TStoreSettings& ASettings);
+  // Raises the known counter to AVersion (never lowers it).
+  void KnowVersion(std::uint64_t AVersion);
 
   TPgPool FPool;
+  std::atomic<bool> FVersionTrusted{false};
+  std::atomic<std::uint64_t> FKnownVersion{0};
+  // Started by the first DataVersion (the user commands never list);
+  // declared last, so that it stops before what its events touch goes.
+  std::once_flag FListenerStarted;
+  std::unique_ptr<TPgListener> FVersionListener;
 };
 
 // Inserts ARows rows of AColumns values each (AAddRow adds row i's values

@@ -180,6 +180,21 @@ bool TPgConnection::Usable() {
   return PQstatus(FConnection) == CONNECTION_OK;
 }
 
+int TPgConnection::Socket() const { return PQsocket(FConnection); }
+
+std::vector<std::string> TPgConnection::Notifications() {
+  if (PQconsumeInput(FConnection) == 0 || PQstatus(FConnection) != CONNECTION_OK) {
+    throw EStoreUnavailable("The database is not reachable now (" +
+                            Trimmed(PQerrorMessage(FConnection)) + "); try again");
+  }
+  std::vector<std::string> payloads;
+  while (PGnotify* notify = PQnotifies(FConnection)) {
+    payloads.emplace_back(notify->extra != nullptr ? notify->extra : "");
+    PQfreemem(notify);
+  }
+  return payloads;
+}
+
 // ---------------------------------------------------------------------------
 // TPgTransaction
 

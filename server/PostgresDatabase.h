@@ -99,6 +99,12 @@ class TPgConnection {
   // waiting.
   bool Usable();
 
+  // The connection's socket, for a caller that waits for notifications.
+  int Socket() const;
+  // The payloads of the notifications that arrived (without waiting), in
+  // order. Raises EStoreUnavailable when the connection is lost.
+  std::vector<std::string> Notifications();
+
  private:
   [[noreturn]] void Fail(pg_result* AResult, std::string_view AWhat);
   void Check(pg_result* AResult, std::string_view AWhat);
