@@ -97,6 +97,17 @@ std::string TServerProcess::Origin() const { return "http://127.0.0.1:" + std::t
 
 std::string TServerProcess::Log() const { return ReadFileBytes(FLogFile); }
 
+std::string TServerProcess::SettledLog() const {
+  std::string log = Log();
+  for (int quiet = 0; quiet < 10;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string now = Log();
+    quiet = now == log ? quiet + 1 : 0;
+    log = std::move(now);
+  }
+  return log;
+}
+
 bool TServerProcess::Alive() const {
   if (FPid <= 0) return false;
   // Read, not reaped: Stop still collects the exit status. A process that

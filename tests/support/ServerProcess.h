@@ -43,6 +43,10 @@ class TServerProcess {
   std::string DatabasePath() const { return FDataFolder + "/qvr-server.db"; }
   // What the program wrote to standard error so far.
   std::string Log() const;
+  // The log once no line has come for a tenth of a second: a request's
+  // line is written after its answer, so the lines of the requests a
+  // client has seen answered are then in.
+  std::string SettledLog() const;
 
   // Sends ASignal and waits (at most 30 s, then SIGKILL) for the program to
   // end. Returns its exit status, or 128 + the signal that ended it.

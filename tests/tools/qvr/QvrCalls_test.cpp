@@ -315,10 +315,10 @@ TEST_F(QvrCallsTest, ASessionFileIsMadePrivateAndNoLinkIsFollowed) {
   ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
   const std::string link = Folder.File("enlace");
   ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
-  const std::string logBefore = Server.Log();
+  const std::string logBefore = Server.SettledLog();
   EXPECT_TRUE(FailedWith(Folder.Run({"--session-file", link, "echo", "x"}), 2,
                          link + " is a symbolic link; a session file must be a file of its own"));
-  EXPECT_EQ(Server.Log(), logBefore) << "nothing was sent";
+  EXPECT_EQ(Server.SettledLog(), logBefore) << "nothing was sent";
   EXPECT_EQ(ReadFileBytes(target), "abc\n");
   EXPECT_EQ(ModeOf(target), 0644u);
   // A dangling link is no better: it would create the file it names.
@@ -356,7 +356,7 @@ TEST_F(QvrCallsTest, OverridesApplyToOneRunAndAreNotWritten) {
 }
 
 TEST_F(QvrCallsTest, UsageErrorsSendNothing) {
-  const std::string logBefore = Server.Log();
+  const std::string logBefore = Server.SettledLog();
   const struct {
     std::vector<std::string> Line;
     const char* Message;
@@ -389,7 +389,7 @@ TEST_F(QvrCallsTest, UsageErrorsSendNothing) {
   WriteFileBytes(Folder.File("sesion"), "id con blancos\n");
   EXPECT_TRUE(FailedWith(Folder.Run({"--session-file", Folder.File("sesion"), "test"}), 2,
                          Folder.File("sesion") + " holds no session id"));
-  EXPECT_EQ(Server.Log(), logBefore);
+  EXPECT_EQ(Server.SettledLog(), logBefore);
 }
 
 TEST_F(QvrCallsTest, RefusalsAreFailedCallsWithTheServersText) {

@@ -6,6 +6,9 @@
 // stand-in server, answers that hold no JSON result.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "rest/json/JSONText.h"
 #include "server/DatabaseReader.h"
 #include "server/ServerCalls.h"
@@ -203,18 +206,28 @@ TEST_F(QvrCatalogueTest, WrongArgumentsAreUsageErrorsAndTheCallIsNotSent) {
        "--dataset picks a dataset of a list, and TQVRServerMethods.EchoString returns no "
        "dataset list"},
   };
+  // The server writes a request's log line after its answer, so the line
+  // of qvr's last request may come a moment after qvr ended.
+  const auto loggedSince = [&](const std::string& ABefore) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::vector<std::string> logged;
+    while ((logged = MethodsLogged(Server.Log().substr(ABefore.size()))).empty() &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return logged;
+  };
   for (const auto& c : kCases) {
-    const std::string before = Server.Log();
+    const std::string before = Server.SettledLog();
     auto line = c.Line;
     line.insert(line.begin(), "call");
     EXPECT_TRUE(FailedWith(Folder.Run(line), 2, c.Message));
     // Only the catalogue was asked for.
-    EXPECT_EQ(MethodsLogged(Server.Log().substr(before.size())),
-              std::vector<std::string>{"Admin/GetServerMethodParameters/"})
+    EXPECT_EQ(loggedSince(before), std::vector<std::string>{"Admin/GetServerMethodParameters/"})
         << c.Line[0];
   }
   // Lines refused before anything is sent.
-  const std::string before = Server.Log();
+  const std::string before = Server.SettledLog();
   EXPECT_TRUE(FailedWith(Folder.Run({"call"}), 2, "usage: qvr call CLASS.METHOD [ARG...]"));
   EXPECT_TRUE(FailedWith(Folder.Run({"call", "EchoString", "x"}), 2,
                          "call takes CLASS.METHOD, such as TQVRServerMethods.EchoString, not "
@@ -225,7 +238,7 @@ TEST_F(QvrCatalogueTest, WrongArgumentsAreUsageErrorsAndTheCallIsNotSent) {
                          "call does not take --cache"));
   EXPECT_TRUE(
       FailedWith(Folder.Run({"methods", "--filter", "x"}), 2, "methods does not take --filter"));
-  EXPECT_EQ(Server.Log(), before);
+  EXPECT_EQ(Server.SettledLog(), before);
   // A refusal of the server is a failed call, as for every command.
   EXPECT_TRUE(FailedWith(Folder.Run({"call", "TQVRServerMethods.ActualizarEmpleado", "-"},
                                     WithInput(R"({"Codigo":1001,"Sueldo":1})")),
