@@ -27,6 +27,12 @@ constexpr std::int64_t kSchemaLock = 0x7176722d736368;
 // the payload.
 constexpr std::string_view kVersionChannel = "qvr_version_datos";
 
+// The counter of changes to the listed data, as the database holds it.
+std::uint64_t StoredVersion(TPgConnection& AConnection) {
+  return static_cast<std::uint64_t>(
+      AConnection.Exec("SELECT valor FROM version_datos").Int64(0, 0));
+}
+
 // The tables of the data (as on SQLite, integers 64 bits wide) and those
 // the instances share: the counter of changes to the listed data, the
 // sessions and the cache area (docs/server.md).
@@ -251,8 +257,7 @@ std::uint64_t TPostgresAttendanceStore::DataVersion() {
   std::call_once(FListenerStarted, [this] {
     TPgListener::TEvents events;
     events.OnSynchronise = [this](TPgConnection& AConnection) {
-      KnowVersion(static_cast<std::uint64_t>(
-          AConnection.Exec("SELECT valor FROM version_datos").Int64(0, 0)));
+      KnowVersion(StoredVersion(AConnection));
       FVersionTrusted = true;
     };
     events.OnNotification = [this](const std::string& APayload) {
@@ -271,9 +276,7 @@ std::uint64_t TPostgresAttendanceStore::DataVersion() {
         std::make_unique<TPgListener>(FPool.URL(), std::string(kVersionChannel), std::move(events));
   });
   if (FVersionTrusted) return FKnownVersion.load();
-  auto connection = FPool.Borrow();
-  const auto version =
-      static_cast<std::uint64_t>(connection->Exec("SELECT valor FROM version_datos").Int64(0, 0));
+  const std::uint64_t version = StoredVersion(*FPool.Borrow());
   KnowVersion(version);
   return version;
 }

@@ -20,11 +20,11 @@ bool LooksLikeId(std::string_view AId) {
 
 TPostgresSessionStore::TPostgresSessionStore(TPgPool& APool, std::chrono::milliseconds AIdleTimeout,
                                              std::size_t AMaxSessions, TDropEvent AOnDrop)
-    : FPool(APool),
+    : TSessionStore(std::move(AOnDrop)),
+      FPool(APool),
       FTimeout(AIdleTimeout),
       FRenewal(std::min<std::chrono::milliseconds>(std::chrono::seconds(1), AIdleTimeout / 10)),
-      FMax(AMaxSessions == 0 ? 1 : AMaxSessions),
-      FOnDrop(std::move(AOnDrop)) {}
+      FMax(AMaxSessions == 0 ? 1 : AMaxSessions) {}
 
 std::string TPostgresSessionStore::Create(const std::string& AUserName) {
   SweepNowAndThen();
@@ -150,10 +150,6 @@ std::size_t TPostgresSessionStore::Count() const {
                  "$1::bigint * interval '1 millisecond'",
                  TPgParams().Add(static_cast<std::int64_t>(FTimeout.count())))
           .Int64(0, 0));
-}
-
-void TPostgresSessionStore::Notify(const std::vector<std::string>& AGone) const {
-  if (!AGone.empty() && FOnDrop) FOnDrop(AGone);
 }
 
 }  // namespace qvr::server

@@ -49,13 +49,11 @@ class TPostgresSessionStore : public TSessionStore {
   TLookup TouchDatabase(const std::string& AId, const std::string& AUserName);
   // Sweep, unless this instance swept within the last second.
   void SweepNowAndThen();
-  void Notify(const std::vector<std::string>& AGone) const;
 
   TPgPool& FPool;
   const std::chrono::milliseconds FTimeout;
   const std::chrono::milliseconds FRenewal;
   const std::size_t FMax;
-  const TDropEvent FOnDrop;
   std::atomic<std::chrono::steady_clock::rep> FLastSweep{0};
 
   // The sessions this instance saw live lately: id, user, when.

@@ -33,9 +33,9 @@ std::string RandomId() {
 
 TMemorySessionStore::TMemorySessionStore(std::chrono::milliseconds AIdleTimeout,
                                          std::size_t AMaxSessions, TDropEvent AOnDrop)
-    : FTimeout(AIdleTimeout),
-      FMax(AMaxSessions == 0 ? 1 : AMaxSessions),
-      FOnDrop(std::move(AOnDrop)) {}
+    : TSessionStore(std::move(AOnDrop)),
+      FTimeout(AIdleTimeout),
+      FMax(AMaxSessions == 0 ? 1 : AMaxSessions) {}
 
 std::string TMemorySessionStore::Create(const std::string& AUserName) {
   std::vector<std::string> gone;
@@ -110,10 +110,6 @@ void TMemorySessionStore::CollectLocked(TClock::time_point ANow, std::vector<std
     FById.erase(AGone.back());
     FSessions.pop_back();
   }
-}
-
-void TMemorySessionStore::Notify(const std::vector<std::string>& AGone) const {
-  if (!AGone.empty() && FOnDrop) FOnDrop(AGone);
 }
 
 }  // namespace qvr::server

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace qvr::server {
@@ -56,6 +57,17 @@ class TSessionStore {
   // Drops the sessions idle for longer than the time-out.
   virtual void Sweep() = 0;
   virtual std::size_t Count() const = 0;
+
+ protected:
+  explicit TSessionStore(TDropEvent AOnDrop) : FOnDrop(std::move(AOnDrop)) {}
+  // Tells the drop event of the sessions in AGone, if any; call it outside
+  // the store's locks.
+  void Notify(const std::vector<std::string>& AGone) const {
+    if (!AGone.empty() && FOnDrop) FOnDrop(AGone);
+  }
+
+ private:
+  const TDropEvent FOnDrop;
 };
 
 class TMemorySessionStore : public TSessionStore {
@@ -87,11 +99,9 @@ class TMemorySessionStore : public TSessionStore {
 
   // Takes out expired sessions (and, beyond the limit, the oldest) into AGone.
   void CollectLocked(TClock::time_point ANow, std::vector<std::string>& AGone);
-  void Notify(const std::vector<std::string>& AGone) const;
 
   const std::chrono::milliseconds FTimeout;
   const std::size_t FMax;
-  const TDropEvent FOnDrop;
   mutable std::mutex FLock;
   // Most recently used first.
   TList FSessions;

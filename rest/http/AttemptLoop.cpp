@@ -8,6 +8,8 @@
 // and speaks in outcomes, so nothing here depends on curl.
 #include "rest/http/detail/AttemptLoop.h"
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -16,6 +18,7 @@
 #include "platform/StrUtils.h"
 #include "platform/SysUtils.h"
 #include "platform/Utf.h"
+#include "rest/http/HTTPResponse.h"
 #include "rest/http/detail/HttpUrl.h"
 
 namespace qvr::rest {
@@ -42,15 +45,6 @@ void AddHeaderLine(std::vector<std::string>& ALines, std::string_view AName,
   line += ": ";
   line += AValue;
   ALines.push_back(std::move(line));
-}
-
-// The value of the last Location header; empty when there is none.
-std::string LocationOf(const THTTPResponse::THeaderList& AHeaders) {
-  std::string location;
-  for (const auto& [name, value] : AHeaders) {
-    if (SameText(name, "Location")) location = value;
-  }
-  return location;
 }
 
 // The realm of the first challenge that names one ("Basic realm="x"").
@@ -125,8 +119,7 @@ constexpr THTTPAuthScheme kPasswordSchemes[] = {THTTPAuthScheme::NTLM, THTTPAuth
                                                 THTTPAuthScheme::Basic};
 
 bool TakesPair(THTTPAuthScheme AScheme) {
-  return AScheme == THTTPAuthScheme::NTLM || AScheme == THTTPAuthScheme::Digest ||
-         AScheme == THTTPAuthScheme::Basic;
+  return std::ranges::find(kPasswordSchemes, AScheme) != std::end(kPasswordSchemes);
 }
 
 // The first scheme of AUsable that takes a pair and is not in ADone.
@@ -269,28 +262,29 @@ void TRestHTTP::TAttemptLoop::SetUpAuthentication() {
   const THTTPAuthScheme server = FAtOrigin && FServer.Scheme != THTTPAuthScheme::Basic
                                      ? FServer.Scheme
                                      : THTTPAuthScheme::None;
-  const bool serverPair = server != THTTPAuthScheme::None && TakesPair(server) && FServer.Sent;
-  FSetup.ServerScheme = server;
-  FSetup.ServerUserName = serverPair ? FServer.Sent->UserName : std::string();
-  FSetup.ServerPassword = serverPair ? FServer.Sent->Password : std::string();
+  // The pair goes with the schemes that take one.
+  const auto answerWith = [](THTTPAuthScheme AScheme, const TAuthParty& AParty) {
+    detail::TAuthAnswer answer{AScheme, {}, {}};
+    if (TakesPair(AScheme) && AParty.Sent) {
+      answer.UserName = AParty.Sent->UserName;
+      answer.Password = AParty.Sent->Password;
+    }
+    return answer;
+  };
+  FSetup.ServerAuth = answerWith(server, FServer);
   const THTTPAuthScheme proxy = FSetup.Proxy != TProxyMode::None &&
                                         (FProxy.Sent || FProxy.Scheme == THTTPAuthScheme::Negotiate)
                                     ? FProxy.Scheme
                                     : THTTPAuthScheme::None;
-  const bool proxyPair = TakesPair(proxy) && FProxy.Sent;
-  FSetup.ProxyScheme = proxy;
-  FSetup.ProxyUserName = proxyPair ? FProxy.Sent->UserName : std::string();
-  FSetup.ProxyPassword = proxyPair ? FProxy.Sent->Password : std::string();
+  FSetup.ProxyAuth = answerWith(proxy, FProxy);
   // Delegation only where the settings allow it for every party that the
   // attempt answers with Negotiate: curl has one switch for both.
-  bool delegate = false;
-  bool refused = false;
-  for (const auto& [scheme, target] :
-       {std::pair{server, TAuthTargetType::Server}, std::pair{proxy, TAuthTargetType::Proxy}}) {
-    if (scheme != THTTPAuthScheme::Negotiate) continue;
-    (DelegatesTo(FOwner.FDelegateCredentials, target) ? delegate : refused) = true;
-  }
-  FSetup.Delegate = delegate && !refused;
+  const bool toServer = server == THTTPAuthScheme::Negotiate;
+  const bool toProxy = proxy == THTTPAuthScheme::Negotiate;
+  FSetup.Delegate =
+      (toServer || toProxy) &&
+      (!toServer || DelegatesTo(FOwner.FDelegateCredentials, TAuthTargetType::Server)) &&
+      (!toProxy || DelegatesTo(FOwner.FDelegateCredentials, TAuthTargetType::Proxy));
   FSetup.FreshConnection = std::exchange(FFreshConnectionDue, false);
 }
 
@@ -338,7 +332,9 @@ bool TRestHTTP::TAttemptLoop::AddHeaderSetLines(std::vector<std::string>& ALines
     // entry and the Pragma entry that carries the session id. An attempt
     // that answers a challenge carries only that scheme's Authorization.
     if (!FAtOrigin && (SameText(name, "Authorization") || IsSessionPragma(name, value))) continue;
-    if (FSetup.ServerScheme != THTTPAuthScheme::None && SameText(name, "Authorization")) continue;
+    if (FSetup.ServerAuth.Scheme != THTTPAuthScheme::None && SameText(name, "Authorization")) {
+      continue;
+    }
     contentType = contentType || SameText(name, "Content-Type");
     AddHeaderLine(ALines, name, value);
   }
@@ -480,7 +476,7 @@ std::optional<TRestHTTP::TAttemptLoop::TPair> TRestHTTP::TAttemptLoop::PairFromH
 
 bool TRestHTTP::TAttemptLoop::FollowRedirect(const TAttemptResult& AResult) {
   if (!IsRedirect(AResult.Status)) return false;
-  const std::string location = LocationOf(AResult.Headers);
+  const std::string location = LastHeaderValue(AResult.Headers, "Location");
   if (location.empty()) return false;
   if (FRedirects >= FOwner.FMaxRedirects) {
     throw ENetHTTPRequestException(
@@ -542,7 +538,7 @@ bool TRestHTTP::TAttemptLoop::AtRequestOrigin(const std::string& AURL) {
 
 void TRestHTTP::TAttemptLoop::KeepFinalAnswer(TAttemptResult& AResult) {
   const THTTPAuthScheme server = FAtOrigin ? FServer.Scheme : THTTPAuthScheme::None;
-  const THTTPAuthScheme proxy = FSetup.ProxyScheme;
+  const THTTPAuthScheme proxy = FSetup.ProxyAuth.Scheme;
   FOwner.FHTTPResponse =
       std::make_shared<const THTTPResponse>(AResult.Status, AResult.StatusText, AResult.Version,
                                             std::move(AResult.Headers), FSetup.URL, server, proxy);

@@ -25,8 +25,8 @@ bool THTTPResponse::SameOriginAs(const std::string& AURL) const {
   return !origin.empty() && origin == detail::OriginOf(AURL);
 }
 
-std::string THTTPResponse::HeaderValue(std::string_view AName) const {
-  for (auto it = FHeaders.rbegin(); it != FHeaders.rend(); ++it) {
+std::string LastHeaderValue(const THTTPHeaderList& AHeaders, std::string_view AName) {
+  for (auto it = AHeaders.rbegin(); it != AHeaders.rend(); ++it) {
     if (SameText(it->first, AName)) return it->second;
   }
   return {};

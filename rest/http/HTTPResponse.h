@@ -14,11 +14,17 @@ namespace qvr::rest {
 
 enum class THTTPProtocolVersion { UNKNOWN_HTTP, HTTP_1_0, HTTP_1_1, HTTP_2_0 };
 
+using THTTPHeaderList = std::vector<std::pair<std::string, std::string>>;
+
+// The value of the last header of AHeaders named AName (compared without
+// regard to case), or an empty text.
+std::string LastHeaderValue(const THTTPHeaderList& AHeaders, std::string_view AName);
+
 // The last final answer an HTTP object received (status line and headers; the
 // body went into the caller's stream).
 class THTTPResponse {
  public:
-  using THeaderList = std::vector<std::pair<std::string, std::string>>;
+  using THeaderList = THTTPHeaderList;
 
   THTTPResponse(std::int32_t AStatusCode, std::string AStatusText, THTTPProtocolVersion AVersion,
                 THeaderList AHeaders, std::string AURL,
@@ -32,7 +38,7 @@ class THTTPResponse {
   const THeaderList& Headers() const { return FHeaders; }
   // The value of the last header named AName (compared without regard to
   // case), or an empty text.
-  std::string HeaderValue(std::string_view AName) const;
+  std::string HeaderValue(std::string_view AName) const { return LastHeaderValue(FHeaders, AName); }
   bool ContainsHeader(std::string_view AName) const;
   std::string ContentType() const { return HeaderValue("Content-Type"); }
   // The charset parameter of Content-Type with every double quote removed;

@@ -78,7 +78,6 @@ class THTTPAuthSchemes {
   constexpr void Include(THTTPAuthScheme AItem) { FBits |= Bit(AItem); }
   constexpr void Exclude(THTTPAuthScheme AItem) { FBits &= static_cast<std::uint8_t>(~Bit(AItem)); }
   constexpr bool Empty() const { return FBits == 0; }
-  constexpr std::uint8_t Bits() const { return FBits; }
   constexpr THTTPAuthSchemes operator&(THTTPAuthSchemes AOther) const {
     THTTPAuthSchemes result;
     result.FBits = FBits & AOther.FBits;

@@ -408,11 +408,12 @@ void TRestHTTP::TImpl::Configure(const TAttemptSetup& ASetup) {
 void TRestHTTP::TImpl::ConfigureAuthentication(const TAttemptSetup& ASetup) {
   // One scheme per attempt, chosen by the attempt loop: given several, curl
   // would pick by its own ranking and not fall back when Negotiate fails.
-  if (ASetup.ProxyScheme != THTTPAuthScheme::None) {
-    SetOption(CURLOPT_PROXYAUTH, static_cast<long>(CurlAuthBit(ASetup.ProxyScheme)));
+  const detail::TAuthAnswer& proxy = ASetup.ProxyAuth;
+  if (proxy.Scheme != THTTPAuthScheme::None) {
+    SetOption(CURLOPT_PROXYAUTH, static_cast<long>(CurlAuthBit(proxy.Scheme)));
     // Negotiate takes no pair, but curl answers nothing without a user name.
-    SetOption(CURLOPT_PROXYUSERNAME, ASetup.ProxyUserName.c_str(), TCurlOptionKind::Header);
-    SetOption(CURLOPT_PROXYPASSWORD, ASetup.ProxyPassword.c_str(), TCurlOptionKind::Header);
+    SetOption(CURLOPT_PROXYUSERNAME, proxy.UserName.c_str(), TCurlOptionKind::Header);
+    SetOption(CURLOPT_PROXYPASSWORD, proxy.Password.c_str(), TCurlOptionKind::Header);
   } else {
     SetOption(CURLOPT_PROXYUSERNAME, nullptr, TCurlOptionKind::Header);
     SetOption(CURLOPT_PROXYPASSWORD, nullptr, TCurlOptionKind::Header);
@@ -420,7 +421,7 @@ void TRestHTTP::TImpl::ConfigureAuthentication(const TAttemptSetup& ASetup) {
 
   // The server's options change only around an answer to a challenge, so
   // an exchange with Basic alone (a header line) or none sets nothing here.
-  TServerAuth server{ASetup.ServerScheme, ASetup.ServerUserName, ASetup.ServerPassword};
+  const detail::TAuthAnswer& server = ASetup.ServerAuth;
   if (server != FServerAuth) {
     if (server.Scheme == THTTPAuthScheme::None) {
       // Without a user name curl sends no credentials of its own: nothing
@@ -436,7 +437,7 @@ void TRestHTTP::TImpl::ConfigureAuthentication(const TAttemptSetup& ASetup) {
       SetOption(CURLOPT_USERNAME, server.UserName.c_str(), TCurlOptionKind::Header);
       SetOption(CURLOPT_PASSWORD, server.Password.c_str(), TCurlOptionKind::Header);
     }
-    FServerAuth = std::move(server);
+    FServerAuth = server;
   }
   if (ASetup.Delegate != FDelegate) {
     // The policy flag delegates only to a principal the realm marks

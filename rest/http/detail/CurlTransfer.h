@@ -98,12 +98,7 @@ class TRestHTTP::TImpl final : public detail::ITransfer {
   THTTPAuthSchemes FSchemes;
   // The server's scheme and pair as the easy handle holds them, so that an
   // exchange that answers no challenge sets nothing.
-  struct TServerAuth {
-    THTTPAuthScheme Scheme = THTTPAuthScheme::None;
-    std::string UserName;
-    std::string Password;
-    bool operator==(const TServerAuth&) const = default;
-  } FServerAuth;
+  detail::TAuthAnswer FServerAuth;
   bool FDelegate = false;
   bool FFreshConnection = false;
   // The last answer was a gateway's failure (see Configure).

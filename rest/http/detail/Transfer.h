@@ -22,6 +22,14 @@ namespace qvr::rest::detail {
 enum class TProxyMode { Environment, None, Named };
 
 // Everything one attempt sends.
+// A scheme and, for the schemes that take one, the pair it answers with.
+struct TAuthAnswer {
+  THTTPAuthScheme Scheme = THTTPAuthScheme::None;
+  std::string UserName;
+  std::string Password;
+  bool operator==(const TAuthAnswer&) const = default;
+};
+
 struct TAttemptSetup {
   std::string Method;
   std::string URL;
@@ -34,13 +42,9 @@ struct TAttemptSetup {
   // Negotiate (the user's Kerberos tickets, no pair), NTLM or Digest with
   // the pair; None for everything else, Basic included, which the header
   // lines carry themselves.
-  THTTPAuthScheme ServerScheme = THTTPAuthScheme::None;
-  std::string ServerUserName;
-  std::string ServerPassword;
+  TAuthAnswer ServerAuth;
   // The proxy's scheme (Basic included) and pair; None: no credentials.
-  THTTPAuthScheme ProxyScheme = THTTPAuthScheme::None;
-  std::string ProxyUserName;
-  std::string ProxyPassword;
+  TAuthAnswer ProxyAuth;
   // Negotiate may hand the user's ticket-granting ticket to a principal
   // trusted for delegation (and to no other).
   bool Delegate = false;
