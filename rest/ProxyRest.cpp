@@ -174,7 +174,7 @@ void TAdminRestClient::ClearSession(const std::string& ARequestFilter) {
   command.Execute(ARequestFilter);
   // The server ended the session and its answer names none, which would
   // leave the ended id with the connection.
-  FConnection->SetSessionID({});
+  FConnection->ClearSessionID();
 }
 
 }  // namespace qvr::rest

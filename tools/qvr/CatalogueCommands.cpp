@@ -6,7 +6,6 @@
 // included; each argument is converted by the type code of its parameter
 // before anything of the call is sent.
 #include <memory>
-#include <optional>
 
 #include "platform/StrUtils.h"
 #include "rest/ProxyRest.h"
@@ -108,19 +107,16 @@ std::string Signature(const std::vector<TRestParameterMetaData>& AIn) {
 // parameter declares. Raises EUsageError naming the file otherwise.
 std::unique_ptr<TJSONValue> JSONArgument(TCommandRun& ARun, const TRestParameterMetaData& ARow,
                                          const std::string& AName) {
-  const std::string shown = AName == "-" ? std::string("standard input") : AName;
+  const std::string shown = InputName(AName);
   std::unique_ptr<TJSONValue> value = rest::ParseJSON(ReadInput(ARun, AName));
   if (!value) throw EUsageError(shown + " holds no JSON value");
   if (IsDataSetList(ARow)) {
     // Read as the server will read it, so that a file of another kind is
     // refused here; null is the absent list the client sends for none.
     if (value->IsNull()) return value;
-    std::unique_ptr<TObject> object;
     try {
-      object = rest::TJSONConverters::GetJSONUnMarshaler()->Unmarshal(*value);
+      UnmarshalList(*value);
     } catch (const Exception&) {
-    }
-    if (dynamic_cast<rest::TDataSetList*>(object.get()) == nullptr) {
       throw EUsageError(shown + " holds no dataset list (--format json prints one)");
     }
     return value;
@@ -196,10 +192,7 @@ void PrintResult(TCommandRun& ARun, TParameter& AParameter, const TRestParameter
   }
   const TJSONValue* value = slot.JSONValue();
   if (value != nullptr && IsDataSetList(ARow) && !value->IsNull()) {
-    std::unique_ptr<TObject> object =
-        rest::TJSONConverters::GetJSONUnMarshaler()->Unmarshal(*value);
-    if (dynamic_cast<rest::TDataSetList*>(object.get()) == nullptr) throw EInvalidCast();
-    ARun.Out.DataSetList(static_cast<rest::TDataSetList*>(object.get()));
+    ARun.Out.DataSetList(UnmarshalList(*value).get());
     return;
   }
   ARun.Out.Value(value);
@@ -283,7 +276,7 @@ void RunCall(TCommandRun& ARun) {
   if (SameText(qualified, rest::remote::ClearSession.QualifiedName())) {
     // The server ended the session and named none in its answer: the
     // session file must not keep the ended id.
-    connection.SetSessionID({});
+    connection.ClearSessionID();
   }
   for (std::int32_t i = 0; i < command.Parameters()->Count(); ++i) {
     TParameter& parameter = command.Parameters()->GetParameterByOrdinal(i);

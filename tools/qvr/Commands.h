@@ -95,5 +95,7 @@ void RunCall(TCommandRun& ARun);
 // EUsageError "Cannot read FILE: <reason>", and "FILE is larger than 512 MB"
 // beyond that.
 std::string ReadInput(TCommandRun& ARun, const std::string& AName);
+// How an input operand is named in messages ("-" is standard input).
+std::string InputName(const std::string& AName);
 
 }  // namespace qvr::cli

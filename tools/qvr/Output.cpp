@@ -35,13 +35,13 @@ bool IsMarshalledList(const TJSONValue& AValue) {
          type->AsString()->Value() == kDataSetListType;
 }
 
+}  // namespace
+
 std::unique_ptr<TDataSetList> UnmarshalList(const TJSONValue& AValue) {
   std::unique_ptr<TObject> object = rest::TJSONConverters::GetJSONUnMarshaler()->Unmarshal(AValue);
   if (dynamic_cast<TDataSetList*>(object.get()) == nullptr) throw EInvalidCast();
   return std::unique_ptr<TDataSetList>(static_cast<TDataSetList*>(object.release()));
 }
-
-}  // namespace
 
 TOutput::TOutput(std::ostream& AOut, TFormat AFormat, std::optional<std::string> ADataSet)
     : FOut(AOut), FFormat(AFormat), FDataSet(std::move(ADataSet)) {}

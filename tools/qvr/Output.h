@@ -9,6 +9,7 @@
 // they are JSON values.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -62,5 +63,9 @@ class TOutput {
   TFormat FFormat;
   std::optional<std::string> FDataSet;
 };
+
+// The dataset list that the marshalled value AValue holds. Raises
+// EInvalidCast for a value that holds none.
+std::unique_ptr<rest::TDataSetList> UnmarshalList(const rest::TJSONValue& AValue);
 
 }  // namespace qvr::cli

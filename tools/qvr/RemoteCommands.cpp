@@ -37,11 +37,6 @@ std::int32_t Codigo(const std::string& AText) {
   return value;
 }
 
-// How an input operand is named in messages ("-" is standard input).
-std::string InputName(const std::string& AName) {
-  return AName == "-" ? std::string("standard input") : AName;
-}
-
 // What a proxy call returned, when it returned something. Each method is
 // called once in a run of qvr, so an empty handle means that the answer
 // stored no result of the method's kind, which the command layer takes for
@@ -60,6 +55,10 @@ std::string ItemPathOf(const std::shared_ptr<rest::IRestCachedDataSetList>& AIte
 }
 
 }  // namespace
+
+std::string InputName(const std::string& AName) {
+  return AName == "-" ? std::string("standard input") : AName;
+}
 
 std::string ReadInput(TCommandRun& ARun, const std::string& AName) {
   const std::string shown = InputName(AName);
