@@ -270,10 +270,8 @@ void TRestCommand::StoreResults(std::unique_ptr<TJSONValue> AAnswer,
                                 TRestRequestResponse& AResponse) {
   TJSONObject* object = AAnswer ? AAnswer->AsObject() : nullptr;
   TJSONValue* result = object ? object->GetValue(kResultMember) : nullptr;
-  if (!FParameters) {
-    FResultStored = result != nullptr && result->AsArray() != nullptr;
-    return;
-  }
+  FResultStored = result != nullptr && result->AsArray() != nullptr;
+  if (!FParameters) return;
   if (result == nullptr) {
     // No JSON object with a "result": a stream result parameter takes the
     // raw body; nothing else is stored.
@@ -289,7 +287,6 @@ void TRestCommand::StoreResults(std::unique_ptr<TJSONValue> AAnswer,
   }
   TJSONArray* array = result->AsArray();
   if (array == nullptr) return;
-  FResultStored = true;
 
   std::vector<TJSONValueRef> elements = array->TakeElements();
   const std::size_t count = elements.size();
